@@ -1,0 +1,306 @@
+// The host's acquisition framework as the driver library sees it: driver base,
+// configuration, hardware information with its channel-geometry records and
+// electrodes, and the acquisition data set with its trials and channels.
+// Implemented in acqhost/ (recordings saved as BDF+ through EDFlib).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "geometry/AurexArray.h"
+#include "geometry/ElectrodePos.h"
+#include "platform/afxstr.h"
+
+class CWnd;
+class CDialog;
+class CMeAcqTrialzq;
+
+// 6: Cyton boards, 8 EEG channels each, 250 Hz; 7: Cyton with Daisy, 16 each,
+// 125 Hz. Every other value is a layout this driver does not serve.
+using DEVICE_LINK_TYPE = int;
+constexpr DEVICE_LINK_TYPE LINK_TYPE_CYTON8 = 6;
+constexpr DEVICE_LINK_TYPE LINK_TYPE_DAISY16 = 7;
+
+// Channel-geometry kinds.
+constexpr int GEOM_KIND_EEG = 2;
+constexpr int GEOM_KIND_ACCEL = 5;
+constexpr int GEOM_KIND_ANALOG = 6;
+// The host's six trailer channels appended by addTsrx2chnGem, in this order:
+// "Trigger" (the trigger channel), "TimeStamp" (host time in ms, one value
+// per sample row), "Event", "Response", "Marker", "Reserved".
+constexpr int GEOM_KIND_TRIGGER = 10;
+constexpr int GEOM_KIND_TIMESTAMP = 11;
+constexpr int GEOM_KIND_TRAILER = 12;  // Event, Response, Marker, Reserved
+constexpr int TRAILER_CHANNELS = 6;
+constexpr int TRAILER_TRIGGER = 0;    // offset within the trailer
+constexpr int TRAILER_TIMESTAMP = 1;  // offset within the trailer
+
+// ---------------------------------------------------------------- configuration
+class CHdwrConfigzq {
+public:
+    DEVICE_LINK_TYPE m_linkType = LINK_TYPE_CYTON8;
+    CString m_name;            // the configuration's name text
+    int m_statusCounter1 = 0;  // the two status counters a search clears
+    int m_statusCounter2 = 0;
+    CHdwrConfigzq& operator=(const CHdwrConfigzq&) = default;
+};
+
+// ---------------------------------------------------------------- electrodes and geometry
+class CEEGelectrode {
+public:
+    CString m_name;
+    double m_x = 0, m_y = 0, m_z = 0;
+    int m_kind = 0;
+    int m_kindCode = 0;
+    CString m_portText;    // the dongle's port
+    CString m_boardLabel;  // "CytonBoard1", ...
+    int m_boardIndex = 0;
+    int m_pin = 0;
+    int m_chnNumber = 0;
+    // Copies name and position from a template row.
+    void setAcqElcParam(const ELCTD_POS_NAME_PXYZ* row);
+};
+
+class CAcqChnlGeomzq {
+public:
+    CAcqChnlGeomzq(const CString& name, int kind, int flag);
+    ~CAcqChnlGeomzq();
+    CAcqChnlGeomzq(const CAcqChnlGeomzq&) = delete;
+    CAcqChnlGeomzq& operator=(const CAcqChnlGeomzq&) = delete;
+
+    CString getGeom2ChnlName() const { return m_name; }
+    // "EEG", "Accelerometer", "Analog", "Trigger", "TimeStamp", "Trailer", "Unknown"
+    CString getGeomTypeName() const;
+    CEEGelectrode* getElectrode() const { return m_pElectrode; }
+
+    // The hardware parameter block, owned by the record (freed with deleter).
+    void setHdwrParam(void* block, int kind, int size, void (*deleter)(void*));
+    void* getHdwrParam() const { return m_pHdwrParam; }
+
+    CString m_name;
+    int m_kind = 0;
+    int m_flag = 0;                         // third argument of makeChnGeom
+    CEEGelectrode* m_pElectrode = nullptr;  // owned; made for EEG records
+    int m_axis = 0;                         // accelerometer axis 1..3
+    int m_sensorCode = 0;
+    int m_geomFlag = 1;  // the 32-bit flag cleared on analog channels
+    void* m_pHdwrParam = nullptr;
+    int m_hdwrParamKind = 0;
+    int m_hdwrParamSize = 0;
+
+private:
+    void (*m_paramDeleter)(void*) = nullptr;
+};
+
+using ChnGeomList = CAurexArray<CAcqChnlGeomzq*>;
+
+class CHardWareInfo {
+public:
+    CHardWareInfo();
+    virtual ~CHardWareInfo();
+    CHardWareInfo(const CHardWareInfo&) = default;
+    CHardWareInfo& operator=(const CHardWareInfo&) = default;
+
+    // A new record that the host owns (kept until this object and all its
+    // copies are gone). EEG records come with an electrode.
+    CAcqChnlGeomzq* makeChnGeom(const CString& name, int kind, int flag);
+    int setup(CWnd* parent, CDialog* dlg);
+
+    DEVICE_LINK_TYPE m_linkType = 0;
+    CString m_deviceLabel;
+    double m_sampleRate = 250.0;
+    int m_curChnIndex = 0;
+    ChnGeomList* m_pCurChnList = nullptr;
+    int m_statusFlag = 0;  // set to 1 once hardware was detected
+
+private:
+    std::shared_ptr<std::vector<std::unique_ptr<CAcqChnlGeomzq>>> m_records;
+};
+
+class CHardWareInfo02Process : public CHardWareInfo {
+public:
+    // Appends the six trailer channels (see GEOM_KIND_TRIGGER above).
+    void addTsrx2chnGem(ChnGeomList& list);
+};
+
+class CHardWareInfozq : public CHardWareInfo02Process {};
+
+// ---------------------------------------------------------------- data set
+class CMeAcgChannelzq {
+public:
+    CMeAcgChannelzq(const CAcqChnlGeomzq& geom, std::int64_t samples);
+    ~CMeAcgChannelzq();
+    CMeAcgChannelzq(const CMeAcgChannelzq&) = delete;
+    CMeAcgChannelzq& operator=(const CMeAcgChannelzq&) = delete;
+
+    bool isTriggerChannel() const { return m_kind == GEOM_KIND_TRIGGER; }
+    bool isEEGChannel() const { return m_kind == GEOM_KIND_EEG; }
+    bool isAcceleratChnl() const { return m_kind == GEOM_KIND_ACCEL; }
+    bool isTimeStampChannel() const { return m_kind == GEOM_KIND_TIMESTAMP; }
+    void setValueRange(double lo, double hi) { m_rangeMin = lo; m_rangeMax = hi; }
+
+    CString m_label;
+    int m_kind = 0;
+    CString m_unit;  // "uV" for EEG by default
+    double m_rangeMin = 0, m_rangeMax = 0;
+    int m_boardIndex = -1;  // from the electrode, for EEG channels
+    int m_pin = -1;
+    CString m_portText;
+    double m_elcX = 0, m_elcY = 0, m_elcZ = 0;
+    std::int64_t m_samples = 0;
+    double* m_pData1 = nullptr;  // first sample array
+    double* m_pData2 = nullptr;  // second sample array
+    std::atomic<std::int64_t> m_lastSample{-1};  // index of the last sample written
+};
+
+class CMeAcqTrialzq {
+public:
+    CMeAcqTrialzq(const ChnGeomList& list, std::int64_t samples);
+    ~CMeAcqTrialzq();
+    int getTotalChannel() const { return static_cast<int>(m_channels.size()); }
+    std::int64_t getTotalSample(int which) const;
+    CMeAcgChannelzq** getAllChannelPt() { return m_channels.data(); }
+    CMeAcgChannelzq* getChannel(int i) const { return m_channels[static_cast<size_t>(i)]; }
+
+private:
+    std::vector<CMeAcgChannelzq*> m_channels;
+    std::int64_t m_samples;
+};
+
+class CMEGRecordInfozq {
+public:
+    double m_sampleRate = 250.0;
+    double m_sampleRate2 = 250.0;
+    int m_trialCount = 1;
+    std::int64_t m_samplesPerTrial = 250;
+};
+
+class CStimTrigzq {
+public:
+    struct Event {
+        int trial;
+        std::int64_t sample;
+        int code;
+    };
+    std::vector<Event> m_events;
+};
+
+using ACQ_TRIAL_CALLBACK = int (*)(CMeAcqTrialzq*);
+
+class CMeAcqData {
+public:
+    CMeAcqData();
+    virtual ~CMeAcqData();
+    CMeAcqData(const CMeAcqData&) = delete;
+    CMeAcqData& operator=(const CMeAcqData&) = delete;
+
+    // The first trial to fill (trial 0), or null before initialisation.
+    CMeAcqTrialzq* checkInitTrls4Acq(int record, int a, int b);
+    int acqInitDataTrlChnlGeom4Monit(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
+    int acqInitDataTrlChnlGeom4Record(const CString& folder, const CString& name, int trials, std::int64_t samples,
+                                      ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
+    int getTotalMEGChannel(bool a, bool b);
+    CMEGRecordInfozq* getMEGRecordInfozq() { return &m_recordInfo; }
+    // The trial at index, made current; null when there is none.
+    CMeAcqTrialzq* switchTrl4Record(int index, int flag);
+    CMeAcqTrialzq* getTrial(int index) const;
+    void setAcqStimTrig2Data(CStimTrigzq* stim);
+    int saveAllTrials();
+
+    int m_trialCount = 0;
+    int m_recordFlag = 0;                       // non-zero: recording
+    std::atomic<int> m_acqStatus{0};            // 3, 4 monitoring; 5, 6, 8 recording
+    std::atomic<std::int64_t> m_curSample{0};   // current sample count
+    std::atomic<int> m_roundCounter{0};
+    std::atomic<int> m_counter3{0};
+    CString m_text1;  // folder of the recording
+    CString m_text2;  // file name of the recording (".bdf" added when missing)
+
+protected:
+    CMEGRecordInfozq m_recordInfo;
+    std::vector<std::unique_ptr<CMeAcqTrialzq>> m_trials;
+    int m_curTrial = 0;
+    CStimTrigzq m_stim;
+};
+
+class CMeAcqData09File : public CMeAcqData {
+public:
+    // Writes the data set as BDF+ (with a JSON sidecar) at folder/name.
+    // 1 on success; on failure 0 and lastSaveError() says why.
+    int saveDataset4Record();
+    CString lastSaveError() const { return m_saveError; }
+    CString savedPath() const { return m_savedPath; }
+
+protected:
+    CString m_saveError;
+    CString m_savedPath;
+};
+
+class CMeAcqDatazq : public CMeAcqData09File {};
+
+// ---------------------------------------------------------------- driver base
+class CStimTrigzq;
+
+class CAcqDriver {
+public:
+    CAcqDriver();
+    ~CAcqDriver();
+
+    void setConfigUser(CHdwrConfigzq* cfg);
+    // Makes the detected configuration from the user configuration when there
+    // is none yet; non-zero when it exists and may be read.
+    int checkInitConfigUserDetect(int create, int copy);
+    // Host time in milliseconds, on the platform clock.
+    std::int64_t getTimeStampMs();
+
+    int m_busy = 0;
+    unsigned int m_retryCount = 3;
+    CString m_boardSummary;
+    CHdwrConfigzq* m_pConfigUser = nullptr;
+    CHdwrConfigzq* m_pConfigDetect = nullptr;  // owned by the base
+    CStimTrigzq* m_pStimTrig = nullptr;        // owned by the base
+
+private:
+    std::unique_ptr<CHdwrConfigzq> m_detectOwned;
+    std::unique_ptr<CStimTrigzq> m_stimOwned;
+};
+
+class CAcqDriver02Prcs : public CAcqDriver {
+public:
+    static void addInfoStatus(const CString& text);
+    static void setInfoStatus(const CString& text);
+    static void setInfoErr(const CString& text);
+    static void setSnsData(const CString& text);
+    static bool isSearchHdwrBkgrnd();
+
+    void threadStartMonitRecordStiTrg();
+    void threadStopMonitRecordStiTrg();
+    int setTrlDataPts4StimTrg(int trial, int channel, double* second, double* first);
+    void setSmp4StimTrg(std::int64_t sample);
+
+protected:
+    int m_stimTrial = 0;
+    int m_stimChannel = 0;
+    double* m_pStimData1 = nullptr;
+    double* m_pStimData2 = nullptr;
+    std::atomic<std::int64_t> m_stimSample{0};
+};
+
+class CAcqDriver09File : public CAcqDriver02Prcs {};
+class CAcqDriverzq : public CAcqDriver09File {};
+
+// ---------------------------------------------------------------- host status view
+namespace acqhost {
+// Every line given to addInfoStatus goes to the sink (programs print it) and
+// into a log that tests read.
+void setStatusSink(std::function<void(const CString&)> sink);
+std::vector<CString> statusLines();
+void clearStatusLines();
+// Texts last set by setInfoStatus / setInfoErr / setSnsData.
+CString infoStatus();
+CString infoErr();
+CString snsData();
+}  // namespace acqhost

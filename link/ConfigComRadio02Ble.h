@@ -1,0 +1,27 @@
+// The dongle's radio commands that read or set channels and the link status.
+#pragma once
+
+#include <cstdint>
+
+#include "link/ConfigComRadio01SerialPort.h"
+
+class CConfigComRadio02Ble : public CConfigComRadio01SerialPort {
+public:
+    CConfigComRadio02Ble() = default;
+    CConfigComRadio02Ble(const CConfigComRadio02Ble&) = default;
+    CConfigComRadio02Ble& operator=(const CConfigComRadio02Ble&) = default;
+    ~CConfigComRadio02Ble() override;
+
+    int get_channelDeviceHost(CDialog* dlg);
+    int set_channelBoardDvc(CDialog* dlg, std::uint8_t channel);
+    int alignDeviceHostChannels(CDialog* dlg, std::uint8_t channel);
+    int set_channelHostOverrideDongle(CDialog* dlg, int channel);
+    int system_status(CDialog* dlg);
+    int print_bytes(CDialog* dlg);
+    int scan_channels(CDialog* dlg);
+    int reAlignDeviceHostChan(CDialog* dlg);
+
+protected:
+    // Sends 0xF0, the command byte and (when arg >= 0) one argument byte.
+    int sendRadioCommand(std::uint8_t command, int arg);
+};

@@ -1,0 +1,14 @@
+// Hardware discovery: the port listing, probing, channels for silent dongles,
+// the board list, the detected configuration and the geometry.
+#pragma once
+
+#include "board/DriveOpnBciMutiBoard02Setup.h"
+
+class CDriveOpnBciMutiBoard04FindHdwr : public CDriveOpnBciMutiBoard02Setup {
+public:
+    CDriveOpnBciMutiBoard04FindHdwr() = default;
+    ~CDriveOpnBciMutiBoard04FindHdwr() override;
+
+    int findAllUsbComs2Boards();
+    int findAllComDevices();
+};

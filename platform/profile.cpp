@@ -1,0 +1,162 @@
+#include "platform/profile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+namespace platform {
+namespace {
+
+std::mutex g_mu;
+std::string g_path;  // empty: the default place
+std::function<void(const std::string&)> g_notice;
+
+using Ini = std::map<std::string, std::map<std::string, std::string>>;
+
+std::string defaultPath() {
+    if (const char* p = std::getenv("MBEEG_PROFILE"); p && *p) return p;
+    std::string base;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) base = x;
+    else if (const char* h = std::getenv("HOME"); h && *h) base = std::string(h) + "/.config";
+    else base = "/tmp";
+    return base + "/mbeeg/mbeeg.ini";
+}
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+// Parses the file; false when it exists but is not an INI file we can trust.
+bool parse(const std::string& text, Ini& ini) {
+    if (text.find('\0') != std::string::npos) return false;
+    std::istringstream in(text);
+    std::string line, section;
+    while (std::getline(in, line)) {
+        std::string t = trim(line);
+        if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+        if (t[0] == '[') {
+            if (t.back() != ']' || t.size() < 3) return false;
+            section = trim(t.substr(1, t.size() - 2));
+            ini[section];
+            continue;
+        }
+        size_t eq = t.find('=');
+        if (eq == std::string::npos || eq == 0 || section.empty()) return false;
+        ini[section][trim(t.substr(0, eq))] = trim(t.substr(eq + 1));
+    }
+    return true;
+}
+
+void notify(const std::string& msg) {
+    if (g_notice) g_notice(msg);
+    else std::fprintf(stderr, "mbeeg: %s\n", msg.c_str());
+}
+
+// Reads the profile; a corrupt file is moved aside (never destroyed).
+Ini load(const std::string& path) {
+    Ini ini;
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return ini;
+    std::stringstream ss;
+    ss << f.rdbuf();
+    if (parse(ss.str(), ini)) return ini;
+    ini.clear();
+    std::string aside = path + ".corrupt";
+    struct stat st;
+    if (::stat(aside.c_str(), &st) == 0) aside += "." + std::to_string(std::time(nullptr));
+    if (std::rename(path.c_str(), aside.c_str()) == 0)
+        notify("settings file " + path + " was unreadable; kept it as " + aside + " and used the defaults");
+    else
+        notify("settings file " + path + " is unreadable (" + std::strerror(errno) + "); using the defaults");
+    return ini;
+}
+
+void makeDirs(const std::string& path) {
+    for (size_t p = path.find('/', 1); p != std::string::npos; p = path.find('/', p + 1))
+        ::mkdir(path.substr(0, p).c_str(), 0755);
+}
+
+bool save(const std::string& path, const Ini& ini) {
+    makeDirs(path);
+    std::string tmp = path + ".tmp." + std::to_string(::getpid());
+    {
+        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        if (!f) return false;
+        for (const auto& [sec, entries] : ini) {
+            f << '[' << sec << "]\n";
+            for (const auto& [k, v] : entries) f << k << '=' << v << '\n';
+            f << '\n';
+        }
+        f.flush();
+        if (!f) {
+            std::remove(tmp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string profilePath() {
+    std::lock_guard<std::mutex> lk(g_mu);
+    return g_path.empty() ? defaultPath() : g_path;
+}
+
+void setProfilePath(const std::string& path) {
+    std::lock_guard<std::mutex> lk(g_mu);
+    g_path = path;
+}
+
+void setProfileNotice(std::function<void(const std::string&)> notice) {
+    std::lock_guard<std::mutex> lk(g_mu);
+    g_notice = std::move(notice);
+}
+
+}  // namespace platform
+
+int CWinApp::GetProfileInt(const wchar_t* section, const wchar_t* entry, int defaultValue) {
+    using namespace platform;
+    std::lock_guard<std::mutex> lk(g_mu);
+    Ini ini = load(g_path.empty() ? defaultPath() : g_path);
+    auto s = ini.find(narrow(section ? section : L""));
+    if (s == ini.end()) return defaultValue;
+    auto e = s->second.find(narrow(entry ? entry : L""));
+    if (e == s->second.end()) return defaultValue;
+    const std::string& v = e->second;
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) return defaultValue;
+    return static_cast<int>(n);
+}
+
+BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int value) {
+    using namespace platform;
+    std::lock_guard<std::mutex> lk(g_mu);
+    std::string path = g_path.empty() ? defaultPath() : g_path;
+    Ini ini = load(path);
+    ini[narrow(section ? section : L"")][narrow(entry ? entry : L"")] = std::to_string(value);
+    return save(path, ini) ? TRUE : FALSE;
+}
+
+CWinApp* AfxGetApp() {
+    static CWinApp app;
+    return &app;
+}
