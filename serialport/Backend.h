@@ -59,6 +59,13 @@ void registerMemoryPort(const PortDescription& desc, std::shared_ptr<MemoryDevic
 void unregisterMemoryPort(const std::string& path);
 void clearMemoryPorts();
 
+// Real ports (libserialport / termios) are listed unless disabled here or by
+// MBEEG_NO_REAL_PORTS=1; tests and the built-in simulator turn them off so that
+// only memory ports are seen.
+void setRealPortsEnabled(bool enabled);
+// Pseudo-terminal paths served by mbeeg-sim are listed as FTDI dongles when
+// named in MBEEG_SIM_PORTS (comma-separated paths).
+
 // Every port of every backend, sorted by alias number.
 std::vector<PortDescription> enumeratePorts();
 // Opens by alias ("COM7") or device path; null with a reason on failure.
