@@ -24,6 +24,7 @@ public:
     const T& operator[](std::uint32_t i) const { return m_data[i]; }
 
     bool Add(const T& value) {
+        if (m_count == std::numeric_limits<std::uint32_t>::max()) return false;  // the count cannot grow
         if (m_capacity < m_count + 1 && !Realloc(m_count + 1)) return false;
         ++m_count;
         m_data[m_count - 1] = value;
