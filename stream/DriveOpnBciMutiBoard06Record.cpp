@@ -1,0 +1,313 @@
+// The worker thread's reading loop: one packet read per board and pass, one
+// sample row per pass into the current trial, trials switched or rewritten,
+// the recording saved at the end.
+#include "stream/DriveOpnBciMutiBoard06Record.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace {
+
+// What the serial library's reads() waits for a byte when none is there:
+// one sample period at 250 Hz.
+constexpr int kReadWaitUs = 4000;
+// A board silent this long no longer makes every pass wait for it.
+constexpr std::int64_t kQuietUs = 100000;
+
+// Where each value of a sample row goes. With N boards the trial's channels
+// follow the Cyton channel list:
+//   8b + p          EEG pin p of board b          <- slot 1 + p (microvolts)
+//   8N + 6b + 0..2  "AccLft", "AccUp", "AccFwd"    <- slots 9..11 (g)
+//   8N + 6b + 3..5  the three analog channels     <- slots 19..21 (raw 0xC1 words)
+//   14N + TRAILER_TIMESTAMP  "TimeStamp"           <- the host's getTimeStampMs()
+// A channel is fed only when it is there and of the expected kind, so a trial
+// of another layout gets no value in a wrong place; the time channel is also
+// found by its kind when it is not where the Cyton layout puts it.
+struct Route {
+    CMeAcgChannelzq* ch;
+    const double* src;
+};
+
+struct RowMap {
+    std::vector<Route> routes;
+    CMeAcgChannelzq* timeCh = nullptr;
+    std::int64_t samples = 0;  // writable length: the shortest channel
+
+    void build(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& dongles, std::int64_t S) {
+        routes.clear();
+        timeCh = nullptr;
+        samples = S;
+        if (!trial) return;
+        const int total = trial->getTotalChannel();
+        CMeAcgChannelzq** chans = trial->getAllChannelPt();
+        if (!chans) return;
+        const int n = static_cast<int>(dongles.size());
+        auto at = [&](int i, int kind) -> CMeAcgChannelzq* {
+            if (i < 0 || i >= total || !chans[i] || chans[i]->m_kind != kind) return nullptr;
+            if (!chans[i]->m_pData1 && !chans[i]->m_pData2) return nullptr;
+            return chans[i];
+        };
+        auto add = [&](CMeAcgChannelzq* ch, const double* src) {
+            if (!ch) return;
+            routes.push_back({ch, src});
+            samples = std::min(samples, ch->m_samples);
+        };
+        for (int b = 0; b < n; ++b) {
+            CConfigComRadiozq* d = dongles[static_cast<size_t>(b)];
+            if (!d) continue;
+            for (int p = 0; p < 8; ++p) add(at(8 * b + p, GEOM_KIND_EEG), &d->m_eeg[p]);
+            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + i, GEOM_KIND_ACCEL), &d->m_aux[i]);
+            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + 3 + i, GEOM_KIND_ANALOG), &d->m_aux[10 + i]);
+        }
+        timeCh = at(14 * n + TRAILER_TIMESTAMP, GEOM_KIND_TIMESTAMP);
+        for (int i = 0; i < total && !timeCh; ++i) timeCh = at(i, GEOM_KIND_TIMESTAMP);
+        if (timeCh) samples = std::min(samples, timeCh->m_samples);
+    }
+};
+
+inline void putSample(CMeAcgChannelzq* ch, std::int64_t idx, double v) {
+    if (ch->m_pData1) ch->m_pData1[idx] = v;
+    if (ch->m_pData2) ch->m_pData2[idx] = v;
+}
+
+// EEG channels of a trial get the full range of the 24-bit counts at their
+// board's gain, so that a recording keeps every count.
+void setEegRanges(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& dongles) {
+    if (!trial || !trial->getAllChannelPt()) return;
+    const int total = trial->getTotalChannel();
+    CMeAcgChannelzq** chans = trial->getAllChannelPt();
+    for (size_t b = 0; b < dongles.size(); ++b) {
+        CConfigComRadiozq* d = dongles[b];
+        for (int p = 0; p < 8; ++p) {
+            const int i = static_cast<int>(8 * b) + p;
+            if (i >= total || !chans[i] || !chans[i]->isEEGChannel()) continue;
+            int gain = (d && d->m_pTrackGain) ? d->m_pTrackGain->get_gain_for_channel(p) : 1;
+            if (gain <= 0) gain = 1;
+            const double f = 4.5 / 8388607.0 / gain * 1000000.0;
+            chans[i]->setValueRange(-8388608.0 * f, 8388607.0 * f);
+        }
+    }
+}
+
+// Hands each board's port, radio channel and counts to the data set, when
+// the host's data set takes them.
+template <class Data>
+void handBoardInfo(Data* data, const std::vector<CConfigComRadiozq*>& dongles) {
+    if constexpr (requires(Data* x, CString s, std::uint64_t c) { x->addBoardInfo(0, s, 0, c, c, c); }) {
+        for (size_t b = 0; b < dongles.size(); ++b) {
+            CConfigComRadiozq* d = dongles[b];
+            if (!d) continue;
+            data->addBoardInfo(static_cast<int>(b), d->m_portName, static_cast<int>(d->m_radioChnl),
+                               static_cast<std::uint64_t>(d->m_statPackets.load()),
+                               static_cast<std::uint64_t>(d->m_statDropped.load()),
+                               static_cast<std::uint64_t>(d->m_statGaps.load()));
+        }
+    } else {
+        (void)data;
+        (void)dongles;
+    }
+}
+
+// Silent boards must not make every pass wait for them, or the boards that
+// do send fall behind by the wait on each pass. A board that has been quiet
+// for a while is polled without waiting; the pass is then paced by the
+// boards that send, or, when all are quiet, by the first port that can wait.
+class Pacer {
+public:
+    explicit Pacer(const std::vector<CConfigComRadiozq*>& dongles) : dongles_(dongles) {
+        const std::int64_t now = platform::clock().nowUs();
+        last_.assign(dongles.size(), now);
+        waiting_.assign(dongles.size(), true);
+        for (CConfigComRadiozq* d : dongles)
+            if (d && d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(kReadWaitUs);
+    }
+    ~Pacer() {
+        for (size_t b = 0; b < dongles_.size(); ++b) setWait(b, true);
+    }
+
+    // After a pass; got[b] says whether board b delivered.
+    void afterPass(const std::vector<char>& got) {
+        const std::int64_t now = platform::clock().nowUs();
+        bool anyActive = false;
+        for (size_t b = 0; b < dongles_.size(); ++b) {
+            if (got[b]) last_[b] = now;
+            anyActive = anyActive || now - last_[b] < kQuietUs;
+        }
+        int waiter = -1;
+        if (!anyActive) {
+            for (size_t b = 0; b < dongles_.size() && waiter < 0; ++b) {
+                CConfigComRadiozq* d = dongles_[b];
+                if (d && d->m_pSerialPort && !d->m_pSerialPort->isBroken()) waiter = static_cast<int>(b);
+            }
+        }
+        for (size_t b = 0; b < dongles_.size(); ++b)
+            setWait(b, now - last_[b] < kQuietUs || static_cast<int>(b) == waiter);
+        // No port can wait at all (every dongle gone): wait here instead of
+        // spinning until the host stops us.
+        if (!anyActive && waiter < 0) Sleep(kReadWaitUs / 1000);
+    }
+
+private:
+    void setWait(size_t b, bool wait) {
+        if (waiting_[b] == wait) return;
+        waiting_[b] = wait;
+        CConfigComRadiozq* d = dongles_[b];
+        if (d && d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(wait ? kReadWaitUs : 0);
+    }
+
+    const std::vector<CConfigComRadiozq*>& dongles_;
+    std::vector<std::int64_t> last_;
+    std::vector<bool> waiting_;
+};
+
+}  // namespace
+
+CDriveOpnBciMutiBoard06Record::~CDriveOpnBciMutiBoard06Record() = default;
+
+int CDriveOpnBciMutiBoard06Record::s6ReadStream() {
+    if (!m_pDevice) return 0;
+    switch (m_pDevice->m_linkType) {
+    case LINK_TYPE_CYTON8:
+        return s6ReadStreamCyton();
+    case LINK_TYPE_DAISY16:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int CDriveOpnBciMutiBoard06Record::s6ReadStreamDaisy() { return 1; }
+
+int CDriveOpnBciMutiBoard06Record::findSetStimTrigTrlData(int trialIndex, CMeAcqTrialzq* trial, int firstChannel) {
+    if (!trial) return 0;
+    const int total = trial->getTotalChannel();
+    CMeAcgChannelzq** chans = trial->getAllChannelPt();
+    for (int i = std::max(firstChannel, 0); chans && i < total; ++i) {
+        CMeAcgChannelzq* ch = chans[i];
+        if (ch && ch->isTriggerChannel()) return setTrlDataPts4StimTrg(trialIndex, i, ch->m_pData2, ch->m_pData1);
+    }
+    return setTrlDataPts4StimTrg(0, 0, nullptr, nullptr);
+}
+
+int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
+    CMeAcqDatazq* data = m_pData;
+    CMeAcqTrialzq* trial = m_pTrial;
+    std::int64_t S = trial ? trial->getTotalSample(-1) : 0;
+    if (!data || !trial || S < 1 || !trial->getAllChannelPt()) {
+        addInfoStatus(L"No trial to acquire into: prepare the data set first.");
+        return 0;
+    }
+    const bool record = data->m_recordFlag != 0;
+    const std::vector<CConfigComRadiozq*>& dongles = m_dongles;
+
+    data->m_curSample = 0;
+    data->m_roundCounter = 0;
+    data->m_counter3 = 0;
+    data->m_acqStatus = record ? 5 : 3;
+    int trialIndex = 0;
+    findSetStimTrigTrlData(0, trial, 14);
+
+    threadStartMonitRecordStiTrg();
+    m_stopFlag = 0;
+
+    for (CConfigComRadiozq* d : dongles)
+        if (d) d->set4StreamCyton();
+    // The boards were started one after the other; what the first ones sent
+    // meanwhile would put them rows ahead of the last. Dropping everything
+    // received so far lets every board's first packet fall in the same
+    // sample period (a packet cut by the purge is skipped on resync).
+    for (CConfigComRadiozq* d : dongles)
+        if (d && d->m_pSerialPort) d->m_pSerialPort->purgeAll();
+
+    setEegRanges(trial, dongles);
+    RowMap map;
+    map.build(trial, dongles, S);
+    Pacer pacer(dongles);
+    std::vector<char> got(dongles.size(), 0);
+
+    std::int64_t idx = 0;
+    while (m_stopFlag.load(std::memory_order_relaxed) == 0) {
+        int sum = 0;
+        for (size_t b = 0; b < dongles.size(); ++b) {
+            CConfigComRadiozq* d = dongles[b];
+            const int r = d ? d->readCytonData() : 0;
+            got[b] = static_cast<char>(r);
+            sum += r;
+        }
+        pacer.afterPass(got);
+        if (sum == 0) continue;
+
+        // Boards without a new packet still hold their previous values.
+        if (idx < map.samples) {
+            for (const Route& r : map.routes) putSample(r.ch, idx, *r.src);
+            if (map.timeCh) putSample(map.timeCh, idx, static_cast<double>(getTimeStampMs()));
+            for (const Route& r : map.routes) r.ch->m_lastSample.store(idx, std::memory_order_release);
+            if (map.timeCh) map.timeCh->m_lastSample.store(idx, std::memory_order_release);
+        }
+
+        setSmp4StimTrg(idx);
+        ++idx;
+        data->m_curSample = idx;
+
+        if (idx >= S) {
+            if (record) {
+                ++trialIndex;
+                CMeAcqTrialzq* next = trialIndex < data->m_trialCount ? data->switchTrl4Record(trialIndex, 0) : nullptr;
+                std::int64_t nextS = next ? next->getTotalSample(-1) : 0;
+                if (next && nextS >= 1 && next->getAllChannelPt()) {
+                    trial = next;
+                    m_pTrial = next;
+                    S = nextS;
+                    findSetStimTrigTrlData(trialIndex, trial, 14);
+                    setEegRanges(trial, dongles);
+                    map.build(trial, dongles, S);
+                } else {
+                    data->m_acqStatus = 6;
+                    m_stopFlag = 1;
+                }
+            }
+            data->m_curSample = 0;
+            data->m_roundCounter = data->m_roundCounter + 1;
+            idx = 0;
+        }
+    }
+
+    threadStopMonitRecordStiTrg();
+    if (record) {
+        data->m_acqStatus = 6;
+        handBoardInfo(data, dongles);
+        data->setAcqStimTrig2Data(m_pStimTrig);
+        data->saveAllTrials();
+        if (!data->saveDataset4Record()) {
+            CString msg;
+            msg.Format(L"Saving the recording failed: %s", data->lastSaveError().GetString());
+            addInfoStatus(msg);
+        }
+        data->m_acqStatus = 8;
+    } else {
+        data->m_acqStatus = 4;
+    }
+
+    for (CConfigComRadiozq* d : dongles)
+        if (d) d->stopStreamCyton();
+    return 1;
+}
+
+UINT CDriveOpnBciMutiBoard06Record::acqThreadProc(LPVOID param) {
+    auto* drv = static_cast<CDriveOpnBciMutiBoard06Record*>(param);
+    if (!drv) return 0;
+    const bool record = drv->m_pData && drv->m_pData->m_recordFlag != 0;
+    drv->m_statusCode = record ? 21 : 19;
+    if (drv->m_pDevice && drv->m_pDevice->m_linkType == LINK_TYPE_CYTON8) drv->s6ReadStreamCyton();
+    drv->m_statusCode = record ? 22 : 20;
+    // The thread's handle deletes itself when the thread ends, so neither
+    // pointer to it may outlive this procedure.
+    drv->m_pMonitThread = nullptr;
+    drv->m_pRecordThread = nullptr;
+    return 0;
+}
