@@ -21,7 +21,17 @@ public:
     int scan_channels(CDialog* dlg);
     int reAlignDeviceHostChan(CDialog* dlg);
 
+    // The decimal number after the first `marker`, up to the first "$$$",
+    // read as atoi reads; 0 when the marker or the "$$$" is missing.
+    static int extractNumber(const CStringA& reply, const char* marker);
+
 protected:
     // Sends 0xF0, the command byte and (when arg >= 0) one argument byte.
     int sendRadioCommand(std::uint8_t command, int arg);
+    // Sleeps pauseMs (none when 0), reads the dongle's reply and keeps it as
+    // the last reply.
+    const CStringA& readRadioReply(int pauseMs, int gapMs, int waitMs);
+    // Channels outside 1..25: asks whether to correct; 0 when the user
+    // declines, else 1 with the channel clamped.
+    int checkChannelRange(int& channel);
 };

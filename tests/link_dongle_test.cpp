@@ -1,0 +1,247 @@
+// The dongle object: opening and closing its port, the persisted radio
+// settings in a real profile file, its gain tracker and its copies.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "link/ConfigComRadiozq.h"
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "platform/profile.h"
+#include "serialport/Backend.h"
+#include "tests/support/RadioScript.h"
+
+namespace {
+
+class DongleTest : public testing::Test {
+protected:
+    void SetUp() override {
+        mbeeg::serial::setRealPortsEnabled(false);
+        mbeeg::serial::clearMemoryPorts();
+        oldProfile_ = platform::profilePath();
+        profile_ = "/tmp/mbeeg-link-dongle-" + std::to_string(::getpid()) + "-" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
+        std::remove(profile_.c_str());
+        platform::setProfilePath(profile_);
+    }
+    void TearDown() override {
+        mbeeg::serial::clearMemoryPorts();
+        platform::setProfilePath(oldProfile_);
+        std::remove(profile_.c_str());
+    }
+    static int profileInt(const wchar_t* entry, int def) {
+        return AfxGetApp()->GetProfileInt(RADIO_PROFILE_SECTION, entry, def);
+    }
+    std::string profileText() const {
+        std::ifstream in(profile_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    platform::ScopedVirtualClock clock_;
+    platform::ScriptedMessageBoxes boxes_;
+    std::string profile_;
+    std::string oldProfile_;
+};
+
+// A second port object can open the port only when the first let it go.
+bool portIsFree(const wchar_t* name) {
+    CMegSerialPortzq probe;
+    const int ok = probe.openRW(name, 1, 1);
+    probe.closeCom(0);
+    return ok != 0;
+}
+
+}  // namespace
+
+TEST_F(DongleTest, DefaultsWithoutSavedSettings) {
+    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", 7);  // ignored: no SaveRadioChnl
+    CConfigComRadiozq d;
+    EXPECT_EQ(d.m_radioChnl, 20);
+    EXPECT_EQ(d.m_hostChnl, 20);
+    EXPECT_EQ(d.m_confirmedChnl, -1);
+    EXPECT_EQ(d.m_baudRate, 115200u);
+    EXPECT_EQ(d.m_baudIndex, 0u);
+    EXPECT_EQ(d.m_pollTime, 80);
+    EXPECT_EQ(d.m_pSerialPort, nullptr);
+    EXPECT_EQ(d.m_pTrackGain, nullptr);
+    EXPECT_TRUE(d.m_statusText.IsEmpty());
+}
+
+TEST_F(DongleTest, SavedSettingsLoadClampedOnlyWhenEnabled) {
+    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"SaveRadioChnl", 1);
+    struct Case {
+        int stored, expected;
+    } cases[] = {{0, 1}, {40, 25}, {13, 13}, {257, 1} /* low byte 1 */, {300, 25} /* low byte 44 */};
+    for (const Case& c : cases) {
+        AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", c.stored);
+        AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"PollTime", 0x1FF);
+        auto* d = new CConfigComRadiozq;
+        EXPECT_EQ(d->m_radioChnl, c.expected) << c.stored;
+        EXPECT_EQ(d->m_hostChnl, c.expected) << c.stored;
+        EXPECT_EQ(d->m_pollTime, 0xFF);
+        delete d;
+    }
+    // Missing entries read as 1.
+    std::remove(profile_.c_str());
+    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"SaveRadioChnl", 2);
+    CConfigComRadiozq d;
+    EXPECT_EQ(d.m_radioChnl, 1);
+    EXPECT_EQ(d.m_pollTime, 1);
+}
+
+TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
+    {
+        CConfigComRadiozq a;
+        CConfigComRadiozq b;
+        a.m_radioChnl = 30;  // clamped when saved
+        a.m_pollTime = 55;
+        b.m_radioChnl = 9;
+        b.m_pollTime = 66;
+        // b goes first, then a: a decides.
+    }
+    EXPECT_EQ(profileInt(L"RadioChnl", -1), 25);
+    EXPECT_EQ(profileInt(L"PollTime", -1), 55);
+    EXPECT_EQ(profileInt(L"SaveRadioChnl", -1), -1);  // never written
+    EXPECT_NE(profileText().find("XFaceZovAviComRadioSetting"), std::string::npos);
+
+    CConfigComRadiozq c;
+    c.m_radioChnl = 0;
+    EXPECT_EQ(c.getSetInitParam(1), 1);
+    EXPECT_EQ(c.m_radioChnl, 1);  // the object itself is clamped too
+    EXPECT_EQ(profileInt(L"RadioChnl", -1), 1);
+}
+
+TEST_F(DongleTest, ConnectAndCheckPaths) {
+    auto script = linktest::registerRadioScript(0);  // COM201
+
+    CConfigComRadiozq d;
+    // No "COM" in the name: nothing is created.
+    d.m_portName = L"ttyUSB0";
+    EXPECT_EQ(d.connect_to_portName(nullptr), 0);
+    EXPECT_EQ(d.m_statusText, "No Serial Port.  Is the Dongle plugin?");
+    EXPECT_EQ(d.m_pSerialPort, nullptr);
+    EXPECT_EQ(d.cleanSerialPort(), 0);
+
+    // The port check still makes a port object, then tells the user.
+    EXPECT_EQ(d.checkInitOpenSerialPort(1), 0);
+    ASSERT_NE(d.m_pSerialPort, nullptr);
+    EXPECT_FALSE(d.m_pSerialPort->isOpen());
+    ASSERT_EQ(boxes_.texts().size(), 1u);
+    EXPECT_EQ(boxes_.texts()[0], L"No serial port. Is the dongle inserted into a PC USB?");
+    EXPECT_EQ(boxes_.types()[0] & MB_TYPEMASK, MB_OK);
+    EXPECT_EQ(d.checkInitOpenSerialPort(0), 0);
+    EXPECT_EQ(boxes_.texts().size(), 1u);  // flag 0: silent
+    EXPECT_EQ(d.closeSerialPorts(), 1);
+    EXPECT_EQ(d.m_pSerialPort, nullptr);
+    EXPECT_EQ(d.closeSerialPorts(), 1);
+
+    // A port that does not exist: an object, not open.
+    d.m_portName = L"COM250";
+    EXPECT_EQ(d.connect_to_portName(nullptr), 0);
+    EXPECT_EQ(d.m_statusText, "connect_to_portName: Port is not opened!");
+    ASSERT_NE(d.m_pSerialPort, nullptr);
+    d.closeSerialPorts();
+
+    // The dongle's port opens; the check then succeeds without reopening.
+    d.m_portName = L"COM201";
+    EXPECT_EQ(d.connect_to_portName(nullptr), 1);
+    EXPECT_EQ(d.m_statusText, "connect_to_portName: Port is open!");
+    EXPECT_EQ(d.checkInitOpenSerialPort(1), 1);
+    EXPECT_EQ(d.cleanSerialPort(), 1);
+    EXPECT_FALSE(portIsFree(L"COM201"));
+    d.closeSerialPorts();
+    EXPECT_TRUE(portIsFree(L"COM201"));
+
+    // From scratch the check connects by itself.
+    EXPECT_EQ(d.checkInitOpenSerialPort(1), 1);
+    EXPECT_TRUE(d.m_pSerialPort->isOpen());
+    EXPECT_EQ(boxes_.texts().size(), 1u);
+
+    // An unplugged dongle: the object exists, the check fails with the message.
+    d.closeSerialPorts();
+    script->setPlugged(false);
+    EXPECT_EQ(d.checkInitOpenSerialPort(1), 0);
+    EXPECT_EQ(boxes_.texts().size(), 2u);
+}
+
+TEST_F(DongleTest, DestructorReleasesThePort) {
+    linktest::registerRadioScript(0);
+    auto* d = new CConfigComRadiozq;
+    d->m_portName = L"COM201";
+    ASSERT_EQ(d->connect_to_portName(nullptr), 1);
+    d->getTrackGainMb(1, 6);
+    EXPECT_FALSE(portIsFree(L"COM201"));
+    delete d;
+    EXPECT_TRUE(portIsFree(L"COM201"));
+}
+
+TEST_F(DongleTest, GainTrackerCreatedOnceByBoardType) {
+    CConfigComRadiozq d;
+    EXPECT_EQ(d.getTrackGainMb(0, 6), nullptr);
+    EXPECT_EQ(d.m_pTrackGain, nullptr);
+    CTrackGainMbzq* t = d.getTrackGainMb(1, 7);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->channelCount(), 16);
+    EXPECT_EQ(d.getTrackGainMb(1, 6), t);  // unchanged, whatever type
+    EXPECT_EQ(t->channelCount(), 16);
+    EXPECT_EQ(d.cleanGains(), 1);
+    EXPECT_EQ(d.m_pTrackGain, nullptr);
+    EXPECT_EQ(d.cleanGains(), 1);
+}
+
+TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPort) {
+    linktest::registerRadioScript(0);
+    CConfigComRadiozq d;
+    d.m_portName = L"COM201";
+    ASSERT_EQ(d.connect_to_portName(nullptr), 1);
+    d.getTrackGainMb(1, 6)->apply_config("x1020000X");
+    d.m_radioChnl = 11;
+    d.m_statusText = "status";
+    d.m_eeg[2] = 3.5;
+    d.m_statPackets = 17;
+
+    {
+        CConfigComRadiozq copy(d);
+        EXPECT_EQ(copy.m_pSerialPort, nullptr);
+        ASSERT_NE(copy.m_pTrackGain, nullptr);
+        EXPECT_NE(copy.m_pTrackGain, d.m_pTrackGain);
+        EXPECT_EQ(copy.m_pTrackGain->get_gain_for_channel(0), 4);
+        EXPECT_EQ(copy.m_portName, L"COM201");
+        EXPECT_EQ(copy.m_radioChnl, 11);
+        EXPECT_EQ(copy.m_statusText, "status");
+        EXPECT_EQ(copy.getSlot(3), 3.5);
+        EXPECT_EQ(copy.m_statPackets.load(), 17u);
+        copy.m_pTrackGain->apply_config("x1000000X");
+    }  // the copy's end leaves d's port and tracker alone
+    EXPECT_EQ(d.m_pTrackGain->get_gain_for_channel(0), 4);
+    ASSERT_NE(d.m_pSerialPort, nullptr);
+    EXPECT_TRUE(d.m_pSerialPort->isOpen());
+
+    // Assignment keeps the target's own port and replaces its tracker.
+    CConfigComRadiozq other;
+    other.m_portName = L"COM201";
+    other.getTrackGainMb(1, 7);
+    other = d;
+    EXPECT_EQ(other.m_pSerialPort, nullptr);
+    EXPECT_EQ(other.m_pTrackGain->channelCount(), 8);
+    CConfigComRadiozq& self = d;
+    d = self;
+    EXPECT_NE(d.m_pSerialPort, nullptr);
+}
+
+TEST_F(DongleTest, SlotsMapOntoThePacketFields) {
+    CConfigComRadiozq d;
+    d.m_sampleNumber = 42;
+    for (int i = 0; i < 8; ++i) d.m_eeg[i] = 100 + i;
+    for (int i = 0; i < 13; ++i) d.m_aux[i] = 200 + i;
+    EXPECT_EQ(d.getSlot(0), 42);
+    for (int s = 1; s <= 8; ++s) EXPECT_EQ(d.getSlot(s), 100 + s - 1);
+    for (int s = 9; s <= 21; ++s) EXPECT_EQ(d.getSlot(s), 200 + s - 9);
+    EXPECT_EQ(d.getSlot(-1), 0);
+    EXPECT_EQ(d.getSlot(22), 0);
+}

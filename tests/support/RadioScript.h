@@ -1,0 +1,63 @@
+// A dongle behind a memory port whose replies a test scripts one by one:
+// every complete command (a radio frame 0xF0 cmd [arg], or one board command
+// character) takes the next queued reply, which is due shortly after. Every
+// command is logged with its arrival time.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serialport/Backend.h"
+
+class CConfigComRadiozq;
+
+namespace linktest {
+
+class RadioScript : public mbeeg::serial::MemoryDevice {
+public:
+    struct Command {
+        std::int64_t atUs;
+        std::string bytes;  // "\xF0\x01\x05" or "d"
+    };
+
+    // Queues the reply to the next command ("" for silence).
+    void reply(const std::string& text);
+    // Output that is due now, unasked.
+    void send(const std::string& text);
+    void setReplyDelayUs(std::int64_t us);
+    void setPlugged(bool p);
+
+    std::vector<Command> commands() const;
+    std::vector<std::string> commandBytes() const;
+    std::size_t pendingReplies() const;
+    void clearLog();
+
+    bool plugged() const override;
+    void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) override;
+    std::size_t transmit(std::uint8_t* out, std::size_t max, std::int64_t nowUs) override;
+    std::int64_t nextTransmitUs(std::int64_t nowUs) override;
+
+private:
+    void complete(std::int64_t nowUs);
+
+    mutable std::mutex mu_;
+    std::deque<std::string> replies_;
+    std::vector<Command> log_;
+    std::string frame_;  // radio frame being received
+    std::string out_;
+    std::int64_t outDueUs_ = 0;
+    std::int64_t delayUs_ = 2000;
+    bool plugged_ = true;
+};
+
+// Registers a memory dongle port COM<201+slot> for the script.
+std::shared_ptr<RadioScript> registerRadioScript(int slot);
+
+// The radio frame bytes as a string, for comparing with commandBytes().
+std::string frame(int cmd, int arg = -1);
+
+}  // namespace linktest
