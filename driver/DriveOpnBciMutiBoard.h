@@ -56,7 +56,7 @@ public:
     std::atomic<int> m_stopStatusReq{0};
     std::atomic<int> m_stopFlag{0};
     void* m_pSnsStatusThread = nullptr;
-    CWinThread* m_pMonitThread = nullptr;
+    std::atomic<CWinThread*> m_pMonitThread{nullptr};  // the worker clears it when it ends
     CWinThread* m_pRecordThread = nullptr;
     CString m_portListText;
     CString m_secondText;

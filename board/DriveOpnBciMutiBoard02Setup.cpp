@@ -1,0 +1,299 @@
+#include "board/DriveOpnBciMutiBoard02Setup.h"
+
+#include <cstring>
+#include <vector>
+
+#include "geometry/OptionTables.h"
+
+namespace {
+constexpr int kWriteWaitMs = 160;
+constexpr int kReadGapMs = 4;
+constexpr int kReadWaitMs = 16;
+constexpr int kReplyWaitMs = 16;
+
+const char* const kMsg200Chnl = "Only multi-CytonDaisy device has more than 200 channels!?";
+const char* const kHeaderDefaults = "\n GetDefaultSettings for all channels\n";
+
+// Channel off and on letters by pin.
+constexpr unsigned char kOffLetters[16] = {'1', '2', '3', '4', '5', '6', '7', '8',
+                                           'q', 'w', 'e', 'r', 't', 'y', 'u', 'i'};
+constexpr unsigned char kOnLetters[16] = {'!', '@', '#', '$', '%', '^', '&', '*',
+                                          'Q', 'W', 'E', 'R', 'T', 'Y', 'U', 'I'};
+
+void addInfo(const CStringA& text) { CAcqDriver02Prcs::addInfoStatus(CString(text)); }
+
+// One write of a board query: a single byte goes with writeCmdUc1, longer
+// commands in one writeSynWaitCmdC. An empty failure text makes a failed write
+// end the query with an empty result.
+struct QueryWrite {
+    std::vector<unsigned char> bytes;
+    const char* failure;
+};
+
+struct QuerySpec {
+    std::vector<QueryWrite> writes;
+    const char* header;
+    int waitMs;
+    bool reportPortName;
+};
+}  // namespace
+
+CDriveOpnBciMutiBoard02Setup::~CDriveOpnBciMutiBoard02Setup() = default;
+
+unsigned int CDriveOpnBciMutiBoard02Setup::gainCodeOf(int gain) {
+    switch (gain) {
+        case 1: return 0;
+        case 2: return 1;
+        case 4: return 2;
+        case 6: return 3;
+        case 8: return 4;
+        case 12: return 5;
+        default: return 6;  // 24, and a gain not given
+    }
+}
+
+namespace {
+// The per-board query transaction shared by the "every board" commands.
+CStringA runBoardQuery(CDriveOpnBciMutiBoard02Setup& drv, const QuerySpec& q, int reply) {
+    CStringA result;
+    for (CConfigComRadiozq* dongle : drv.m_dongles) {
+        const CHdwrConfigzq* det = drv.m_pConfigDetect;
+        if (!det) continue;
+        if (det->m_linkType == LINK_TYPE_CYTON8) {
+            drv.m_chnPerBoard = 8;
+        } else if (det->m_linkType == LINK_TYPE_DAISY16) {
+            drv.m_chnPerBoard = 16;
+        } else {
+            continue;
+        }
+        if (!dongle || !dongle->m_pSerialPort || !dongle->m_pSerialPort->isOpen()) continue;
+        CMegSerialPortzq* port = dongle->m_pSerialPort;
+        port->purgeAll();
+        for (const QueryWrite& w : q.writes) {
+            int ok = w.bytes.size() == 1
+                         ? port->writeCmdUc1(w.bytes[0], kWriteWaitMs)
+                         : port->writeSynWaitCmdC(reinterpret_cast<const char*>(w.bytes.data()),
+                                                  static_cast<int>(w.bytes.size()), kWriteWaitMs);
+            // What earlier boards answered is dropped: the caller sees the failure alone.
+            if (!ok) return CStringA(w.failure);
+        }
+        if (reply) {
+            if (q.reportPortName) CAcqDriver02Prcs::addInfoStatus(port->getPortName());
+            CStringA text(q.header);
+            Sleep(static_cast<DWORD>(q.waitMs));
+            text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+            addInfo(text);
+            result += text;
+        }
+    }
+    return result;
+}
+
+QuerySpec oneByte(unsigned char b, const char* failure, const char* header, int waitMs = kReplyWaitMs) {
+    return QuerySpec{{QueryWrite{{b}, failure}}, header, waitMs, true};
+}
+}  // namespace
+
+CStringA CDriveOpnBciMutiBoard02Setup::resetBoard(int) {
+    CStringA result;
+    for (CConfigComRadiozq* dongle : m_dongles) {
+        if (!dongle || !dongle->m_pSerialPort || !dongle->m_pSerialPort->isOpen()) continue;
+        CMegSerialPortzq* port = dongle->m_pSerialPort;
+        port->purgeAll();
+        CStringA reply;
+        port->sendCmdGetRspst(CStringA("v"), reply, kWriteWaitMs);
+        result += reply;
+    }
+    return result;
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::startStream(int) { return CStringA(); }
+
+CStringA CDriveOpnBciMutiBoard02Setup::stopStream(int) { return CStringA(); }
+
+CStringA CDriveOpnBciMutiBoard02Setup::configureChannels(ChnGeomList& geoms, int reply) {
+    // Every record that carries a settings block is sent. The block holds the
+    // channel's complete settings (gain, input type, power, bias, SRB) and both
+    // the defaults and every edit of the EEG setup dialog fill gain and input
+    // type together, so sending on anything narrower would skip exactly the
+    // channels the user changed. A gain of 0 or an unknown input type text still
+    // gives a well-formed frame (gain 24, "Normal").
+    CStringA result;
+    for (std::uint32_t i = 0; i < geoms.Size(); ++i) {
+        CAcqChnlGeomzq* geom = geoms[i];
+        if (!geom || geom->m_hdwrParamKind != OPENBCIPARAM_BLOCK_KIND || !geom->getHdwrParam()) continue;
+        const auto* p = static_cast<const OPENBCIPARAMV1*>(geom->getHdwrParam());
+
+        unsigned int gainCode = gainCodeOf(p->gain);
+        unsigned int inputCode = 0;
+        if (!p->inputTypeText.IsEmpty()) {
+            for (unsigned int k = 0; k < INPUT_TYPE_ROWS; ++k) {
+                if (p->inputTypeText.CompareNoCase(g_inputTypeNames[k]) == 0) {
+                    inputCode = k;
+                    break;
+                }
+            }
+        }
+        bool poweredDown = p->powerDown != 0;
+        // A powered-down channel leaves the bias drive and SRB2.
+        bool bias = !poweredDown && p->includeBias != 0;
+        bool srb2 = !poweredDown && p->srb2 != 0;
+        bool srb1 = p->srb1 != 0;
+
+        if (!poweredDown) (void)turnOnOffChnl(i, 1, reply);
+        CStringA r = sendChannelCommands(i, p->powerDown, gainCode, inputCode, bias, srb2, srb1, reply);
+        if (!r.IsEmpty()) result += r;
+    }
+    return result;
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::sendChannelCommands(unsigned int channel, int powerDown, unsigned int gainCode,
+                                                           unsigned int inputType, bool bias, bool srb2, bool srb1,
+                                                           int reply) {
+    if (channel > 399) return CStringA();
+    if (channel >= 200 && m_pDevice && m_pDevice->m_linkType == LINK_TYPE_CYTON8) {
+        AfxMessageBox(kMsg200Chnl);
+        return CStringA();
+    }
+    int pin = 0;
+    char letter = getChar4Chnl(static_cast<int>(channel), pin);
+    CStringA frame;
+    frame.Format("x%c%c%i%i%c%c%cX", letter, powerDown ? '1' : '0', static_cast<int>(gainCode),
+                 static_cast<int>(inputType), '0' + (bias ? 1 : 0), '0' + (srb2 ? 1 : 0), '0' + (srb1 ? 1 : 0));
+
+    CMegSerialPortzq* port = getChnlCom(static_cast<int>(channel));
+    if (!port) return CStringA();
+    port->purgeAll();
+    CStringA ignored;
+    port->sendCmdGetRspst(frame, ignored, kWriteWaitMs);
+
+    // While state 4 holds, the port's input belongs to the stream reader.
+    if (!reply || m_connState == 4) return CStringA();
+    CAcqDriver02Prcs::addInfoStatus(port->getPortName());
+    CStringA text;
+    text.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), static_cast<int>(channel));
+    Sleep(kReplyWaitMs);
+    text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+    addInfo(text);
+    return text;
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::turnOnOffChnl(unsigned int channel, int on, int report) {
+    const CStringA blank(" ");
+    if (channel > 399) return blank;
+    if (channel >= 200 && m_pDevice && m_pDevice->m_linkType == LINK_TYPE_CYTON8) {
+        AfxMessageBox(kMsg200Chnl);
+        return blank;
+    }
+    CMegSerialPortzq* port = getChnlCom(static_cast<int>(channel));
+    if (!port) {
+        AfxMessageBox(L"Find or select port-device first!");
+        return blank;
+    }
+    // getChnlCom has just set the channels per board from the layout.
+    unsigned int pin = channel % static_cast<unsigned int>(m_chnPerBoard > 0 ? m_chnPerBoard : 8);
+    if (pin > 15) pin = 15;
+
+    int ok;
+    if (on == 1) {
+        const unsigned char stars[2] = {'*', '*'};
+        port->writeCmdUca(stars, 2, kWriteWaitMs);
+        ok = port->writeCmdUca(&kOnLetters[pin], 1, kWriteWaitMs);
+        port->writeCmdUca(stars, 2, kWriteWaitMs);
+    } else {
+        port->purgeAll();
+        ok = port->writeCmdUca(&kOffLetters[pin], 1, kWriteWaitMs);
+    }
+    if (!report) return CStringA();
+    return CStringA(ok == 1 ? "OK" : "Er");
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::getAllChnlSetReport(int reply) {
+    QuerySpec q = oneByte('D', "Send query failed!", "\n QueryChannelDefaultSettings \n", 600);
+    q.reportPortName = false;
+    return runBoardQuery(*this, q, reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::testSignalCtrlCmd(int index, int reply) {
+    // Indices 0..5 all lie on board 0, so this is the first board's port.
+    CMegSerialPortzq* port = getChnlCom(index);
+    if (!port || !port->isOpen()) return CStringA();
+    port->purgeAll();
+    if (index < 0 || index >= TEST_SIGNAL_ROWS) return CStringA();
+    if (!port->writeCmdUc1(static_cast<unsigned char>(g_testSignalCmds[index]), kWriteWaitMs))
+        return CStringA("Send query failed!");
+    // While state 3 holds, a sensor-status reading owns the port's input.
+    if (!reply || m_connState == 3) return CStringA();
+    CStringA text("\n QueryDeviceSettings\n");
+    Sleep(kReplyWaitMs);
+    text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+    addInfo(text);
+    return text;
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::resetAllChnl2default(int reply) {
+    CStringA result;
+    for (CConfigComRadiozq* dongle : m_dongles) {
+        if (!dongle || !dongle->m_pSerialPort || !dongle->m_pSerialPort->isOpen()) continue;
+        CMegSerialPortzq* port = dongle->m_pSerialPort;
+        if (!port->writeCmdUc1('d', kWriteWaitMs)) return CStringA("Send query failed!");
+        if (reply) {
+            CAcqDriver02Prcs::addInfoStatus(port->getPortName());
+            CStringA text("\n QueryDeviceSettings\n");
+            Sleep(kReplyWaitMs);
+            text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+            addInfo(text);
+            result += text;
+        }
+    }
+    return result;
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::getDefault4AllChnl(int reply) {
+    return runBoardQuery(*this, oneByte('D', "Send query failed!", kHeaderDefaults), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::startSDcardRecord(std::uint8_t command, int reply) {
+    return runBoardQuery(*this, oneByte(command, "Send query failed!", kHeaderDefaults), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::stopSDcardRecord(int reply) {
+    return runBoardQuery(*this, oneByte('j', "Send query failed!", kHeaderDefaults), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::queryDeviceSettings(int reply) {
+    return runBoardQuery(*this, oneByte('?', "Send query failed!", "\n QueryDeviceRegisterSettings \n"), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::daisyModuleRemove(int reply) {
+    return runBoardQuery(*this, oneByte('c', "Reset OpenBci board failed!", kHeaderDefaults), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::daisyModuleAttach(int reply) {
+    return runBoardQuery(*this, oneByte('C', "Reset OpenBci board failed!", kHeaderDefaults), reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::turnTimeStamp(int on, int reply) {
+    QuerySpec q{{QueryWrite{{0xF0}, "Send new command failed!"},
+                 on ? QueryWrite{{'<'}, "Turn-On time stamping failed!"}
+                    : QueryWrite{{'>'}, "Turn-Off time stampingfailed!"}},
+                kHeaderDefaults, kReplyWaitMs, true};
+    return runBoardQuery(*this, q, reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::setBoardMode4AuxByte(std::uint8_t mode, int reply) {
+    QuerySpec q{{QueryWrite{{'/'}, ""}, QueryWrite{{mode}, ""}}, kHeaderDefaults, kReplyWaitMs, true};
+    return runBoardQuery(*this, q, reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::getBoardMode4AuxByte(int reply) {
+    QuerySpec q{{QueryWrite{{'/', '/'}, "Send command to get Mode4AuxByte failed!"}}, kHeaderDefaults, kReplyWaitMs,
+                true};
+    return runBoardQuery(*this, q, reply);
+}
+
+CStringA CDriveOpnBciMutiBoard02Setup::getOpenBciFirmwareVersion(int reply) {
+    return runBoardQuery(*this, oneByte('V', "Get firmware version failed!", kHeaderDefaults), reply);
+}
+
+int CDriveOpnBciMutiBoard02Setup::getSystemStatus() { return 0; }
