@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "geometry/AurexArray.h"
@@ -210,6 +211,35 @@ public:
     void setAcqStimTrig2Data(CStimTrigzq* stim);
     int saveAllTrials();
 
+    // What the saved recording tells about each board's link. A second call
+    // for the same board replaces its entry. Kept across initialisations.
+    struct BoardInfo {
+        int board = 0;
+        CString port;
+        int radioChannel = 0;
+        std::uint64_t packets = 0, dropped = 0, gaps = 0;
+    };
+    void addBoardInfo(int board, const CString& port, int radioChannel, std::uint64_t packets,
+                      std::uint64_t dropped, std::uint64_t gaps);
+    std::vector<BoardInfo> boardInfos() const;
+    // A note at `seconds` from the first sample (negative or non-finite: 0).
+    // Cleared by the next initialisation. Safe from any thread.
+    struct Annotation {
+        double seconds = 0;
+        CString text;
+    };
+    void addAnnotation(double seconds, const CString& text);
+    std::vector<Annotation> annotations() const;
+    const CStimTrigzq& stimEvents() const { return m_stim; }
+    // One sample of a trial channel from the first (which=1) or second
+    // (which=2) array; NaN when trial, channel or sample do not exist.
+    double getSample(int trial, int channel, std::int64_t sample, int which = 1) const;
+    // Samples a trial holds so far: the highest last-sample index of its
+    // channels plus one (0 when nothing was written).
+    std::int64_t filledSamples(int trial) const;
+    // Why the last initialisation failed (empty after a success).
+    CString lastInitError() const { return m_initError; }
+
     int m_trialCount = 0;
     int m_recordFlag = 0;                       // non-zero: recording
     std::atomic<int> m_acqStatus{0};            // 3, 4 monitoring; 5, 6, 8 recording
@@ -219,17 +249,30 @@ public:
     CString m_text1;  // folder of the recording
     CString m_text2;  // file name of the recording (".bdf" added when missing)
 
+    // Wall-clock start of the recording (seconds since 1970) for the file
+    // header; 0: the save time minus the recorded duration.
+    std::int64_t m_recordStartUnix = 0;
+
 protected:
+    int initTrials(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
+
     CMEGRecordInfozq m_recordInfo;
     std::vector<std::unique_ptr<CMeAcqTrialzq>> m_trials;
     int m_curTrial = 0;
     CStimTrigzq m_stim;
+    CString m_initError;
+    mutable std::mutex m_infoMutex;  // guards the two lists below
+    std::vector<BoardInfo> m_boards;
+    std::vector<Annotation> m_annotations;
 };
 
 class CMeAcqData09File : public CMeAcqData {
 public:
     // Writes the data set as BDF+ (with a JSON sidecar) at folder/name.
     // 1 on success; on failure 0 and lastSaveError() says why.
+    // What is written: trials in order up to the last one that received
+    // samples, that one up to its last written sample; every EEG value keeps
+    // its 24-bit count. See acqhost/BdfWriter.h for the record layout.
     int saveDataset4Record();
     CString lastSaveError() const { return m_saveError; }
     CString savedPath() const { return m_savedPath; }
@@ -280,8 +323,11 @@ public:
     void threadStopMonitRecordStiTrg();
     int setTrlDataPts4StimTrg(int trial, int channel, double* second, double* first);
     void setSmp4StimTrg(std::int64_t sample);
+    bool isStimTrigRunning() const { return m_stimRunning.load(); }
+    std::int64_t stimSample() const { return m_stimSample.load(); }
 
 protected:
+    std::atomic<bool> m_stimRunning{false};
     int m_stimTrial = 0;
     int m_stimChannel = 0;
     double* m_pStimData1 = nullptr;
@@ -303,4 +349,6 @@ void clearStatusLines();
 CString infoStatus();
 CString infoErr();
 CString snsData();
+// What isSearchHdwrBkgrnd reports (false unless a program sets it).
+void setSearchHdwrBkgrnd(bool on);
 }  // namespace acqhost

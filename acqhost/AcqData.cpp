@@ -1,0 +1,168 @@
+// The acquisition data set: trials built from a channel list, the trial the
+// reading loop fills, and what a recording carries besides its samples.
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "host/AcqFramework.h"
+
+namespace {
+
+// Beyond this the data set would not fit any machine we run on; refuse with a
+// message rather than let the allocation take the program down.
+constexpr double kMaxBytes = 64.0 * 1024 * 1024 * 1024;
+
+}  // namespace
+
+CMeAcqData::CMeAcqData() = default;
+CMeAcqData::~CMeAcqData() = default;
+
+CMeAcqTrialzq* CMeAcqData::checkInitTrls4Acq(int, int, int) {
+    if (m_trials.empty()) return nullptr;
+    m_curTrial = 0;
+    return m_trials.front().get();
+}
+
+int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb) {
+    m_initError.Empty();
+    auto fail = [this](const CString& why) {
+        m_initError = why;
+        CAcqDriver02Prcs::addInfoStatus(why);
+        return 0;
+    };
+    if (!list || list->Size() == 0) return fail(L"Acquisition data: no channels to build trials from");
+    for (std::uint32_t i = 0; i < list->Size(); ++i) {
+        if (!(*list)[i]) {
+            CString why;
+            why.Format(L"Acquisition data: channel %u of the list is missing", i);
+            return fail(why);
+        }
+    }
+    if (trials < 1 || samples < 1) {
+        CString why;
+        why.Format(L"Acquisition data: %d trials of %lld samples cannot be acquired", trials,
+                   static_cast<long long>(samples));
+        return fail(why);
+    }
+    double bytes = 2.0 * sizeof(double) * static_cast<double>(samples) * trials * list->Size();
+    if (bytes > kMaxBytes) {
+        CString why;
+        why.Format(L"Acquisition data: %d trials of %lld samples on %u channels need %.1f GiB, too much", trials,
+                   static_cast<long long>(samples), list->Size(), bytes / (1024.0 * 1024 * 1024));
+        return fail(why);
+    }
+
+    std::vector<std::unique_ptr<CMeAcqTrialzq>> made;
+    try {
+        made.reserve(static_cast<size_t>(trials));
+        for (int t = 0; t < trials; ++t) made.push_back(std::make_unique<CMeAcqTrialzq>(*list, samples));
+    } catch (const std::bad_alloc&) {
+        return fail(L"Acquisition data: out of memory while building the trials");
+    }
+    if (cb) {
+        for (auto& t : made) {
+            if (!cb(t.get())) return fail(L"Acquisition data: the channel set-up of a trial failed");
+        }
+    }
+    m_trials = std::move(made);
+    m_trialCount = trials;
+    m_curTrial = 0;
+    m_recordInfo.m_trialCount = trials;
+    m_recordInfo.m_samplesPerTrial = samples;
+    m_curSample = 0;
+    m_roundCounter = 0;
+    m_counter3 = 0;
+    m_stim.m_events.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_infoMutex);
+        m_annotations.clear();
+    }
+    return 1;
+}
+
+int CMeAcqData::acqInitDataTrlChnlGeom4Monit(int trials, std::int64_t samples, ChnGeomList* list,
+                                             ACQ_TRIAL_CALLBACK cb) {
+    if (!initTrials(trials, samples, list, cb)) return 0;
+    m_recordFlag = 0;
+    return 1;
+}
+
+int CMeAcqData::acqInitDataTrlChnlGeom4Record(const CString& folder, const CString& name, int trials,
+                                              std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb) {
+    if (!initTrials(trials, samples, list, cb)) return 0;
+    m_text1 = folder;
+    m_text2 = name;
+    m_recordFlag = 1;
+    return 1;
+}
+
+int CMeAcqData::getTotalMEGChannel(bool, bool) {
+    return m_trials.empty() ? 0 : m_trials.front()->getTotalChannel();
+}
+
+CMeAcqTrialzq* CMeAcqData::switchTrl4Record(int index, int) {
+    if (index < 0 || index >= static_cast<int>(m_trials.size())) return nullptr;
+    m_curTrial = index;
+    return m_trials[static_cast<size_t>(index)].get();
+}
+
+CMeAcqTrialzq* CMeAcqData::getTrial(int index) const {
+    if (index < 0 || index >= static_cast<int>(m_trials.size())) return nullptr;
+    return m_trials[static_cast<size_t>(index)].get();
+}
+
+void CMeAcqData::setAcqStimTrig2Data(CStimTrigzq* stim) {
+    if (stim) m_stim.m_events = stim->m_events;
+}
+
+// Samples stay in memory until saveDataset4Record writes them.
+int CMeAcqData::saveAllTrials() { return 1; }
+
+void CMeAcqData::addBoardInfo(int board, const CString& port, int radioChannel, std::uint64_t packets,
+                              std::uint64_t dropped, std::uint64_t gaps) {
+    BoardInfo info{board, port, radioChannel, packets, dropped, gaps};
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    for (auto& b : m_boards) {
+        if (b.board == board) {
+            b = info;
+            return;
+        }
+    }
+    m_boards.push_back(info);
+}
+
+std::vector<CMeAcqData::BoardInfo> CMeAcqData::boardInfos() const {
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_boards;
+}
+
+void CMeAcqData::addAnnotation(double seconds, const CString& text) {
+    if (!std::isfinite(seconds) || seconds < 0) seconds = 0;
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    m_annotations.push_back({seconds, text});
+}
+
+std::vector<CMeAcqData::Annotation> CMeAcqData::annotations() const {
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_annotations;
+}
+
+double CMeAcqData::getSample(int trial, int channel, std::int64_t sample, int which) const {
+    const CMeAcqTrialzq* t = getTrial(trial);
+    if (!t || channel < 0 || channel >= t->getTotalChannel()) return std::numeric_limits<double>::quiet_NaN();
+    const CMeAcgChannelzq* c = t->getChannel(channel);
+    if (sample < 0 || sample >= c->m_samples) return std::numeric_limits<double>::quiet_NaN();
+    return (which == 2 ? c->m_pData2 : c->m_pData1)[sample];
+}
+
+std::int64_t CMeAcqData::filledSamples(int trial) const {
+    const CMeAcqTrialzq* t = getTrial(trial);
+    if (!t) return 0;
+    std::int64_t last = -1;
+    for (int i = 0; i < t->getTotalChannel(); ++i) {
+        std::int64_t l = t->getChannel(i)->m_lastSample.load();
+        if (l > last) last = l;
+    }
+    std::int64_t n = last + 1;
+    return n > t->getTotalSample(-1) ? t->getTotalSample(-1) : n;
+}

@@ -1,0 +1,18 @@
+// A trial: one channel per channel-geometry record, in list order.
+#include "host/AcqFramework.h"
+
+CMeAcqTrialzq::CMeAcqTrialzq(const ChnGeomList& list, std::int64_t samples) : m_samples(samples) {
+    m_channels.reserve(list.Size());
+    try {
+        for (std::uint32_t i = 0; i < list.Size(); ++i) m_channels.push_back(new CMeAcgChannelzq(*list[i], samples));
+    } catch (...) {
+        for (auto* c : m_channels) delete c;
+        throw;
+    }
+}
+
+CMeAcqTrialzq::~CMeAcqTrialzq() {
+    for (auto* c : m_channels) delete c;
+}
+
+std::int64_t CMeAcqTrialzq::getTotalSample(int) const { return m_samples; }
