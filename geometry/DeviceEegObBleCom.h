@@ -44,6 +44,11 @@ public:
     std::vector<CConfigComRadiozq*>* m_pBoards = nullptr;
     std::int32_t m_boardCount = 0;
     std::int32_t m_reserved3 = 0;
+
+private:
+    void copyOwnFields(const CDeviceEegObBleCom& other);
+    int rebuildList(std::vector<CConfigComRadiozq*>* boards, ChnGeomList& list, int pins,
+                    const wchar_t* boardLabelFormat);
 };
 
 class CDeviceEegObBleComzq : public CDeviceEegObBleCom {
