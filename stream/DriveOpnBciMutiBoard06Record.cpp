@@ -122,20 +122,21 @@ public:
     explicit Pacer(const std::vector<CConfigComRadiozq*>& dongles) : dongles_(dongles) {
         const std::int64_t now = platform::clock().nowUs();
         last_.assign(dongles.size(), now);
-        waiting_.assign(dongles.size(), true);
-        for (CConfigComRadiozq* d : dongles)
-            if (d && d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(kReadWaitUs);
+        mayWait_.assign(dongles.size(), 1);
     }
     ~Pacer() {
-        for (size_t b = 0; b < dongles_.size(); ++b) setWait(b, true);
+        for (CConfigComRadiozq* d : dongles_)
+            if (d && d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(kReadWaitUs);
     }
 
-    // After a pass; got[b] says whether board b delivered.
-    void afterPass(const std::vector<char>& got) {
+    bool mayWait(size_t b) const { return mayWait_[b] != 0; }
+
+    // After a pass; active[b] says whether board b sent (or sat out on purpose).
+    void afterPass(const std::vector<char>& active) {
         const std::int64_t now = platform::clock().nowUs();
         bool anyActive = false;
         for (size_t b = 0; b < dongles_.size(); ++b) {
-            if (got[b]) last_[b] = now;
+            if (active[b]) last_[b] = now;
             anyActive = anyActive || now - last_[b] < kQuietUs;
         }
         int waiter = -1;
@@ -146,23 +147,90 @@ public:
             }
         }
         for (size_t b = 0; b < dongles_.size(); ++b)
-            setWait(b, now - last_[b] < kQuietUs || static_cast<int>(b) == waiter);
+            mayWait_[b] = now - last_[b] < kQuietUs || static_cast<int>(b) == waiter;
         // No port can wait at all (every dongle gone): wait here instead of
         // spinning until the host stops us.
         if (!anyActive && waiter < 0) Sleep(kReadWaitUs / 1000);
     }
 
 private:
-    void setWait(size_t b, bool wait) {
-        if (waiting_[b] == wait) return;
-        waiting_[b] = wait;
-        CConfigComRadiozq* d = dongles_[b];
-        if (d && d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(wait ? kReadWaitUs : 0);
-    }
-
     const std::vector<CConfigComRadiozq*>& dongles_;
     std::vector<std::int64_t> last_;
-    std::vector<bool> waiting_;
+    std::vector<char> mayWait_;
+};
+
+// Keeps the boards' packets of one sample period in one row. Each board's
+// sample number runs at a fixed distance (its phase) from the row count as
+// long as one packet per pass comes from it. The wait for a board whose
+// packet was lost on the radio can end with its next packet, which is then
+// a row early; a packet that comes later than the wait is a row late. Both
+// would shift that board for good. A board found ahead sits out as many
+// passes as it is ahead; a board found behind is read again in the same
+// pass. Steps beyond kMaxShift are taken as a new phase (a board that was
+// gone for long), not corrected.
+class Aligner {
+public:
+    explicit Aligner(size_t n) : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0) {}
+
+    // One pass over the boards; got[b] is set when board b's slots hold a
+    // new packet, active[b] when it sent or sits out. Returns how many
+    // boards have a new packet.
+    //
+    // Once one board has sent in a pass, the others' packets of that period
+    // are due too: they get half a period, so that the wait for a packet
+    // lost on the radio ends before the board's next packet comes.
+    int pass(const std::vector<CConfigComRadiozq*>& dongles, const Pacer& pacer, std::int64_t rowNo,
+             std::vector<char>& got, std::vector<char>& active) {
+        int sum = 0;
+        for (size_t b = 0; b < dongles.size(); ++b) {
+            skipping_[b] = skip_[b] > 0;
+            got[b] = 0;
+            active[b] = skipping_[b];
+            CConfigComRadiozq* d = dongles[b];
+            if (!d || skipping_[b]) continue;
+            if (d->m_pSerialPort)
+                d->m_pSerialPort->setStreamReadWaitUs(!pacer.mayWait(b) ? 0 : sum > 0 ? kReadWaitUs / 2 : kReadWaitUs);
+            if (!d->readCytonData()) continue;
+            int shift = shiftOf(b, d, rowNo);
+            // Behind: the packets of the rows it missed are waiting.
+            while (shift < 0 && d->readCytonData()) shift = shiftOf(b, d, rowNo);
+            if (shift > 0) skip_[b] = shift;
+            got[b] = 1;
+            active[b] = 1;
+            ++sum;
+        }
+        for (size_t b = 0; b < dongles.size(); ++b) {
+            if (!skipping_[b]) continue;
+            if (sum > 0) {
+                --skip_[b];
+            } else {
+                // Nobody else sent: there is nothing to line up with.
+                skip_[b] = 0;
+                phase_[b] = kUnset;
+            }
+        }
+        return sum;
+    }
+
+private:
+    static constexpr int kUnset = -1;
+    static constexpr int kMaxShift = 8;
+
+    int shiftOf(size_t b, CConfigComRadiozq* d, std::int64_t rowNo) {
+        const int now = static_cast<int>((d->m_lastSampleNo - rowNo) & 0xFF);
+        if (phase_[b] == kUnset) phase_[b] = now;
+        int shift = (now - phase_[b]) & 0xFF;
+        if (shift > 127) shift -= 256;
+        if (shift > kMaxShift || shift < -kMaxShift) {
+            phase_[b] = now;
+            shift = 0;
+        }
+        return shift;
+    }
+
+    std::vector<int> phase_;
+    std::vector<int> skip_;
+    std::vector<char> skipping_;
 };
 
 }  // namespace
@@ -228,19 +296,16 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     RowMap map;
     map.build(trial, dongles, S);
     Pacer pacer(dongles);
-    std::vector<char> got(dongles.size(), 0);
+    Aligner aligner(dongles.size());
+    std::vector<char> got(dongles.size(), 0), active(dongles.size(), 0);
 
     std::int64_t idx = 0;
+    std::int64_t rowNo = 0;  // rows of this acquisition, across trials and rounds
     while (m_stopFlag.load(std::memory_order_relaxed) == 0) {
-        int sum = 0;
-        for (size_t b = 0; b < dongles.size(); ++b) {
-            CConfigComRadiozq* d = dongles[b];
-            const int r = d ? d->readCytonData() : 0;
-            got[b] = static_cast<char>(r);
-            sum += r;
-        }
-        pacer.afterPass(got);
+        const int sum = aligner.pass(dongles, pacer, rowNo, got, active);
+        pacer.afterPass(active);
         if (sum == 0) continue;
+        ++rowNo;
 
         // Boards without a new packet still hold their previous values.
         if (idx < map.samples) {

@@ -45,7 +45,7 @@ void StreamBoard::receive(const std::uint8_t* data, std::size_t n, std::int64_t 
         rx_.push_back(static_cast<char>(data[i]));
         if (data[i] == 'b' && !streaming_) {
             streaming_ = true;
-            startUs_ = nowUs;
+            next_ = nowUs / kPeriodUs + 1;
         } else if (data[i] == 's') {
             streaming_ = false;
         }
@@ -53,9 +53,9 @@ void StreamBoard::receive(const std::uint8_t* data, std::size_t n, std::int64_t 
 }
 
 void StreamBoard::generate(std::int64_t nowUs) {
-    while (streaming_ && startUs_ + (next_ + 1) * kPeriodUs <= nowUs) {
+    while (streaming_ && next_ * kPeriodUs <= nowUs) {
         const std::int64_t k = next_++;
-        const std::int64_t due = startUs_ + (k + 1) * kPeriodUs;
+        const std::int64_t due = k * kPeriodUs;
         std::int32_t counts[8];
         for (int pin = 0; pin < 8; ++pin) counts[pin] = countFor(board_, pin, k);
         std::uint8_t aux[6] = {};
@@ -102,7 +102,7 @@ std::int64_t StreamBoard::nextTransmitUs(std::int64_t nowUs) {
     std::lock_guard<std::mutex> l(mu_);
     generate(nowUs);
     if (!q_.empty()) return std::max(nowUs, q_.front().due);
-    if (streaming_) return std::max(nowUs, startUs_ + (next_ + 1) * kPeriodUs);
+    if (streaming_) return std::max(nowUs, next_ * kPeriodUs);
     return INT64_MAX;
 }
 

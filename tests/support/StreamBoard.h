@@ -32,10 +32,12 @@ public:
     // Scripted bytes, due at or after atUs.
     void push(const Bytes& bytes, std::int64_t atUs = 0);
 
-    // Streaming: packet k is due at start + (k+1) * period, where start is
-    // when "b" arrived. Packets whose index is in lost never leave the board
-    // (their sample numbers are skipped). Footer 0xC1 packets carry the
-    // index in their aux bytes; 0xC0 packets an accelerometer reading.
+    // Streaming: every board sends on one time grid, packet k at k * period
+    // (from the first grid point after "b"), so packet k of every board
+    // belongs to the same sample period. Packets whose index is in lost never
+    // leave the board (their sample numbers are skipped). Footer 0xC1
+    // packets carry the index in their aux bytes; 0xC0 packets an
+    // accelerometer X of board + 1 counts.
     void setFooter(std::uint8_t footer) { std::lock_guard<std::mutex> l(mu_); footer_ = footer; }
     void loseIndex(std::int64_t k) { std::lock_guard<std::mutex> l(mu_); lost_.insert(k); }
     // After packet index k has gone out, the board sends the first
@@ -66,8 +68,7 @@ private:
     std::deque<Chunk> q_;
     std::string rx_;
     bool streaming_ = false;
-    std::int64_t startUs_ = 0;
-    std::int64_t next_ = 0;  // next packet index to generate
+    std::int64_t next_ = 0;  // index of the next packet to generate
     std::int64_t sent_ = 0;
     std::uint8_t footer_ = 0xC0;
     std::set<std::int64_t> lost_;

@@ -1,0 +1,266 @@
+// The reading loop and its worker thread, on virtual time with streaming
+// boards behind memory ports: row alignment across boards, monitoring
+// rounds, recording through the trials to the saved file, the Daisy layout,
+// a board that powers off and packets lost on the radio.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "host/AcqFramework.h"
+#include "link/ConfigComRadiozq.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+#include "serialport/Backend.h"
+#include "tests/support/DriverRig.h"
+#include "tests/support/StreamBoard.h"
+
+using namespace streamtest;
+
+namespace {
+
+// Waits for the worker thread to get somewhere. The worker moves the virtual
+// clock itself; this only yields, with a generous cap so a broken loop fails
+// the test instead of hanging it.
+template <class Pred>
+bool waitFor(Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+class Loop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mbeeg::serial::setRealPortsEnabled(false);
+        drv.m_pConfigUser = &user;
+        drv.m_pConfigDetect = &detect;
+    }
+    void TearDown() override {
+        drv.AcqStop();
+        EXPECT_TRUE(platform::joinAllThreads(60000));
+        drv.cleanDevice();
+        drv.cleanConfigComBle2Board();
+        drv.m_pConfigUser = nullptr;
+        drv.m_pConfigDetect = nullptr;
+        detachAllBoards();
+        if (!folder.empty()) std::filesystem::remove_all(folder);
+    }
+
+    // n boards sending packets with the given footer (0xC1: the packet
+    // index in the analog words, which tells which packet fed a row).
+    void boardsUp(int n, std::uint8_t footer = 0xC1, int linkType = LINK_TYPE_CYTON8) {
+        user.m_linkType = detect.m_linkType = linkType;
+        for (int b = 0; b < n; ++b) {
+            auto* d = new CConfigComRadiozq;
+            boards.push_back(attachBoard(*d, b));
+            boards.back()->setFooter(footer);
+            drv.m_dongles.push_back(d);
+        }
+        ASSERT_NE(drv.getDevice(1), nullptr);
+        N = n;
+    }
+
+    int prepare(int trials, std::int64_t samples, int record) {
+        data.getMEGRecordInfozq()->m_trialCount = trials;
+        data.getMEGRecordInfozq()->m_samplesPerTrial = samples;
+        if (record) {
+            folder = std::filesystem::temp_directory_path() / ("mbeeg-stream-" + std::to_string(::getpid()));
+            std::filesystem::create_directories(folder);
+            data.m_text1 = CString(folder.wstring().c_str());
+            data.m_text2 = L"loop";
+        }
+        return drv._09CheckInitTrlChn(&data, record);
+    }
+
+    CMeAcgChannelzq* ch(int trial, int i) { return data.getTrial(trial)->getChannel(i); }
+    // The packet index that fed board b's values in a row (from its analog words).
+    std::int64_t indexAt(int trial, int b, std::int64_t row) {
+        CMeAcgChannelzq* lo = ch(trial, 8 * N + 6 * b + 5);
+        CMeAcgChannelzq* mid = ch(trial, 8 * N + 6 * b + 4);
+        auto word = [](double v) { return static_cast<std::int64_t>(v) & 0xFFFF; };
+        return word(lo->m_pData1[row]) + 65536 * word(mid->m_pData1[row]);
+    }
+    double eegAt(int trial, int b, int pin, std::int64_t row) { return ch(trial, 8 * b + pin)->m_pData1[row]; }
+    static double uv(std::int32_t count) { return count * 4.5 / 8388607.0 / 24 * 1000000.0; }
+
+    platform::ScopedVirtualClock vclock;
+    drivertest::TestDriver drv;
+    CHdwrConfigzq user, detect;
+    CMeAcqDatazq data;
+    std::vector<std::shared_ptr<StreamBoard>> boards;
+    std::filesystem::path folder;
+    int N = 0;
+};
+
+TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
+    boardsUp(3);
+    const std::int64_t S = 250;
+    ASSERT_EQ(prepare(1, S, 0), 1);
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(waitFor([&] { return data.m_roundCounter.load() >= 2 && data.m_curSample.load() >= 40; }));
+    drv.AcqStop();
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+
+    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(data.m_acqStatus.load(), 4);
+    EXPECT_EQ(drv.m_pMonitThread, nullptr);
+    const int rounds = data.m_roundCounter.load();
+    const std::int64_t cur = data.m_curSample.load();
+    ASSERT_GT(cur, 0);
+
+    // Every row holds the same packet index for every board, and the rows
+    // follow each other: row r of the latest round is packet base + r, the
+    // rows after it still hold the round before.
+    const std::int64_t base = indexAt(0, 0, 0) - static_cast<std::int64_t>(rounds) * S;
+    for (std::int64_t r = 0; r < S; ++r) {
+        const std::int64_t k = base + r + (r < cur ? rounds : rounds - 1) * S;
+        for (int b = 0; b < N; ++b) {
+            ASSERT_EQ(indexAt(0, b, r), k) << "row " << r << " board " << b;
+            ASSERT_DOUBLE_EQ(eegAt(0, b, 1, r), uv(countFor(b, 1, k)));
+            ASSERT_DOUBLE_EQ(ch(0, 8 * b + 7)->m_pData2[r], uv(countFor(b, 7, k)));
+        }
+    }
+    // The host time advances one sample period per row.
+    CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
+    ASSERT_TRUE(ts->isTimeStampChannel());
+    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 1.0);
+    EXPECT_EQ(ch(0, 0)->m_lastSample.load(), cur - 1);
+
+    // EEG ranges hold every 24-bit count at gain 24; accelerometer channels
+    // keep the range the geometry gave them.
+    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMin, uv(-8388608));
+    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMax, uv(8388607));
+    EXPECT_DOUBLE_EQ(ch(0, 8 * N)->m_rangeMin, -2000.0);
+
+    for (int b = 0; b < N; ++b) {
+        const std::string rx = boards[b]->received();
+        EXPECT_EQ(rx.front(), 'b');
+        EXPECT_EQ(rx.back(), 's');
+        EXPECT_FALSE(boards[b]->streaming());
+    }
+}
+
+TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
+    boardsUp(2, 0xC0);
+    boards[1]->setFooter(0xC1);
+    const std::int64_t S = 50;
+    ASSERT_EQ(prepare(3, S, 1), 1);
+    ASSERT_EQ(data.m_recordFlag, 1);
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);  // the data set decides: it records
+    ASSERT_TRUE(platform::joinAllThreads(60000));  // the loop ends itself
+
+    EXPECT_EQ(drv.m_statusCode.load(), 22);
+    EXPECT_EQ(data.m_acqStatus.load(), 8);
+    EXPECT_EQ(data.m_roundCounter.load(), 3);
+    EXPECT_EQ(data.m_curSample.load(), 0);
+    EXPECT_EQ(drv.m_stopFlag.load(), 1);
+    EXPECT_EQ(data.filledSamples(2), S);
+    EXPECT_EQ(drv.m_pTrial, data.getTrial(2));
+
+    // Trials follow each other without a gap: board 1's packet index runs on.
+    const std::int64_t k0 = indexAt(0, 1, 0);
+    for (int t = 0; t < 3; ++t)
+        for (std::int64_t r = 0; r < S; ++r) ASSERT_EQ(indexAt(t, 1, r), k0 + t * S + r) << t << " " << r;
+    // Board 0 sends accelerometer packets: X = 1 count.
+    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pData1[S - 1], 0.000125);
+    EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
+
+    for (auto& b : boards) EXPECT_EQ(b->received().back(), 's');
+    ASSERT_FALSE(data.savedPath().IsEmpty()) << CStringA(data.lastSaveError()).GetString();
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(data.savedPath().GetString())));
+
+    // What each board's link did goes with the recording.
+    auto infos = data.boardInfos();
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[1].board, 1);
+    EXPECT_EQ(infos[1].port, CString(L"COM202"));
+    EXPECT_EQ(infos[1].packets, static_cast<std::uint64_t>(3 * S));
+    EXPECT_EQ(infos[1].gaps, 0u);
+    EXPECT_EQ(infos[0].dropped, 0u);
+}
+
+TEST_F(Loop, TheDaisyLayoutEndsAtOnceWithoutTouchingTheBoards) {
+    boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
+    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
+    ASSERT_EQ(prepare(1, 250, 0), 1);
+    data.m_acqStatus = 0;
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(data.m_acqStatus.load(), 0);
+    for (auto& b : boards) EXPECT_EQ(b->received(), "");
+
+    EXPECT_EQ(drv.s6ReadStream(), 1);
+    drv.m_pDevice->m_linkType = 4;
+    EXPECT_EQ(drv.s6ReadStream(), 0);
+    for (auto& b : boards) EXPECT_EQ(b->received(), "");
+}
+
+TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
+    boardsUp(3);
+    // Packet indexes count sample periods of the clock; the boards start
+    // a few periods after K.
+    const std::int64_t K = platform::clock().nowUs() / StreamBoard::kPeriodUs;
+    const std::int64_t off = K + 30;
+    boards[1]->powerOffAfter(off, 10);
+    for (std::int64_t k : {K + 60, K + 61, K + 200}) boards[2]->loseIndex(k);
+    ASSERT_EQ(prepare(1, 500, 0), 1);
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(waitFor([&] { return data.m_curSample.load() >= 300; }));
+    drv.AcqStop();
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+
+    // The trial may have been rewritten: row r holds packet kFirst + r of
+    // the latest round, or of the round before beyond the current sample.
+    const std::int64_t S = 500;
+    const int rounds = data.m_roundCounter.load();
+    const std::int64_t cur = data.m_curSample.load();
+    ASSERT_GT(cur, 0);
+    const std::int64_t total = rounds * S + cur;
+    const std::int64_t kFirst = indexAt(0, 0, 0) - rounds * S;
+    ASSERT_LT(kFirst, off);
+    for (std::int64_t r = 0; r < S; ++r) {
+        const std::int64_t k = kFirst + r + (r < cur ? rounds : rounds - 1) * S;
+        if (k < kFirst) continue;  // not written yet
+        ASSERT_EQ(indexAt(0, 0, r), k) << r;
+        // Board 1 holds its last packet once it has gone quiet.
+        ASSERT_EQ(indexAt(0, 1, r), std::min(k, off)) << r;
+        // Board 2 repeats its previous packet where the radio lost one.
+        std::int64_t k2 = k;
+        while (k2 == K + 60 || k2 == K + 61 || k2 == K + 200) --k2;
+        ASSERT_EQ(indexAt(0, 2, r), k2) << r;
+    }
+    // The rows keep the boards' pace after the power-off.
+    CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
+    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 2.0);
+
+    CConfigComRadiozq* d0 = drv.m_dongles[0];
+    CConfigComRadiozq* d1 = drv.m_dongles[1];
+    CConfigComRadiozq* d2 = drv.m_dongles[2];
+    EXPECT_EQ(d1->m_statDropped.load(), 1u);  // the cut packet
+    EXPECT_EQ(d1->m_statPackets.load(), static_cast<std::uint64_t>(off + 1 - kFirst));
+    EXPECT_EQ(d2->m_statGaps.load(), 3u);
+    EXPECT_EQ(d2->m_statDropped.load(), 0u);
+    EXPECT_EQ(d0->m_statGaps.load() + d0->m_statDropped.load(), 0u);
+    EXPECT_EQ(d0->m_statPackets.load(), static_cast<std::uint64_t>(total));
+}
+
+TEST_F(Loop, WithoutAPreparedTrialTheThreadEndsAndSendsNothing) {
+    boardsUp(1);
+    drv.m_pData = &data;  // no trials made
+    drv.m_pTrial = nullptr;
+    data.m_recordFlag = 1;
+    AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, &drv, THREAD_PRIORITY_HIGHEST);
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    EXPECT_EQ(drv.m_statusCode.load(), 22);
+    EXPECT_EQ(data.m_acqStatus.load(), 0);
+    EXPECT_EQ(boards[0]->received(), "");
+}
+
+}  // namespace
