@@ -1,0 +1,45 @@
+// UI tests: the real driver with its two dialogs on simulated boards behind
+// memory ports, on virtual time, with message boxes answered from a script.
+#pragma once
+
+#include <memory>
+#include <ostream>
+
+#include "driver/DriveOpnBciMutiBoardzq.h"
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "sim/SimRig.h"
+#include "ui/DlgSetupMultiBoardBleCom.h"
+#include "ui/DlgSetupMultiBoardEeg.h"
+
+namespace uitest {
+
+struct UiRig {
+    // boards == 0: no dongle is plugged in.
+    explicit UiRig(int boards, DEVICE_LINK_TYPE linkType = LINK_TYPE_CYTON8);
+    ~UiRig();
+    UiRig(const UiRig&) = delete;
+    UiRig& operator=(const UiRig&) = delete;
+
+    // The host's road: search and connect, which shows the EEG dialog (and the
+    // connection dialog with it).
+    int connect();
+    CDlgSetupMultiBoardBleCom& bleDlg() const { return *driver->m_pDlgBleCom; }
+    CDlgSetupMultiBoardEeg& eegDlg() const { return *driver->m_pDlgEeg; }
+    bool sawMessage(const wchar_t* text) const;
+
+    platform::ScopedVirtualClock clock;
+    platform::ScriptedMessageBoxes boxes;
+    std::unique_ptr<sim::SimRig> rig;
+    CHdwrConfigzq cfg;
+    CMeAcqDatazq data;
+    std::unique_ptr<CDriveOpnBciMutiBoardzq> driver;
+};
+
+}  // namespace uitest
+
+// Readable CString values in test failures.
+template <class C>
+void PrintTo(const CStringT<C>& s, std::ostream* os) {
+    *os << '"' << platform::narrow(std::wstring(CString(s).str())) << '"';
+}

@@ -1,0 +1,172 @@
+#include "ui/ListMultiBoardElectrode.h"
+
+#include <new>
+
+#include "driver/DriveOpnBciMutiBoard.h"
+#include "ui/DialogTemplates.h"
+
+namespace {
+constexpr int kGainValues[7] = {1, 2, 4, 6, 8, 12, 24};
+
+struct ColumnDef {
+    const wchar_t* heading;
+};
+constexpr ColumnDef kColumns[11] = {
+    {L"Name"},         {L"Pin"},        {L"Power Down"}, {L"Gain"},    {L"Input Type"}, {L"Include Bias"},
+    {L"Input2SRB2"},   {L"AllNs2SRB1"}, {L"Latency"},    {L"Read Out"}, {L"Notes"},
+};
+
+OPENBCIPARAMV1* paramOf(CAcqChnlGeomzq* record) {
+    if (!record || record->m_hdwrParamKind != OPENBCIPARAM_BLOCK_KIND) return nullptr;
+    return static_cast<OPENBCIPARAMV1*>(record->getHdwrParam());
+}
+}  // namespace
+
+CListMultiBoardElectrode::~CListMultiBoardElectrode() {
+    delete m_pImageLarge;
+    delete m_pImageSmall;
+}
+
+CString CListMultiBoardElectrode::powerDownText(const OPENBCIPARAMV1& p) { return p.powerDown ? L"Down" : L"Power"; }
+
+// The record holds a gain value (1 ... 24); a value outside the amplifier's
+// gains is shown as unknown.
+CString CListMultiBoardElectrode::gainText(const OPENBCIPARAMV1& p) {
+    for (int g : kGainValues) {
+        if (g == p.gain) {
+            CString s;
+            s.Format(L"%d", g);
+            return s;
+        }
+    }
+    return L"Gain?";
+}
+
+CString CListMultiBoardElectrode::biasText(const OPENBCIPARAMV1& p) {
+    return p.includeBias ? L"Within BIAS" : L"Out BIAS";
+}
+
+CString CListMultiBoardElectrode::srb2Text(const OPENBCIPARAMV1& p) { return p.srb2 ? L"To SRB2" : L"No"; }
+
+CString CListMultiBoardElectrode::srb1Text(const OPENBCIPARAMV1& p) { return p.srb1 ? L"All NSns to SRB1" : L"No"; }
+
+CString CListMultiBoardElectrode::latencyText(const OPENBCIPARAMV1& p) {
+    CString s;
+    s.Format(L"%f", p.latency);
+    return s;
+}
+
+ChnGeomList* CListMultiBoardElectrode::currentList() {
+    if (!m_pDriver) return nullptr;
+    if (m_pDriver->m_pDevice && !m_pDriver->m_dongles.empty()) m_pDriver->rebuildChnGeom();
+    return m_pDriver->m_pDevice ? m_pDriver->m_pDevice->m_pCurChnList : nullptr;
+}
+
+COLORREF CListMultiBoardElectrode::OnGetCellTextColor(int, int) { return GetTextColor(); }
+
+HFONT CListMultiBoardElectrode::OnGetCellFont(int, int, DWORD) { return nullptr; }
+
+COLORREF CListMultiBoardElectrode::OnGetCellBkColor(int row, int column) {
+    const COLORREF bk = GetBkColor();
+    if (!m_pDriver) return bk;
+    // Only the four flag columns are ever coloured: other cells need no
+    // rebuild of the channel lists.
+    if (column < 2 || column > 5) return bk;
+    ChnGeomList* list = currentList();
+    if (!list || row < 0 || static_cast<std::uint32_t>(row) >= list->Size()) return bk;
+    const OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(row)]);
+    if (!p) return bk;
+    switch (column) {
+        case 2: return p->powerDown ? RGB(125, 0, 0) : RGB(0, 255, 0);
+        case 3: return p->includeBias ? RGB(255, 50, 50) : RGB(50, 255, 50);
+        case 4: return p->srb2 ? RGB(255, 100, 100) : RGB(100, 255, 100);
+        case 5: return p->srb1 ? RGB(255, 150, 150) : RGB(150, 255, 150);
+        default: return bk;
+    }
+}
+
+int CListMultiBoardElectrode::initImageLists() {
+    HICON icon = AfxLoadIcon(IDI_SETUP_MULTIBOARD);
+    auto makeList = [&](int size) -> CImageList* {
+        auto* list = new (std::nothrow) CImageList;
+        if (!list) return nullptr;
+        list->Create(size, size, ILC_COLOR16, 0, 1);
+        list->Add(icon);
+        list->Add(icon);
+        return list;
+    };
+    delete m_pImageLarge;
+    delete m_pImageSmall;
+    m_pImageLarge = makeList(32);
+    SetImageList(m_pImageLarge, LVSIL_NORMAL);
+    m_pImageSmall = makeList(16);
+    SetImageList(m_pImageSmall, LVSIL_SMALL);
+    SetExtendedStyle(LVS_EX_TRACKSELECT | LVS_EX_ONECLICKACTIVATE);
+    return 1;
+}
+
+int CListMultiBoardElectrode::initColumns() {
+    for (int c = 0; c < 11; ++c) InsertColumn(c, kColumns[c].heading, LVCFMT_LEFT, 90, c + 1);
+    return 1;
+}
+
+int CListMultiBoardElectrode::insertChannelRow(int position, CAcqChnlGeomzq* record, OPENBCIPARAMV1* settings) {
+    if (!settings || !record || record->m_kind != GEOM_KIND_EEG || !record->getElectrode()) return 0;
+    CEEGelectrode* e = record->getElectrode();
+    CString name = record->getGeom2ChnlName();
+    int row = InsertItem(LVIF_TEXT | LVIF_IMAGE, position, name.GetString(), 0, 0, 0, 0);
+    if (row == -1) return 0;
+    settings->listRow = row;
+
+    CString pin;
+    pin.Format(L"B%d_Pin:%d_EEG:%d", e->m_boardIndex + 1, e->m_pin + 1, row + 1);
+    const CString texts[10] = {
+        pin,
+        powerDownText(*settings),
+        gainText(*settings),
+        CString(settings->inputTypeText),
+        biasText(*settings),
+        srb2Text(*settings),
+        srb1Text(*settings),
+        latencyText(*settings),
+        m_pDriver ? m_pDriver->m_portListText : CString(),
+        record->getGeomTypeName(),
+    };
+    for (int c = 0; c < 10; ++c)
+        if (!SetItemText(row, c + 1, texts[c].GetString())) return 0;
+    return 1;
+}
+
+int CListMultiBoardElectrode::updateChannelRow(int channel) {
+    if (!m_pDriver) return 0;
+    ChnGeomList* list = currentList();
+    CDeviceEegObBleComzq* device = m_pDriver->m_pDevice;
+    if (!device || !list) return 0;
+    if (channel < 0 || static_cast<std::uint32_t>(channel) >= list->Size()) return 0;
+    OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(channel)]);
+    if (!p) return 0;
+    int row = p->listRow;
+
+    CString pin;
+    if (device->m_linkType == LINK_TYPE_CYTON8)
+        pin.Format(L"MB8:%d", channel + 1);
+    else if (device->m_linkType == LINK_TYPE_DAISY16)
+        pin.Format(L"MB16:%d", channel + 1);
+    else
+        pin.Format(L"?Bx:%d", channel + 1);
+    const CString texts[10] = {
+        pin,
+        powerDownText(*p),
+        gainText(*p),
+        CString(p->inputTypeText),
+        biasText(*p),
+        srb2Text(*p),
+        srb1Text(*p),
+        latencyText(*p),
+        m_pDriver->m_portListText,
+        m_pDriver->m_portListText,
+    };
+    for (int c = 0; c < 10; ++c)
+        if (!SetItemText(row, c + 1, texts[c].GetString())) return 0;
+    return 1;
+}
