@@ -1,0 +1,150 @@
+// The acquisition entry points: connecting, the channel list, the data set,
+// starting against a sensor-status reading, stopping.
+#include <gtest/gtest.h>
+
+#include "platform/afxwin.h"
+#include "serialport/Backend.h"
+#include "tests/support/DriverRig.h"
+
+using drivertest::Rig;
+using drivertest::TestDriver;
+
+TEST(EntryPoints, ConnectWithoutConfigurationChangesNothing) {
+    platform::ScopedVirtualClock vc;
+    platform::ScriptedMessageBoxes boxes;
+    TestDriver drv;
+    CMeAcqDatazq data;
+    drv.m_retryCount = 5;
+    EXPECT_EQ(drv._02connectCom2Device(nullptr, &data), 0);
+    EXPECT_EQ(drv.m_busy, 0);
+    EXPECT_EQ(drv.m_statusCode, -1);
+    EXPECT_EQ(drv.m_connState, 0);
+    EXPECT_EQ(drv.m_retryCount, 5u);
+    EXPECT_EQ(drv.m_pConfigDetect, nullptr);
+    EXPECT_EQ(drv.m_pData, &data);  // remembered all the same
+    EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST(EntryPoints, SearchesWithoutAnyDongle) {
+    platform::ScopedVirtualClock vc;
+    platform::ScriptedMessageBoxes boxes;
+    mbeeg::serial::setRealPortsEnabled(false);
+    mbeeg::serial::clearMemoryPorts();
+    CHdwrConfigzq cfg;
+    cfg.m_name = L"UserCfg";
+    {
+        TestDriver drv;
+        drv.m_retryCount = 2;
+        EXPECT_EQ(drv._02connectCom2Device(&cfg, nullptr), 0);
+        EXPECT_EQ(drv.m_pConfigUser, &cfg);
+        EXPECT_EQ(drv.m_busy, 0);
+        EXPECT_EQ(drv.m_connState, 1);
+        EXPECT_EQ(drv.m_retryCount, 2u);
+        ASSERT_FALSE(boxes.texts().empty());
+        EXPECT_EQ(boxes.texts().back(), L"Can't connect:->UserCfg");
+        drv.m_pConfigUser = nullptr;
+    }
+    boxes.clear();
+    {
+        TestDriver drv;
+        EXPECT_EQ(drv._01findConnectHdwr(&cfg, nullptr), 0);
+        EXPECT_EQ(drv.m_connState, 1);
+        EXPECT_EQ(drv.eegShows, 1);  // the EEG dialog comes up on failure too
+        EXPECT_FALSE(boxes.texts().empty());
+        for (const auto& t : boxes.texts()) EXPECT_NE(t, L"Detect device failed?!");
+        drv.m_pConfigUser = nullptr;
+    }
+}
+
+TEST(EntryPoints, WithoutDeviceOrDonglesNothingIsPrepared) {
+    TestDriver drv;
+    CMeAcqDatazq data;
+    EXPECT_EQ(drv._03makeAcgSns(), 0);
+    EXPECT_EQ(drv._09CheckInitTrlChn(&data, 0), 0);
+    EXPECT_EQ(drv.m_pData, &data);
+    EXPECT_EQ(drv.setupAcg(nullptr, nullptr), 0);
+    EXPECT_EQ(drv.getHdwrAcg(), nullptr);
+    EXPECT_EQ(drv.manageAcqInitInfo(1), 0);
+
+    EXPECT_EQ(drv.AcqStop(), 0);
+    EXPECT_EQ(drv.m_stopFlag, 1);
+    drv.m_stopFlag = 0;
+    drv.getConfigComRadio(1);
+    EXPECT_EQ(drv.AcqStop(), 1);
+    EXPECT_EQ(drv.m_stopFlag, 1);
+}
+
+TEST(EntryPoints, ChannelListAndDataSetFromTheDongles) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(2);
+    EXPECT_EQ(rig.drv._03makeAcgSns(), 0);  // no device yet
+    rig.drv.getDevice(1);
+    EXPECT_EQ(rig.drv._03makeAcgSns(), 1);
+    ChnGeomList* list = rig.drv.getHdwrAcg();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->Size(), 14u * 2 + 6);
+    rig.setLinkType(LINK_TYPE_DAISY16);
+    EXPECT_EQ(rig.drv._03makeAcgSns(), 1);
+    EXPECT_EQ(rig.drv.getHdwrAcg()->Size(), 22u * 2 + 6);
+    rig.setLinkType(3);
+    EXPECT_EQ(rig.drv._03makeAcgSns(), 0);
+
+    rig.setLinkType(LINK_TYPE_CYTON8);
+    rig.drv._03makeAcgSns();
+    CMeAcqDatazq data;
+    data.getMEGRecordInfozq()->m_trialCount = 1;
+    data.getMEGRecordInfozq()->m_samplesPerTrial = 100;
+    EXPECT_EQ(rig.drv._09CheckInitTrlChn(nullptr, 0), 0);  // no data set yet
+    EXPECT_EQ(rig.drv._09CheckInitTrlChn(&data, 0), 1);
+    EXPECT_EQ(rig.drv._09CheckInitTrlChn(nullptr, 0), 1);  // the remembered one
+    ASSERT_NE(data.getTrial(0), nullptr);
+    EXPECT_EQ(data.getTrial(0)->getTotalChannel(), 14 * 2 + 6);
+}
+
+TEST(EntryPoints, StartRefusedWhileSensorStatusIsRead) {
+    platform::ScopedVirtualClock vc;
+    platform::ScriptedMessageBoxes boxes;
+    Rig rig(1);
+    rig.drv.getDevice(1);
+    rig.drv._03makeAcgSns();
+    CMeAcqDatazq data;
+    data.getMEGRecordInfozq()->m_trialCount = 1;
+    data.getMEGRecordInfozq()->m_samplesPerTrial = 50;
+    ASSERT_EQ(rig.drv._09CheckInitTrlChn(&data, 0), 1);
+
+    int marker = 0;
+    rig.drv.m_pSnsStatusThread = &marker;
+    rig.drv.m_connState = 3;
+    std::int64_t t0 = platform::clock().nowMs();
+    EXPECT_EQ(rig.drv.AcqMonit(&data, nullptr), 0);
+    EXPECT_GE(platform::clock().nowMs() - t0, 1000);
+    EXPECT_EQ(rig.drv.m_stopStatusReq, 1);
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0], L"Please stop reading sensor-status!");
+    EXPECT_EQ(rig.drv.m_pMonitThread, nullptr);
+
+    rig.drv.m_stopStatusReq = 0;
+    boxes.answer(IDNO);
+    EXPECT_EQ(rig.drv.AcqRecord(nullptr, nullptr), 0);
+    EXPECT_EQ(boxes.texts().back(), L"Reading sensor-status in progress, Stop it?");
+    EXPECT_EQ(boxes.types().back() & MB_TYPEMASK, MB_YESNO);
+    EXPECT_EQ(rig.drv.m_stopStatusReq, 1);  // asked before the question
+    rig.drv.m_stopStatusReq = 0;
+    // State 3 without a reading thread still refuses, as the state never went back to 2.
+    rig.drv.m_pSnsStatusThread = nullptr;
+    boxes.answer(IDYES);
+    EXPECT_EQ(rig.drv.AcqRecord(nullptr, nullptr), 0);
+    EXPECT_EQ(rig.drv.m_stopStatusReq, 1);
+    EXPECT_EQ(rig.drv.m_pRecordThread, nullptr);
+    EXPECT_EQ(platform::runningThreads(), 0);
+}
+
+TEST(EntryPoints, StartNeedsAPreparedDataSet) {
+    platform::ScriptedMessageBoxes boxes;
+    TestDriver drv;
+    EXPECT_EQ(drv.AcqMonit(nullptr, nullptr), 0);
+    CMeAcqDatazq empty;  // never prepared: no trial to fill
+    EXPECT_EQ(drv.AcqRecord(&empty, nullptr), 0);
+    EXPECT_EQ(boxes.texts().size(), 2u);
+    EXPECT_EQ(platform::runningThreads(), 0);
+}

@@ -1,0 +1,141 @@
+// Impedance test frames, the sweep over all channels and the channel flags.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/afxwin.h"
+#include "tests/support/DriverRig.h"
+
+using drivertest::Rig;
+using Texts = std::vector<std::string>;
+
+namespace {
+std::string str(const CStringA& s) { return s.str(); }
+}  // namespace
+
+TEST(Impedance, FramesByLayoutModeAndBoard) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(2);
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 0)), "");
+    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"z310Z"});
+    EXPECT_TRUE(rig.board(0).writeTexts().empty());
+    rig.clearLogs();
+    rig.drv.impedanceMeasureStart(2, 2, 0);
+    rig.drv.impedanceMeasureStart(2, 0, 0);
+    rig.drv.impedanceMeasureStop(2, 0);
+    EXPECT_EQ(rig.board(0).writeTexts(), (Texts{"z311Z", "z300Z", "z300Z"}));
+
+    rig.setLinkType(LINK_TYPE_DAISY16);
+    rig.clearLogs();
+    rig.drv.impedanceMeasureStart(10, 1, 0);
+    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"zE10Z"});
+    EXPECT_EQ(rig.drv.m_chnPerBoard, 16);
+
+    // A layout the driver does not serve still counts 8 channels per board
+    // (the letter is then unknown).
+    rig.setLinkType(4);
+    rig.clearLogs();
+    rig.drv.impedanceMeasureStart(9, 1, 0);
+    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"z010Z"});
+}
+
+TEST(Impedance, RepliesFailuresAndChannelsWithoutABoard) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(2);
+    rig.board(1).on("z310Z", "impedance on$$$");
+    // The text names the pin on its board, not the driver channel.
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 1)), "\n send command:z310Z ->chnl:2\nimpedance on$$$");
+    rig.drv.m_connState = 4;  // the stream reader owns the input
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 1)), "");
+    rig.drv.m_connState = 0;
+
+    rig.clearLogs();
+    // No clamping: beyond the last board, or below the first, nothing is sent.
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(16, 1, 1)), "");
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStop(-3, 1)), "");
+    // A mode without a frame sends nothing.
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(1, 3, 0)), "Send channel command failed \n");
+    EXPECT_TRUE(rig.board(0).writeTexts().empty());
+    EXPECT_TRUE(rig.board(1).writeTexts().empty());
+
+    rig.board(0).setUnplugged(true);
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStop(1, 1)), "Send channel command failed \n");
+}
+
+TEST(Impedance, SweepStartsHoldsAndStopsEveryChannel) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(3);
+    EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");  // no device yet: nothing
+    EXPECT_TRUE(rig.board(0).writeTexts().empty());
+
+    ASSERT_NE(rig.drv.getDevice(1), nullptr);
+    std::int64_t t0 = platform::clock().nowUs();
+    EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");
+    EXPECT_GE(platform::clock().nowUs() - t0, 24 * 1000000LL);
+    const char letters[] = "12345678";
+    for (int b = 0; b < 3; ++b) {
+        auto w = rig.board(b).writes();
+        ASSERT_EQ(w.size(), 16u) << b;
+        for (int p = 0; p < 8; ++p) {
+            const auto& on = w[static_cast<size_t>(2 * p)];
+            const auto& off = w[static_cast<size_t>(2 * p + 1)];
+            EXPECT_EQ(on.bytes, std::string("z") + letters[p] + "10Z");
+            EXPECT_EQ(off.bytes, std::string("z") + letters[p] + "00Z");
+            EXPECT_GE(off.atUs - on.atUs, 1000000);  // the dwell is at least a second
+        }
+    }
+    // Boards are swept in order: board 1 starts after board 0 has finished.
+    EXPECT_GE(rig.board(1).writes().front().atUs, rig.board(0).writes().back().atUs);
+
+    // A longer dwell is kept as given.
+    rig.clearLogs();
+    rig.drv.impedanceMeasureAllChnl(2500, 2, 0);
+    auto w = rig.board(0).writes();
+    ASSERT_GE(w.size(), 2u);
+    EXPECT_EQ(w[0].bytes, "z111Z");
+    EXPECT_GE(w[1].atUs - w[0].atUs, 2500000);
+}
+
+TEST(Impedance, SweepOfOneDaisyBoardCoversEightChannels) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(1, LINK_TYPE_DAISY16);
+    rig.drv.getDevice(1);
+    rig.drv.impedanceMeasureAllChnl(0, 0, 0);
+    EXPECT_EQ(rig.board(0).writes().size(), 16u);
+    EXPECT_EQ(rig.board(0).writes().back().bytes, "z800Z");
+}
+
+TEST(Impedance, ToggleSetsFlagsOnTheChannelRecord) {
+    platform::ScopedVirtualClock vc;
+    Rig rig(2);
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 0);  // no device
+    ASSERT_NE(rig.drv.getDevice(1), nullptr);
+
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
+    ChnGeomList* list = rig.drv.m_pDevice->m_pCurChnList;
+    ASSERT_NE(list, nullptr);
+    auto* p = static_cast<OPENBCIPARAMV1*>((*list)[5]->getHdwrParam());
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->impedanceFlag1, 0);  // default: in the bias drive
+    EXPECT_EQ(p->impedanceFlag2, 1);  // default: impedance word 0
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
+    auto* p2 = static_cast<OPENBCIPARAMV1*>((*rig.drv.m_pDevice->m_pCurChnList)[5]->getHdwrParam());
+    EXPECT_EQ(p2->impedanceFlag1, 0);
+    EXPECT_EQ(p2->impedanceFlag2, 1);
+
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(16), 0);
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(-1), 0);
+
+    // Without dongles the current list is not rebuilt: the record's own
+    // values decide.
+    ChnGeomList* kept = rig.drv.m_pDevice->m_pCurChnList;
+    auto* rec = static_cast<OPENBCIPARAMV1*>((*kept)[3]->getHdwrParam());
+    rec->includeBias = 0;
+    rec->impedanceWord = 3;
+    rig.drv.cleanConfigComBle2Board();
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(3), 1);
+    EXPECT_EQ(rec->impedanceFlag1, 1);
+    EXPECT_EQ(rec->impedanceFlag2, 0);
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(20), 0);  // an accelerometer record has no settings
+}
