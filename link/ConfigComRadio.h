@@ -19,7 +19,9 @@ class CConfigComRadio {
 public:
     CConfigComRadio();  // defaults, then the persisted settings
     // Copies every field; the copy gets its own tracker and no port, so no
-    // two objects ever own one port or tracker.
+    // two objects ever own one port or tracker. Assignment keeps the target's
+    // own port (it never takes the source's) and replaces its tracker by a
+    // copy of the source's.
     CConfigComRadio(const CConfigComRadio& other);
     CConfigComRadio& operator=(const CConfigComRadio& other);
     virtual ~CConfigComRadio();  // closes the port, frees the tracker, saves

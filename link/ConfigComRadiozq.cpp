@@ -3,13 +3,12 @@
 #include <exception>
 #include <new>
 
+#include "geometry/OptionTables.h"
 #include "platform/msgbox.h"
 
 namespace {
 constexpr std::uint8_t kReadPollTime = 0x03;
 constexpr std::uint8_t kSetPollTime = 0x04;
-// Radio codes of the dongle baud rows 0..2: 115200, 230400, 921600.
-constexpr std::uint8_t kBaudCodes[3] = {0x05, 0x06, 0x0A};
 
 bool holds(const CStringA& text, const char* what) { return text.Find(what) >= 0; }
 
@@ -61,7 +60,7 @@ int CConfigComRadiozq::setHost2DriverBaudRate(CDialog* /*dlg*/, int index) {
     if (index > 2) index = 2;
     m_baudIndex = static_cast<std::uint32_t>(index);
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kBaudCodes[index], -1);
+    sendRadioCommand(g_dongleBaudRows[index].radioCode, -1);
     const CStringA& reply = readRadioReply(300, 300, 1000);
     if (reply.IsEmpty()) {
         m_statusText = "Radios_Config: Error reading from Serial/COM port";
