@@ -1,0 +1,128 @@
+// mbeeg-sim: simulated Cyton boards behind simulated dongles, served as
+// pseudo-terminals in real time. Prints "PORT <k> <pty path>" per dongle, then
+// serves until SIGINT or SIGTERM.
+#include <CLI/CLI.hpp>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "sim/PtyServer.h"
+#include "sim/SimConfig.h"
+#include "sim/World.h"
+
+namespace {
+std::atomic<bool> g_stop{false};
+void onSignal(int) { g_stop = true; }
+
+std::vector<std::uint8_t> parseFooters(const std::string& text) {
+    std::vector<std::uint8_t> out;
+    std::stringstream ss(text);
+    std::string item;
+    while (std::getline(ss, item, ',')) {
+        if (item.empty()) continue;
+        unsigned long v = std::stoul(item, nullptr, 16);
+        if (v > 0xFF) throw CLI::ValidationError("--footers", "not a byte: " + item);
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return out;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Simulated OpenBCI Cyton boards and their USB radio dongles, served as pseudo-terminals."};
+    sim::SimConfig cfg;
+    sim::BoardConfig faulty;
+    sim::DongleConfig faultyDongle;
+    int onlyBoard = -1;
+    double powerOffAt = -1, powerOnAt = -1, unplugAt = -1, replugAt = -1;
+    std::string footers;
+
+    app.add_option("--boards", cfg.boards, "Boards, each with its own dongle")->check(CLI::Range(1, 64));
+    app.add_option("--seed", cfg.seed, "Seed of signals and faults");
+    app.add_flag("--daisy", cfg.board.daisy, "Boards carry a Daisy module");
+    app.add_option("--latency-us", cfg.radioLatencyUs, "Radio latency one way")->check(CLI::Range(0, 5000));
+    app.add_option("--usb-latency-us", cfg.usbLatencyUs, "USB latency timer (0: per byte)")->check(CLI::Range(0, 16000));
+
+    auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
+    faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults");
+    faults->add_option("--drop-rate", faulty.dropRate, "Share of packets lost on the radio")->check(CLI::Range(0.0, 1.0));
+    faults->add_option("--drift-ppm", faulty.driftPpm, "Sample clock error in ppm");
+    faults->add_option("--footers", footers, "Footers used in turn, hex, e.g. C0,C1,C7");
+    faults->add_option("--power-off-at", powerOffAt, "Seconds until the board loses power");
+    faults->add_option("--power-off-after-bytes", faulty.powerOffAfterBytes,
+                       "The packet in flight at power loss stops after this many bytes")
+        ->check(CLI::Range(0, 33));
+    faults->add_option("--power-on-at", powerOnAt, "Seconds until the board powers up again");
+    bool boardOff = false;
+    faults->add_flag("--board-off", boardOff, "Board starts switched off");
+    faults->add_option("--board-channel", faulty.channel, "Radio channel of the board")->check(CLI::Range(1, 25));
+    faults->add_option("--dongle-channel", faultyDongle.channel, "Radio channel of the dongle")->check(CLI::Range(1, 25));
+    faults->add_option("--garbage-rate", faultyDongle.garbageRate, "Chance of a garbage burst after a packet")
+        ->check(CLI::Range(0.0, 1.0));
+    faults->add_option("--garbage-bytes", faultyDongle.garbageBytes, "Bytes in one garbage burst")->check(CLI::Range(1, 4096));
+    faults->add_flag("--dead-dongle", faultyDongle.dead, "The dongle never answers");
+    faults->add_option("--baud", faultyDongle.baud, "Dongle-to-PC rate at start")
+        ->check(CLI::IsMember({115200u, 230400u, 921600u}));
+    faults->add_option("--unplug-at", unplugAt, "Seconds until the dongle is unplugged (the pty stays, silent)");
+    faults->add_option("--replug-at", replugAt, "Seconds until it is plugged back");
+
+    CLI11_PARSE(app, argc, argv);
+    if (onlyBoard >= cfg.boards) {
+        std::fprintf(stderr, "mbeeg-sim: --fault-board %d: there are only %d boards\n", onlyBoard, cfg.boards);
+        return 2;
+    }
+    if (!footers.empty()) {
+        try {
+            faulty.footers = parseFooters(footers);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "mbeeg-sim: --footers %s: %s\n", footers.c_str(), e.what());
+            return 2;
+        }
+    }
+    auto us = [](double s) { return s < 0 ? std::int64_t{-1} : static_cast<std::int64_t>(s * 1e6); };
+    faulty.powerOffAtUs = us(powerOffAt);
+    faulty.powerOnAtUs = us(powerOnAt);
+    faultyDongle.unplugAtUs = us(unplugAt);
+    faultyDongle.replugAtUs = us(replugAt);
+    faulty.daisy = cfg.board.daisy;
+    faulty.powered = !boardOff;
+
+    cfg.keepLog = false;  // a long run keeps no ground truth
+    if (onlyBoard < 0) {
+        cfg.board = faulty;
+        cfg.dongle = faultyDongle;
+    } else {
+        sim::BoardConfig plain;
+        plain.daisy = cfg.board.daisy;
+        cfg.perBoard.assign(cfg.boards, plain);
+        cfg.perDongle.assign(cfg.boards, sim::DongleConfig{});
+        cfg.perBoard[onlyBoard] = faulty;
+        cfg.perDongle[onlyBoard] = faultyDongle;
+    }
+
+    auto world = std::make_shared<sim::World>(cfg);
+    sim::PtyServer server(world);
+    std::string error;
+    if (!server.open(error)) {
+        std::fprintf(stderr, "mbeeg-sim: %s\n", error.c_str());
+        return 1;
+    }
+    for (std::size_t k = 0; k < server.slavePaths().size(); ++k)
+        std::printf("PORT %zu %s\n", k, server.slavePaths()[k].c_str());
+    std::fflush(stdout);
+
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    server.run(g_stop);
+    return 0;
+}

@@ -1,0 +1,123 @@
+// The mbeeg-sim program end to end: two dongles served as pseudo-terminals,
+// opened through the real serial backend, each streaming 250 packets a
+// second. This one runs in real time (about 2.5 s).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/MegSerialPort.h"
+#include "platform/clock.h"
+#include "tests/support/SimPort.h"
+
+namespace {
+
+// The program with its stdout on a pipe; stopped with SIGTERM at the end.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            std::vector<char*> argv;
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~SimProcess() {
+        stop();
+        if (out_ >= 0) ::close(out_);
+    }
+    // The next line of output, or "" when none comes within 5 s.
+    std::string line() {
+        std::string s;
+        char c;
+        while (true) {
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0 || ::read(out_, &c, 1) != 1) return "";
+            if (c == '\n') return s;
+            s += c;
+        }
+    }
+    // The exit status, or -1.
+    int stop() {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+}  // namespace
+
+TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
+    SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", "2", "--seed", "3"});
+    std::vector<std::unique_ptr<CMegSerialPortzq>> ports;
+    for (int k = 0; k < 2; ++k) {
+        std::istringstream in(sim.line());
+        std::string word, path;
+        int index = -1;
+        in >> word >> index >> path;
+        ASSERT_EQ(word, "PORT");
+        ASSERT_EQ(index, k);
+        auto port = std::make_unique<CMegSerialPortzq>();
+        ASSERT_EQ(port->openSynRW(CString(CStringA(path.c_str())), 1), 1) << port->lastError().GetString();
+        ASSERT_EQ(port->setupCom4Eeg(115200), 1);
+        ports.push_back(std::move(port));
+    }
+    CStringA reply;
+    ASSERT_EQ(ports[1]->sendCmdGetRspst("v", reply, 500), 1);
+    EXPECT_NE(reply.Find("OpenBCI"), -1) << reply.GetString();
+
+    platform::Clock& clock = platform::clock();
+    std::string bytes[2];
+    std::int64_t first[2] = {-1, -1};
+    for (auto& p : ports) ASSERT_EQ(p->writeSynCmdUc1('b'), 1);
+    // Two seconds from each port's first byte.
+    unsigned char buf[2048];
+    const std::int64_t start = clock.nowUs();
+    for (;;) {
+        const std::int64_t now = clock.nowUs();
+        bool done = true;
+        for (int k = 0; k < 2; ++k) {
+            if (first[k] >= 0 && now - first[k] >= 2'000'000) continue;
+            done = false;
+            int n = ports[k]->reads(buf, sizeof buf);
+            if (n > 0 && first[k] < 0) first[k] = clock.nowUs();
+            bytes[k].append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+        }
+        if (done) break;
+        ASSERT_LT(now - start, 10'000'000) << "no stream";
+    }
+    for (auto& p : ports) p->writeSynCmdUc1('s');
+    for (int k = 0; k < 2; ++k) {
+        auto s = simtest::splitPackets(bytes[k]);
+        const double perSecond = (s.packets.size() + (s.skipped ? 1 : 0)) / 2.0;
+        EXPECT_NEAR(perSecond, 250, 2) << "port " << k;
+        EXPECT_LT(s.skipped, 33u);
+    }
+    ports.clear();
+    EXPECT_EQ(sim.stop(), 0);
+}
