@@ -164,16 +164,21 @@ int CConfigComRadiozq::selectRadioChan4HdB(const std::vector<CConfigComRadiozq*>
     FlagReset reset{m_scanning};
     m_scanning = 1;
     if (!checkInitOpenSerialPort(1)) return 0;
+    auto pairedOn = [&paired](int c) {
+        for (const CConfigComRadiozq* other : paired)
+            if (other && other->m_confirmedChnl == c) return true;
+        return false;
+    };
     for (int h = 1; h <= 25; ++h) {
+        // A paired board answers on its own channel too: listening there would
+        // take it away from its dongle.
+        if (pairedOn(h)) continue;
         if (!set_channelHostOverrideDongle(nullptr, h)) continue;
         if (!get_channelDeviceHost(nullptr)) continue;
         if (!system_status(nullptr) || !holds(m_lastReply, "Success")) continue;
         // The board answers on h: move both to a channel no paired dongle uses.
         for (int c = 1; c <= 25; ++c) {
-            bool taken = false;
-            for (const CConfigComRadiozq* other : paired)
-                if (other && other->m_confirmedChnl == c) taken = true;
-            if (taken) continue;
+            if (pairedOn(c)) continue;
             if (alignDeviceHostChannels(nullptr, static_cast<std::uint8_t>(c))) return 1;
         }
     }

@@ -4,6 +4,8 @@
 // every way out. Also the dongle's identity probe and board-type setup.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "link/DriveOpnBciMutiBoard04FindHdwr.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
@@ -135,6 +137,30 @@ TEST_F(DiscoveryTest, SilentBoardIsMovedToAFreeChannel) {
     // Forced onto 1 to 9 before the board answered: 9 pauses of 1.4 s at least.
     EXPECT_GE(clock.get().nowUs() - t0, 9 * 1'400'000);
     EXPECT_TRUE(boxes.texts().empty());
+}
+
+TEST_F(DiscoveryTest, SilentBoardsNeverTakeAPairedBoardAway) {
+    // The paired board sits on a lower channel than the silent ones: listening
+    // there must not pull it to another channel.
+    sim::SimConfig cfg{.boards = 3};
+    cfg.perDongle = {sim::DongleConfig{.channel = 3}, sim::DongleConfig{.channel = 20},
+                     sim::DongleConfig{.channel = 21}};
+    cfg.perBoard = {sim::BoardConfig{.channel = 3}, sim::BoardConfig{.channel = 9},
+                    sim::BoardConfig{.channel = 11}};
+    sim::SimRig rig(cfg);
+    rig.plugIn();
+
+    ASSERT_EQ(drv.findAllComDevices(), 1);
+    ASSERT_EQ(drv.m_dongles.size(), 3u);
+    EXPECT_EQ(rig.board(0).channel(), 3);
+    EXPECT_EQ(rig.dongle(0).channel(), 3);
+    std::set<int> channels;
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(rig.board(k).channel(), rig.dongle(k).channel()) << "board " << k;
+        channels.insert(rig.board(k).channel());
+    }
+    EXPECT_EQ(channels.size(), 3u);
+    EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:3COMs->Board:3x8=24");
 }
 
 TEST_F(DiscoveryTest, DongleWithBoardOffIsDroppedAndReleased) {
