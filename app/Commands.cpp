@@ -1,0 +1,224 @@
+#include "app/Commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "app/BdfSummary.h"
+#include "app/Console.h"
+#include "platform/clock.h"
+#include "app/SimHardware.h"
+#include "serialport/ComAlias.h"
+
+namespace app {
+namespace {
+
+std::string narrowOf(const CString& s) { return platform::narrow(s.str()); }
+
+void sleepReal(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::string sparkline(const double* v, int n) {
+    static const char* bars[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+    if (n <= 0) return "";
+    double lo = v[0], hi = v[0];
+    for (int i = 1; i < n; ++i) lo = std::min(lo, v[i]), hi = std::max(hi, v[i]);
+    std::string s;
+    for (int i = 0; i < n; ++i) {
+        int k = hi > lo ? static_cast<int>((v[i] - lo) / (hi - lo) * 7.999) : 0;
+        s += bars[k < 0 ? 0 : (k > 7 ? 7 : k)];
+    }
+    return s;
+}
+
+// The last n values of a channel that is written round and round.
+int lastValues(const CMeAcgChannelzq* ch, std::int64_t cur, std::int64_t total, bool wrapped, int n, double* out) {
+    std::int64_t avail = wrapped ? total : cur;
+    if (avail > n) avail = n;
+    for (std::int64_t i = 0; i < avail; ++i) {
+        std::int64_t idx = (cur - avail + i + total) % total;
+        out[i] = ch->m_pData1[idx];
+    }
+    return static_cast<int>(avail);
+}
+
+void printBoards(Session& s) {
+    auto& drv = s.driver();
+    for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
+        CConfigComRadiozq* d = drv.m_dongles[b];
+        CString port = d->m_pSerialPort ? d->m_pSerialPort->getPortName() : d->m_portName;
+        std::printf("board %zu: port %s (%s), radio channel %d, poll time %d, baud %u, %s\n", b + 1,
+                    narrowOf(port).c_str(), mbeeg::serial::pathForName(narrowOf(port)).c_str(),
+                    static_cast<int>(d->m_radioChnl), static_cast<int>(d->m_pollTime), d->m_baudRate,
+                    narrowOf(drv.m_boardSummary).c_str());
+    }
+}
+
+bool fileExists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+int runPorts(const SessionOptions& opts) {
+    std::unique_ptr<SimHardware> sim;
+    if (opts.sim.boards > 0) sim = std::make_unique<SimHardware>(opts.sim);
+    CFaceMegSerialPortzq face;
+    auto ports = face.getComVidPidInfo();
+    if (ports.empty()) {
+        std::printf("no serial ports\n");
+        return 0;
+    }
+    for (const auto& p : ports) {
+        bool dongle = p.device.Find(L"FTDIBUS\\VID_0403") >= 0;
+        std::printf("%-7s %-22s %-44s %s%s\n", narrowOf(p.portName).c_str(), narrowOf(p.systemLocation).c_str(),
+                    narrowOf(p.device).c_str(), narrowOf(p.description).c_str(), dongle ? "  [dongle]" : "");
+    }
+    return 0;
+}
+
+int runDiscover(const SessionOptions& opts) {
+    Session s(opts);
+    if (!s.connect()) return 1;
+    printBoards(s);
+    return 0;
+}
+
+int runMonitor(const SessionOptions& opts, double seconds) {
+    Session s(opts);
+    if (!s.connect()) return 1;
+    installInterruptHandler();
+    const double rate = s.sampleRate();
+    if (!s.startMonitor(static_cast<std::int64_t>(rate) * 2)) return 1;
+    auto& drv = s.driver();
+    const int nb = s.boards();
+    std::vector<std::uint64_t> lastPk(static_cast<size_t>(nb), 0);
+    // Elapsed time on the platform clock, so --seconds means acquired time.
+    std::int64_t t0 = platform::clock().nowUs();
+    std::int64_t tPrev = t0;
+    bool tty = ::isatty(STDOUT_FILENO);
+    std::vector<double> buf(256);
+    while (!g_interrupted && s.acquiring()) {
+        sleepReal(250);
+        std::int64_t now = platform::clock().nowUs();
+        double dt = static_cast<double>(now - tPrev) / 1e6;
+        tPrev = now;
+        double el = static_cast<double>(now - t0) / 1e6;
+        if (console().quiet) {
+            if (seconds > 0 && el >= seconds) break;
+            continue;
+        }
+        std::string screen;
+        char line[512];
+        std::snprintf(line, sizeof line, "mbeeg monitor: %d board(s), %.0f Hz, %.1f s (Ctrl-C stops)\n", nb, rate, el);
+        screen += line;
+        for (int b = 0; b < nb; ++b) {
+            CConfigComRadiozq* d = drv.m_dongles[static_cast<size_t>(b)];
+            std::uint64_t pk = d->m_statPackets.load();
+            double pps = dt > 0 ? static_cast<double>(pk - lastPk[static_cast<size_t>(b)]) / dt : 0;
+            lastPk[static_cast<size_t>(b)] = pk;
+            std::snprintf(line, sizeof line, "board %d %-7s %6.1f packets/s  dropped %llu  gaps %llu\n", b + 1,
+                          d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?", pps,
+                          static_cast<unsigned long long>(d->m_statDropped.load()),
+                          static_cast<unsigned long long>(d->m_statGaps.load()));
+            screen += line;
+        }
+        CMeAcqTrialzq* trial = drv.m_pTrial;
+        if (trial) {
+            std::int64_t total = trial->getTotalSample(-1), cur = s.data().m_curSample.load();
+            bool wrapped = s.data().m_roundCounter.load() > 0;
+            for (int c = 0; c < trial->getTotalChannel(); ++c) {
+                CMeAcgChannelzq* ch = trial->getChannel(c);
+                if (!ch->isEEGChannel()) continue;
+                int n = lastValues(ch, cur, total, wrapped, static_cast<int>(rate), buf.data());
+                double mean = 0, ss = 0;
+                for (int i = 0; i < n; ++i) mean += buf[static_cast<size_t>(i)];
+                mean = n ? mean / n : 0;
+                for (int i = 0; i < n; ++i) ss += (buf[static_cast<size_t>(i)] - mean) * (buf[static_cast<size_t>(i)] - mean);
+                double rms = n ? std::sqrt(ss / n) : 0;
+                std::vector<double> spark;
+                for (int i = 0; i + 6 <= n; i += 6) spark.push_back(buf[static_cast<size_t>(i)]);
+                std::snprintf(line, sizeof line, "  %-6s B%d P%d %9.2f uV rms  %s\n", narrowOf(ch->m_label).c_str(),
+                              ch->m_boardIndex + 1, ch->m_pin + 1, rms,
+                              sparkline(spark.data(), static_cast<int>(spark.size())).c_str());
+                screen += line;
+            }
+        }
+        if (tty) std::fputs("\033[H\033[J", stdout);
+        std::fputs(screen.c_str(), stdout);
+        std::fflush(stdout);
+        if (seconds > 0 && el >= seconds) break;
+    }
+    s.stop();
+    std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
+    return 0;
+}
+
+int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
+              bool force) {
+    std::string path = out;
+    if (path.find('.') == std::string::npos || path.rfind('.') < path.rfind('/') + 1) path += ".bdf";
+    if (fileExists(path) && !force) {
+        error(path + " exists; give --force to overwrite it");
+        return 1;
+    }
+    std::string folder = ".", name = path;
+    if (auto slash = path.rfind('/'); slash != std::string::npos) {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        error("folder " + folder + " does not exist");
+        return 1;
+    }
+    Session s(opts);
+    if (!s.connect()) return 1;
+    installInterruptHandler();
+    const double rate = s.sampleRate();
+    if (seconds > 0) {
+        trials = 1;
+        samples = static_cast<long long>(std::llround(seconds * rate));
+    }
+    if (!s.startRecord(folder, name, trials, samples)) return 1;
+    auto& data = s.data();
+    const long long total = static_cast<long long>(trials) * samples;
+    while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == 5) {
+        sleepReal(200);
+        long long done = 0;
+        for (int t = 0; t < trials; ++t)
+            if (CMeAcqTrialzq* tr = data.getTrial(t); tr && tr->getTotalChannel() > 0)
+                done += tr->getChannel(0)->m_lastSample.load() + 1;
+        int width = 30, filled = total ? static_cast<int>(width * done / total) : width;
+        char line[256];
+        std::snprintf(line, sizeof line, "recording [%s%s] %5.1f%%  %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
+                      std::string(static_cast<size_t>(width - filled), '.').c_str(), total ? 100.0 * done / total : 100.0,
+                      done / rate);
+        progress(line);
+    }
+    if (g_interrupted) progress("stopping: saving what was recorded");
+    s.stop();
+    progressDone();
+    if (data.m_acqStatus.load() != 8 || data.savedPath().IsEmpty()) {
+        CString why = data.lastSaveError();
+        error("the recording was not saved" + (why.IsEmpty() ? std::string() : ": " + narrowOf(why)));
+        return 1;
+    }
+    std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
+    return 0;
+}
+
+int runInfo(const std::string& path) {
+    std::string err;
+    if (!printBdfSummary(path, err)) {
+        error(err);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace app

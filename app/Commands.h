@@ -1,0 +1,42 @@
+// The program's commands; each returns the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/Session.h"
+
+namespace app {
+
+int runPorts(const SessionOptions& opts);
+int runDiscover(const SessionOptions& opts);
+int runMonitor(const SessionOptions& opts, double seconds);
+int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
+              bool force);
+
+struct RadioArgs {
+    std::string action;  // get set scan override poll baud status
+    std::string port;
+    int channel = -1;
+    int pollTime = -1;
+    int baudRow = -1;
+};
+int runRadio(const SessionOptions& opts, const RadioArgs& args);
+
+struct BoardArgs {
+    std::string command;
+    int channel = -1;
+    int gain = 24;
+    std::string input = "Normal";
+    bool powerDown = false;
+    bool noBias = false;
+    bool noSrb2 = false;
+    bool srb1 = false;
+    int index = -1;
+    std::string value;
+};
+int runBoard(const SessionOptions& opts, const BoardArgs& args);
+int runImpedance(const SessionOptions& opts, int dwellMs, int mode);
+int runInfo(const std::string& path);
+
+}  // namespace app

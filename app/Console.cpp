@@ -1,0 +1,94 @@
+#include "app/Console.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+
+#include "host/AcqFramework.h"
+#include "platform/msgbox.h"
+
+namespace app {
+namespace {
+ConsoleOptions g_opts;
+std::mutex g_mu;
+bool g_progressOpen = false;
+
+void endProgressLocked() {
+    if (g_progressOpen) {
+        std::fputs("\n", stderr);
+        g_progressOpen = false;
+    }
+}
+
+int answerBox(const CString& text, UINT type) {
+    std::string msg = platform::narrow(text.str());
+    std::lock_guard<std::mutex> lk(g_mu);
+    endProgressLocked();
+    if ((type & MB_TYPEMASK) != MB_YESNO) {
+        std::fprintf(stderr, "mbeeg: %s\n", msg.c_str());
+        return IDOK;
+    }
+    if (g_opts.answer == 'y' || g_opts.answer == 'n') {
+        std::fprintf(stderr, "mbeeg: %s -> %s\n", msg.c_str(), g_opts.answer == 'y' ? "yes (--yes)" : "no (--no)");
+        return g_opts.answer == 'y' ? IDYES : IDNO;
+    }
+    if (!::isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "mbeeg: %s -> no (no terminal to ask; answer with --yes or --no)\n", msg.c_str());
+        return IDNO;
+    }
+    std::fprintf(stderr, "mbeeg: %s [y/N] ", msg.c_str());
+    std::fflush(stderr);
+    std::string reply;
+    if (!std::getline(std::cin, reply)) return IDNO;
+    return (!reply.empty() && (reply[0] == 'y' || reply[0] == 'Y')) ? IDYES : IDNO;
+}
+}  // namespace
+
+void installConsole(const ConsoleOptions& opts) {
+    g_opts = opts;
+    platform::setMessageBoxHandler(answerBox);
+    acqhost::setStatusSink([](const CString& line) {
+        if (!g_opts.verbose) return;
+        std::lock_guard<std::mutex> lk(g_mu);
+        endProgressLocked();
+        std::fprintf(stderr, "status: %s\n", platform::narrow(line.str()).c_str());
+    });
+}
+
+const ConsoleOptions& console() { return g_opts; }
+
+void progress(const std::string& line) {
+    if (g_opts.quiet) return;
+    std::lock_guard<std::mutex> lk(g_mu);
+    if (::isatty(STDERR_FILENO)) {
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        g_progressOpen = true;
+    } else {
+        // Without a terminal, one line when the activity changes or every 5 s.
+        static std::string lastHead;
+        static auto lastTime = std::chrono::steady_clock::time_point{};
+        std::string head = line.substr(0, line.rfind(" ("));
+        auto now = std::chrono::steady_clock::now();
+        if (head == lastHead && now - lastTime < std::chrono::seconds(5)) return;
+        lastHead = head;
+        lastTime = now;
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fflush(stderr);
+}
+
+void progressDone() {
+    std::lock_guard<std::mutex> lk(g_mu);
+    endProgressLocked();
+}
+
+void error(const std::string& line) {
+    std::lock_guard<std::mutex> lk(g_mu);
+    endProgressLocked();
+    std::fprintf(stderr, "mbeeg: %s\n", line.c_str());
+}
+
+}  // namespace app

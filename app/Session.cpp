@@ -1,0 +1,120 @@
+#include "app/Session.h"
+
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "app/Activity.h"
+#include "app/Console.h"
+#include "app/SimHardware.h"
+#include "platform/afxwin.h"
+
+namespace app {
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+void onSignal(int) { g_interrupted = true; }
+}  // namespace
+
+void installInterruptHandler() {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+Session::Session(const SessionOptions& opts) : opts_(opts), data_(new CMeAcqDatazq), driver_(new CDriveOpnBciMutiBoardzq) {
+    config_.m_linkType = opts.link;
+    config_.m_name = L"mbeeg";
+    if (opts.sim.boards > 0) sim_ = std::make_unique<SimHardware>(opts.sim);
+    driver_->m_retryCount = static_cast<unsigned>(opts.retries);
+}
+
+Session::~Session() {
+    stop();
+    driver_->cleanDevice();
+    driver_->cleanConfigComBle2Board();
+    driver_->cleanCloseFaceCom();
+    delete driver_;
+    sim_.reset();
+}
+
+bool Session::connect() {
+    std::atomic<bool> done{false};
+    auto t0 = platform::clock().nowMs();
+    std::thread ticker([&] {
+        while (!done) {
+            double s = static_cast<double>(platform::clock().nowMs() - t0) / 1000.0;
+            char line[256];
+            std::snprintf(line, sizeof line, "discovering boards: %s (%.1f s)", currentActivity().c_str(), s);
+            progress(line);
+            for (int i = 0; i < 5 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        }
+    });
+    int ok = driver_->_02connectCom2Device(&config_, data_.get());
+    done = true;
+    ticker.join();
+    progressDone();
+    if (!ok || driver_->m_dongles.empty()) {
+        error("no board connected (status " + std::to_string(driver_->m_statusCode.load()) +
+              "): check that the dongles are plugged in and the boards are powered");
+        return false;
+    }
+    if (!driver_->_03makeAcgSns()) {
+        error("the boards were found but no channel list could be built");
+        return false;
+    }
+    return true;
+}
+
+bool Session::startMonitor(std::int64_t samplesPerTrial) {
+    data_->m_recordFlag = 0;
+    data_->getMEGRecordInfozq()->m_trialCount = 1;
+    data_->getMEGRecordInfozq()->m_samplesPerTrial = samplesPerTrial;
+    if (!driver_->_09CheckInitTrlChn(data_.get(), 0)) {
+        error("the data set could not be prepared for monitoring");
+        return false;
+    }
+    if (!driver_->AcqMonit(data_.get(), nullptr)) {
+        error("monitoring did not start");
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool Session::startRecord(const std::string& folder, const std::string& name, int trials, std::int64_t samples) {
+    data_->m_recordFlag = 1;
+    data_->m_text1 = CString(folder.c_str());
+    data_->m_text2 = CString(name.c_str());
+    data_->getMEGRecordInfozq()->m_trialCount = trials;
+    data_->getMEGRecordInfozq()->m_samplesPerTrial = samples;
+    if (!driver_->_09CheckInitTrlChn(data_.get(), 1)) {
+        error("the data set could not be prepared for recording");
+        return false;
+    }
+    if (!driver_->AcqRecord(data_.get(), nullptr)) {
+        error("recording did not start");
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool Session::acquiring() const {
+    if (!started_) return false;
+    int st = driver_->m_statusCode.load();
+    return !(st == 20 || st == 22) && platform::runningThreads() > 0;
+}
+
+void Session::stop() {
+    if (!started_) return;
+    driver_->AcqStop();
+    // A recording saves before its thread ends; allow for a large file.
+    if (!platform::joinAllThreads(120000)) error("the acquisition thread did not end in time");
+    started_ = false;
+}
+
+}  // namespace app

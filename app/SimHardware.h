@@ -1,0 +1,22 @@
+// The built-in simulated boards for --sim N: in-process dongles on memory
+// ports, on real time, found by discovery like real ones.
+#pragma once
+
+#include <memory>
+
+#include "app/Session.h"
+
+namespace sim {
+class SimRig;
+}
+
+namespace app {
+class SimHardware {
+public:
+    explicit SimHardware(const SimOptions& opts);
+    ~SimHardware();
+
+private:
+    std::unique_ptr<sim::SimRig> rig_;
+};
+}  // namespace app

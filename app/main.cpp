@@ -1,0 +1,134 @@
+// mbeeg: find, set up, monitor and record several Cyton boards at once.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Commands.h"
+#include "app/Console.h"
+#include "platform/clock.h"
+
+int main(int argc, char** argv) {
+    CLI::App cli{"mbeeg: acquire EEG from several Cyton boards, each behind its own USB radio dongle"};
+    cli.require_subcommand(1);
+    cli.fallthrough();
+
+    app::SessionOptions opts;
+    app::ConsoleOptions con;
+    bool yes = false, no = false;
+    cli.add_option("--sim", opts.sim.boards, "Use N built-in simulated boards instead of real dongles")
+        ->check(CLI::Range(1, 25));
+    cli.add_option("--sim-seed", opts.sim.seed, "Seed of the simulated boards' signals and faults");
+    cli.add_option("--sim-drop", opts.sim.dropPercent, "Simulated radio packet loss in percent")
+        ->check(CLI::Range(0.0, 100.0));
+    cli.add_option("--sim-garbage", opts.sim.garbagePerSecond, "Simulated bursts of garbage bytes per second")
+        ->check(CLI::Range(0.0, 1000.0));
+    cli.add_option("--sim-drift", opts.sim.driftPpm, "Simulated board clock drift in ppm")
+        ->check(CLI::Range(-10000.0, 10000.0));
+    cli.add_option("--link", opts.link, "Link type: 6 Cyton (8 channels per board), 7 Cyton with Daisy")
+        ->check(CLI::IsMember({6, 7}));
+    cli.add_option("--retries", opts.retries, "Connection retry count")->check(CLI::Range(0, 100));
+    auto* yesOpt = cli.add_flag("--yes", yes, "Answer yes to the library's questions");
+    cli.add_flag("--no", no, "Answer no to the library's questions")->excludes(yesOpt);
+    cli.add_flag("-q,--quiet", con.quiet, "No progress lines");
+    cli.add_flag("-v,--verbose", con.verbose, "Print the host status log");
+
+    auto* ports = cli.add_subcommand("ports", "List the serial ports, dongles marked, with their COMn aliases");
+    auto* discover = cli.add_subcommand("discover", "Find and connect the boards, one line per board");
+
+    double monSeconds = 0;
+    auto* monitor = cli.add_subcommand("monitor", "Live view: packets per second, drops, gaps, uV RMS per channel");
+    monitor->add_option("--seconds", monSeconds, "Stop after N seconds (default: until Ctrl-C)")
+        ->check(CLI::Range(0.0, 1e7));
+
+    std::string out;
+    double recSeconds = 0;
+    int trials = 0;
+    long long samples = 0;
+    bool force = false;
+    auto* record = cli.add_subcommand("record", "Record to a BDF+ file (with a JSON sidecar)");
+    record->add_option("--out", out, "Output file (.bdf)")->required();
+    auto* secOpt = record->add_option("--seconds", recSeconds, "Length in seconds")->check(CLI::Range(0.004, 1e7));
+    auto* trOpt = record->add_option("--trials", trials, "Number of trials")->check(CLI::Range(1, 1000000));
+    auto* smOpt = record->add_option("--samples", samples, "Samples per trial")->check(CLI::Range(1LL, 1000000000LL));
+    secOpt->excludes(trOpt)->excludes(smOpt);
+    trOpt->needs(smOpt);
+    smOpt->needs(trOpt);
+    record->add_flag("--force", force, "Overwrite an existing file");
+
+    app::RadioArgs radio;
+    auto* radioCmd = cli.add_subcommand("radio", "Read or set a dongle's radio link");
+    radioCmd->add_option("action", radio.action, "get | set | scan | override | poll | baud | status")
+        ->required()
+        ->check(CLI::IsMember({"get", "set", "scan", "override", "poll", "baud", "status"}));
+    radioCmd->add_option("value", radio.channel, "set/override: radio channel 1-25; poll: poll time 0-255; baud: row 0-2");
+    radioCmd->add_option("--port", radio.port, "The dongle's port (COMn or device path)")->required();
+
+    app::BoardArgs board;
+    auto* boardCmd = cli.add_subcommand("board", "Send a board command to the connected boards");
+    boardCmd->add_option("command", board.command,
+                         "set | on | off | test-signal | defaults | default-report | reset | query | version | "
+                         "sd-start | sd-stop | daisy-attach | daisy-remove | mode | mode-get | timestamp")
+        ->required()
+        ->check(CLI::IsMember({"set", "on", "off", "test-signal", "defaults", "default-report", "reset", "query",
+                               "version", "sd-start", "sd-stop", "daisy-attach", "daisy-remove", "mode", "mode-get",
+                               "timestamp"}));
+    boardCmd->add_option("--channel", board.channel, "Channel, counted from 1 across all boards")
+        ->check(CLI::Range(1, 400));
+    boardCmd->add_option("--gain", board.gain, "Gain for 'set'")->check(CLI::IsMember({1, 2, 4, 6, 8, 12, 24}));
+    boardCmd->add_option("--input", board.input, "Input type for 'set'")
+        ->check(CLI::IsMember({"Normal", "Shorted", "BIAS Meas", "MVDD", "Temp", "Test Signals", "BIAS DRP",
+                               "BIAS DRN"}, CLI::ignore_case));
+    boardCmd->add_flag("--power-down", board.powerDown, "'set': power the channel down");
+    boardCmd->add_flag("--no-bias", board.noBias, "'set': leave the channel out of the bias drive");
+    boardCmd->add_flag("--no-srb2", board.noSrb2, "'set': do not link the input to SRB2");
+    boardCmd->add_flag("--srb1", board.srb1, "'set': link all negative inputs to SRB1");
+    boardCmd->add_option("--index", board.index,
+                         "test-signal: 0-5; sd-start: row 1-8 (5 min .. 24 h); mode: 0-6")
+        ->check(CLI::Range(0, 8));
+    boardCmd->add_option("--value", board.value, "timestamp: on | off")->check(CLI::IsMember({"on", "off"}));
+
+    int dwell = 1000, mode = 1;
+    auto* imp = cli.add_subcommand("impedance", "Sweep the impedance test signal over every channel");
+    imp->add_option("--dwell", dwell, "Milliseconds per channel (at least 1000 are held)")->check(CLI::Range(0, 600000));
+    imp->add_option("--mode", mode, "1: positive input, 2: both inputs")->check(CLI::IsMember({1, 2}));
+
+    std::string infoPath;
+    auto* info = cli.add_subcommand("info", "Summarise a recording read back from its file");
+    info->add_option("file", infoPath, "The .bdf file")->required();
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return cli.exit(e);
+        std::fprintf(stderr, "mbeeg: %s\n", e.what());
+        return 2;
+    }
+
+    // For tests: the same logic on virtual time, so protocol waits cost nothing.
+    static platform::VirtualClock virtualClock(1'000'000);
+    if (const char* v = std::getenv("MBEEG_VIRTUAL_TIME"); v && *v == '1') platform::setClock(&virtualClock);
+
+    con.answer = yes ? 'y' : (no ? 'n' : 0);
+    app::installConsole(con);
+
+    if (*ports) return app::runPorts(opts);
+    if (*discover) return app::runDiscover(opts);
+    if (*monitor) return app::runMonitor(opts, monSeconds);
+    if (*record) {
+        if (!*secOpt && !*trOpt) {
+            app::error("record needs --seconds N, or --trials N with --samples S");
+            return 2;
+        }
+        return app::runRecord(opts, out, recSeconds, trials, samples, force);
+    }
+    if (*radioCmd) {
+        if (radio.action == "poll") radio.pollTime = radio.channel, radio.channel = -1;
+        if (radio.action == "baud") radio.baudRow = radio.channel, radio.channel = -1;
+        return app::runRadio(opts, radio);
+    }
+    if (*boardCmd) return app::runBoard(opts, board);
+    if (*imp) return app::runImpedance(opts, dwell, mode);
+    if (*info) return app::runInfo(infoPath);
+    return 2;
+}
