@@ -160,6 +160,7 @@ void CDlgSetupMultiBoardEeg::fillBoardBox() {
 void CDlgSetupMultiBoardEeg::fillChannelBox() {
     m_channelBox.ResetContent();
     CDeviceEegObBleComzq* device = m_pDriver ? m_pDriver->getDevice(1) : nullptr;
+    m_listElectrode.restoreSettings(m_pDriver);
     if (!device) {
         m_channelBox.AddString(L"No OpenBCI Device");
         m_channelBox.SetCurSel(0);
@@ -215,7 +216,7 @@ void CDlgSetupMultiBoardEeg::buildTitle() {
 
 CDeviceEegObBleComzq* CDlgSetupMultiBoardEeg::refreshGeometry() {
     if (!m_pDriver) return nullptr;
-    if (m_pDriver->m_pDevice && !m_pDriver->m_dongles.empty()) m_pDriver->rebuildChnGeom();
+    m_listElectrode.refreshLists(m_pDriver);
     return m_pDriver->m_pDevice;
 }
 
@@ -246,9 +247,13 @@ void CDlgSetupMultiBoardEeg::OnTimer(UINT_PTR id) {
     CDeviceEegObBleComzq* device = refreshGeometry();
     if (device && m_pDriver->m_connState == 3) {
         ChnGeomList* list = device->m_pCurChnList;
+        OPENBCIPARAMV1* p = nullptr;
         if (list && m_channelIndex >= 0 && static_cast<std::uint32_t>(m_channelIndex) < list->Size())
-            if (OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(m_channelIndex)]))
-                p->readOut = CStringA(m_pDriver->m_portListText);
+            p = paramOf((*list)[static_cast<std::uint32_t>(m_channelIndex)]);
+        if (p) {
+            p->readOut = CStringA(m_pDriver->m_portListText);
+            m_listElectrode.rememberSettings(m_channelIndex, *p);
+        }
         m_pDriver->m_portListText.Empty();
         m_listElectrode.SetExtendedStyle(m_listElectrode.GetExtendedStyle() | LVS_EX_DOUBLEBUFFER);
         refreshGeometry();
@@ -334,7 +339,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedRemoveDaisy() {
     withCommandValue([&] { m_pDriver->daisyModuleRemove(m_responses); });
 }
 
-void CDlgSetupMultiBoardEeg::storeChannelSettings(OPENBCIPARAMV1* p) const {
+void CDlgSetupMultiBoardEeg::storeChannelSettings(int position, OPENBCIPARAMV1* p) {
     int gainRow = clampIndex(m_gainIndex, 7);
     p->powerDown = m_powerDown;
     p->gain = kGainValues[gainRow];
@@ -344,6 +349,7 @@ void CDlgSetupMultiBoardEeg::storeChannelSettings(OPENBCIPARAMV1* p) const {
     p->includeBias = m_includeBias;
     p->srb2 = m_linkSrb2;
     p->srb1 = m_allNtoSrb1;
+    m_listElectrode.rememberSettings(position, *p);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedSetSelectChnls() {
@@ -357,7 +363,8 @@ void CDlgSetupMultiBoardEeg::OnBnClickedSetSelectChnls() {
     m_pDriver->sendChannelCommands(static_cast<unsigned>(m_channelIndex), m_powerDown,
                                    static_cast<unsigned>(m_gainIndex), static_cast<unsigned>(m_inputTypeIndex),
                                    m_includeBias != 0, m_linkSrb2 != 0, m_allNtoSrb1 != 0, m_responses);
-    if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(m_channelIndex)])) storeChannelSettings(p);
+    if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(m_channelIndex)]))
+        storeChannelSettings(m_channelIndex, p);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedSetAllChnls() {
@@ -378,7 +385,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedSetAllChnls() {
                                        static_cast<unsigned>(m_inputTypeIndex), m_includeBias != 0, m_linkSrb2 != 0,
                                        m_allNtoSrb1 != 0, m_responses);
         if (static_cast<std::uint32_t>(k) >= records.Size()) break;
-        if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(k)])) storeChannelSettings(p);
+        if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(k)])) storeChannelSettings(k, p);
     }
     m_pDriver->m_cmdValue = 0;
 }

@@ -90,6 +90,7 @@ private:
     template <class F>
     void withCommandValue(F&& command);
     void turnAll(int on);
-    // Writes the dialog's settings into a channel's record after sending them.
-    void storeChannelSettings(OPENBCIPARAMV1* p) const;
+    // Writes the dialog's settings into the record at that position of the
+    // channel list after sending them.
+    void storeChannelSettings(int position, OPENBCIPARAMV1* p);
 };

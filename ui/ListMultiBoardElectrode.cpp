@@ -56,10 +56,41 @@ CString CListMultiBoardElectrode::latencyText(const OPENBCIPARAMV1& p) {
     return s;
 }
 
-ChnGeomList* CListMultiBoardElectrode::currentList() {
-    if (!m_pDriver) return nullptr;
-    if (m_pDriver->m_pDevice && !m_pDriver->m_dongles.empty()) m_pDriver->rebuildChnGeom();
-    return m_pDriver->m_pDevice ? m_pDriver->m_pDevice->m_pCurChnList : nullptr;
+void CListMultiBoardElectrode::rememberSettings(int position, const OPENBCIPARAMV1& settings) {
+    if (!m_pDriver || !m_pDriver->m_pDevice || !m_pDriver->m_pDevice->m_pCurChnList) return;
+    const CDeviceEegObBleComzq* device = m_pDriver->m_pDevice;
+    if (device->m_pCurChnList->Size() != m_keptListSize || device->m_linkType != m_keptLinkType) {
+        m_kept.clear();
+        m_keptListSize = device->m_pCurChnList->Size();
+        m_keptLinkType = device->m_linkType;
+    }
+    m_kept[position] = settings;
+}
+
+void CListMultiBoardElectrode::forgetSettings() {
+    m_kept.clear();
+    m_keptListSize = 0;
+}
+
+ChnGeomList* CListMultiBoardElectrode::restoreSettings(CDriveOpnBciMutiBoard* driver) {
+    if (!driver || !driver->m_pDevice) return nullptr;
+    ChnGeomList* list = driver->m_pDevice->m_pCurChnList;
+    if (!list) return nullptr;
+    if (list->Size() != m_keptListSize || driver->m_pDevice->m_linkType != m_keptLinkType) {
+        forgetSettings();
+        return list;
+    }
+    for (const auto& [position, settings] : m_kept) {
+        if (position < 0 || static_cast<std::uint32_t>(position) >= list->Size()) continue;
+        if (OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(position)])) *p = settings;
+    }
+    return list;
+}
+
+ChnGeomList* CListMultiBoardElectrode::refreshLists(CDriveOpnBciMutiBoard* driver) {
+    if (!driver) return nullptr;
+    if (driver->m_pDevice && !driver->m_dongles.empty()) driver->rebuildChnGeom();
+    return restoreSettings(driver);
 }
 
 COLORREF CListMultiBoardElectrode::OnGetCellTextColor(int, int) { return GetTextColor(); }
@@ -72,7 +103,7 @@ COLORREF CListMultiBoardElectrode::OnGetCellBkColor(int row, int column) {
     // Only the four flag columns are ever coloured: other cells need no
     // rebuild of the channel lists.
     if (column < 2 || column > 5) return bk;
-    ChnGeomList* list = currentList();
+    ChnGeomList* list = refreshLists(m_pDriver);
     if (!list || row < 0 || static_cast<std::uint32_t>(row) >= list->Size()) return bk;
     const OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(row)]);
     if (!p) return bk;
@@ -117,6 +148,7 @@ int CListMultiBoardElectrode::insertChannelRow(int position, CAcqChnlGeomzq* rec
     int row = InsertItem(LVIF_TEXT | LVIF_IMAGE, position, name.GetString(), 0, 0, 0, 0);
     if (row == -1) return 0;
     settings->listRow = row;
+    rememberSettings(position, *settings);
 
     CString pin;
     pin.Format(L"B%d_Pin:%d_EEG:%d", e->m_boardIndex + 1, e->m_pin + 1, row + 1);
@@ -139,7 +171,7 @@ int CListMultiBoardElectrode::insertChannelRow(int position, CAcqChnlGeomzq* rec
 
 int CListMultiBoardElectrode::updateChannelRow(int channel) {
     if (!m_pDriver) return 0;
-    ChnGeomList* list = currentList();
+    ChnGeomList* list = refreshLists(m_pDriver);
     CDeviceEegObBleComzq* device = m_pDriver->m_pDevice;
     if (!device || !list) return 0;
     if (channel < 0 || static_cast<std::uint32_t>(channel) >= list->Size()) return 0;

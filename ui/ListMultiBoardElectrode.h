@@ -3,6 +3,9 @@
 // It only displays; the dialog edits.
 #pragma once
 
+#include <cstdint>
+#include <map>
+
 #include "driver/OpenBciParam.h"
 #include "host/AcqFramework.h"
 #include "platform/controls.h"
@@ -34,15 +37,29 @@ public:
     static CString srb1Text(const OPENBCIPARAMV1& p);
     static CString latencyText(const OPENBCIPARAMV1& p);
 
+    // The driver rebuilds its channel lists with fresh records (default
+    // settings, list row 0) before every read. What the dialog has shown or
+    // sent for a channel is kept here, by position in the channel list, and
+    // put back on the fresh records, so that rows, colours and row numbers
+    // stay those of the settings the boards hold.
+    void rememberSettings(int position, const OPENBCIPARAMV1& settings);
+    void forgetSettings();
+    // Puts the kept settings on the records of the driver's current list
+    // (forgetting them when the layout changed); returns that list or null.
+    ChnGeomList* restoreSettings(CDriveOpnBciMutiBoard* driver);
+    // Rebuilds the driver's lists (with a device and at least one dongle),
+    // then restores; returns the device's current list, or null.
+    ChnGeomList* refreshLists(CDriveOpnBciMutiBoard* driver);
+
     // ---- members, in order
     CDriveOpnBciMutiBoard* m_pDriver = nullptr;
     CImageList* m_pImageLarge = nullptr;
     CImageList* m_pImageSmall = nullptr;
 
 private:
-    // Rebuilds the driver's channel lists (when it has a device and a dongle)
-    // and returns the device's current list, or null.
-    ChnGeomList* currentList();
+    std::map<int, OPENBCIPARAMV1> m_kept;
+    std::uint32_t m_keptListSize = 0;
+    DEVICE_LINK_TYPE m_keptLinkType = 0;
 };
 
 class CListMultiBoardElectrodezq : public CListMultiBoardElectrode {
