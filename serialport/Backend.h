@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace mbeeg::serial {
 
 struct PortDescription {
@@ -30,10 +32,21 @@ public:
     // Waits up to timeoutUs for at least one byte (0: do not wait); returns the
     // count read, 0 on time-out, -1 when the port failed.
     virtual long read(std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs) = 0;
+    // Discards pending input and output.
     virtual void purge() = 0;
+    // 8N1, no flow control, at baud.
     virtual bool configure(unsigned baud) = 0;
     virtual bool setLowLatency() = 0;  // FTDI latency timer 1 ms where exposed
+    // Best effort: real ports toggle DTR/RTS and re-open; false if the port is gone.
     virtual bool resetDevice() = 0;
+    // The clock the read waits run on: the platform clock for memory ports
+    // (virtual in tests), real time for OS ports, whose waits happen in the
+    // kernel. Callers measure their own deadlines on it.
+    virtual platform::Clock& clock() = 0;
+    // How long a write may wait for the OS to take the bytes (real ports).
+    virtual void setWriteTimeoutMs(int) {}
+    // Why the last failure happened, for messages.
+    virtual std::string lastError() const { return {}; }
 };
 
 // A simulated device behind a memory port; implemented by the simulator.
@@ -55,6 +68,9 @@ public:
 
 // Registers a memory port; it is listed by the enumerator with the given
 // description (alias and deviceId included) and opened by alias or path.
+// An empty alias is filled from the path (serialport/ComAlias.h). A memory port
+// is open by one port object at a time, as COM ports are on Windows.
+// Unregistering a port that is open makes it fail like an unplugged device.
 void registerMemoryPort(const PortDescription& desc, std::shared_ptr<MemoryDevice> device);
 void unregisterMemoryPort(const std::string& path);
 void clearMemoryPorts();
@@ -64,11 +80,24 @@ void clearMemoryPorts();
 // only memory ports are seen.
 void setRealPortsEnabled(bool enabled);
 // Pseudo-terminal paths served by mbeeg-sim are listed as FTDI dongles when
-// named in MBEEG_SIM_PORTS (comma-separated paths).
+// named in MBEEG_SIM_PORTS (comma-separated paths), whether or not real ports
+// are enabled: the k-th path (from 1) gets the identifier
+// "FTDIBUS\VID_0403+PID_6015+MBSIM<k>" and the description "mbeeg-sim dongle".
+
+// Windows-style device identifier of a USB serial port:
+// "FTDIBUS\VID_0403+PID_6015+<serial>" for FTDI (one backslash), else
+// "USB\VID_xxxx&PID_xxxx\<serial>".
+std::string usbDeviceId(std::uint16_t vid, std::uint16_t pid, const std::string& serial);
+// The description of memory port k ("mem:<k>", alias COM<k+201>) listed as an
+// FTDI dongle (VID 0403, PID 6015) with the given serial number.
+PortDescription memoryDongleDescription(int k, const std::string& serial,
+                                        const std::string& description = "mbeeg-sim dongle");
 
 // Every port of every backend, sorted by alias number.
 std::vector<PortDescription> enumeratePorts();
 // Opens by alias ("COM7") or device path; null with a reason on failure.
-std::unique_ptr<Channel> openPort(const std::string& nameOrPath, std::string& error);
+// Exclusive: no other process may open the tty meanwhile (memory ports are
+// always exclusive within this process).
+std::unique_ptr<Channel> openPort(const std::string& nameOrPath, std::string& error, bool exclusive = true);
 
 }  // namespace mbeeg::serial
