@@ -187,6 +187,8 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     if (!s.startRecord(folder, name, trials, samples)) return 1;
     auto& data = s.data();
     const long long total = static_cast<long long>(trials) * samples;
+    // Wait for the reading loop to start before judging its status.
+    for (int i = 0; i < 500 && !g_interrupted && s.acquiring() && data.m_acqStatus.load() != 5; ++i) sleepReal(10);
     while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == 5) {
         sleepReal(200);
         long long done = 0;

@@ -111,9 +111,15 @@ bool Session::acquiring() const {
 
 void Session::stop() {
     if (!started_) return;
-    driver_->AcqStop();
-    // A recording saves before its thread ends; allow for a large file.
-    if (!platform::joinAllThreads(120000)) error("the acquisition thread did not end in time");
+    // The reading loop clears the stop flag when it starts, so a stop asked for
+    // before that would be lost: ask again until the thread has ended. A
+    // recording saves before its thread ends; allow for a large file.
+    bool ended = false;
+    for (int i = 0; i < 1200 && !ended; ++i) {
+        driver_->AcqStop();
+        ended = platform::joinAllThreads(100);
+    }
+    if (!ended) error("the acquisition thread did not end in time");
     started_ = false;
 }
 
