@@ -287,7 +287,9 @@ Result runOnce(const Options& o, int n) {
         std::uint64_t hash;
         std::uint64_t seenNs;
         int tries;
+        int board;
     };
+    std::vector<std::vector<double>> latByBoard(static_cast<std::size_t>(n));
     std::vector<Pending> pending;
     std::thread observer([&] {
         std::int64_t done = 0;  // rows looked at
@@ -327,7 +329,7 @@ Result runOnce(const Options& o, int n) {
                         continue;
                     }
                     v.lastHash = h;
-                    pending.push_back({v.pts, h, seenNs, 0});
+                    pending.push_back({v.pts, h, seenNs, 0, b});
                 }
                 if (dup) ++res.dupRows;
             }
@@ -340,6 +342,7 @@ Result runOnce(const Options& o, int n) {
                 if (it != m.end()) {
                     ++res.matched;
                     lat.push_back(static_cast<double>(q.seenNs - it->second) / 1e6);
+                    latByBoard[static_cast<std::size_t>(q.board)].push_back(lat.back());
                     m.erase(it);
                 } else if (++q.tries > 50) {
                     ++res.unmatched;
@@ -374,6 +377,17 @@ Result runOnce(const Options& o, int n) {
     for (CConfigComRadiozq* d : drv->m_dongles) res.lost += d->m_statGaps.load();
     stamps.poll();
     res.simDropped = stamps.gaps;
+    if (std::getenv("E2E_DEBUG")) {
+        for (int b = 0; b < n; ++b) {
+            auto& v = latByBoard[static_cast<std::size_t>(b)];
+            if (v.empty()) continue;
+            std::fprintf(stderr, "  board %d: first %.2f ms, last %.2f ms, ", b, v.front(), v.back());
+            std::fprintf(stderr, "p50 %.2f ms |", percentile(v, 0.5));
+            if (std::getenv("E2E_DEBUG")[0] == '2')
+                for (std::size_t i = 0; i < v.size(); i += 50) std::fprintf(stderr, " %.1f", v[i]);
+            std::fprintf(stderr, "\n");
+        }
+    }
     res.p50 = percentile(lat, 0.50);
     res.p99 = percentile(lat, 0.99);
 

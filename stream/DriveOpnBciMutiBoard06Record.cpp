@@ -170,6 +170,21 @@ private:
 // gone for long), not corrected.
 class Aligner {
 public:
+    // readCytonData drops one byte per call while the stream is out of
+    // step; at one call per pass a board would take up to 32 passes to find
+    // its next header and then stay that many rows behind. So it is called
+    // again while it keeps taking bytes. The header value is left in the
+    // first buffer byte as a mark: still there, nothing came (or a header
+    // whose packet was then dropped); anything else, a byte was dropped.
+    static int readPacket(CConfigComRadiozq* d) {
+        for (int i = 0; i < kMaxStepBytes; ++i) {
+            d->m_packet[0] = 0xA0;
+            if (d->readCytonData()) return 1;
+            if (d->m_packet[0] == 0xA0) return 0;
+        }
+        return 0;
+    }
+
     explicit Aligner(size_t n) : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0) {}
 
     // One pass over the boards; got[b] is set when board b's slots hold a
@@ -190,10 +205,10 @@ public:
             if (!d || skipping_[b]) continue;
             if (d->m_pSerialPort)
                 d->m_pSerialPort->setStreamReadWaitUs(!pacer.mayWait(b) ? 0 : sum > 0 ? kReadWaitUs / 2 : kReadWaitUs);
-            if (!d->readCytonData()) continue;
+            if (!readPacket(d)) continue;
             int shift = shiftOf(b, d, rowNo);
             // Behind: the packets of the rows it missed are waiting.
-            while (shift < 0 && d->readCytonData()) shift = shiftOf(b, d, rowNo);
+            while (shift < 0 && readPacket(d)) shift = shiftOf(b, d, rowNo);
             if (shift > 0) skip_[b] = shift;
             got[b] = 1;
             active[b] = 1;
@@ -215,6 +230,7 @@ public:
 private:
     static constexpr int kUnset = -1;
     static constexpr int kMaxShift = 8;
+    static constexpr int kMaxStepBytes = 2 * 33 + 1;  // then the next board's turn
 
     int shiftOf(size_t b, CConfigComRadiozq* d, std::int64_t rowNo) {
         const int now = static_cast<int>((d->m_lastSampleNo - rowNo) & 0xFF);
