@@ -41,7 +41,7 @@ struct SimConfig {
     std::vector<BoardConfig> perBoard{};  // entry k replaces `board` for board k
     std::vector<DongleConfig> perDongle{};
     std::int64_t radioLatencyUs = 1000;   // one way, dongle <-> board
-    std::int64_t radioTimeoutUs = 3000;   // until the dongle gives up on a silent board
+    std::int64_t radioTimeoutUs = 2000;   // until the dongle gives up on a silent board
     std::int64_t usbLatencyUs = 1000;     // FTDI latency timer: bytes reach the PC in ticks of this; 0 per byte
     bool keepLog = true;                  // keep every packet and command as ground truth
     std::size_t dongleBufferBytes = 4u << 20;  // bytes a dongle holds for a PC that does not read

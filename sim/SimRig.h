@@ -10,6 +10,9 @@
 //   rig.board(1).setDropRate(0.01);    // faults can also change on the fly
 //   ... drive the ports ...
 //   auto truth = rig.board(0).packets();
+//
+// Make the rig after installing the virtual clock (its times start then), and
+// keep one rig per range of memory ports at a time (SimConfig::firstPort).
 #pragma once
 
 #include <cstdint>
@@ -62,8 +65,8 @@ public:
     std::uint64_t packetsMade() const;
     std::uint64_t packetsDropped() const;
     std::uint64_t packetsCut() const;
-    std::string received() const;  // every byte that reached the board
-    void clearLog();
+    std::string received() const;  // every byte that reached the board (SimConfig::keepLog)
+    void clearLog();               // forgets packets, received bytes and the counts
 
 private:
     std::shared_ptr<World> w_;

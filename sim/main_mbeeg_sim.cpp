@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "sim/PtyServer.h"
@@ -25,8 +26,13 @@ std::vector<std::uint8_t> parseFooters(const std::string& text) {
     std::string item;
     while (std::getline(ss, item, ',')) {
         if (item.empty()) continue;
-        unsigned long v = std::stoul(item, nullptr, 16);
-        if (v > 0xFF) throw CLI::ValidationError("--footers", "not a byte: " + item);
+        std::size_t used = 0;
+        unsigned long v = 0x100;
+        try {
+            v = std::stoul(item, &used, 16);
+        } catch (const std::exception&) {
+        }
+        if (used != item.size() || v > 0xFF) throw std::invalid_argument("not a hex byte: " + item);
         out.push_back(static_cast<std::uint8_t>(v));
     }
     return out;
@@ -49,7 +55,7 @@ int main(int argc, char** argv) {
     app.add_option("--usb-latency-us", cfg.usbLatencyUs, "USB latency timer (0: per byte)")->check(CLI::Range(0, 16000));
 
     auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
-    faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults");
+    faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults")->check(CLI::Range(0, 63));
     faults->add_option("--drop-rate", faulty.dropRate, "Share of packets lost on the radio")->check(CLI::Range(0.0, 1.0));
     faults->add_option("--drift-ppm", faulty.driftPpm, "Sample clock error in ppm");
     faults->add_option("--footers", footers, "Footers used in turn, hex, e.g. C0,C1,C7");

@@ -154,3 +154,50 @@ TEST(SimStream, SameSeedSameBytesOtherSeedOtherSignals) {
     EXPECT_EQ(a, b);
     EXPECT_NE(a.substr(2, 24), c.substr(2, 24));
 }
+
+TEST(SimStream, TestSignalsLeadOffDriveAndDaisyHalvesShowInTheSamples) {
+    sim::SimConfig cfg;
+    cfg.board.daisy = true;
+    Streamer r(cfg, "c");
+    sim::SimBoard b = r.rig.board(0);
+
+    // Slow 1x square wave on every channel: +-1.875 mV at about 1 Hz.
+    ask(*r.port, "-");
+    r.stream(2.0);
+    auto truth = b.packets();
+    int flips = 0;
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+        EXPECT_NEAR(std::abs(truth[i].uV[4]), 1875, 5) << i;
+        if (i && (truth[i].uV[4] > 0) != (truth[i - 1].uV[4] > 0)) ++flips;
+    }
+    EXPECT_NEAR(flips, 4, 1);
+
+    // Lead-off drive on channel 2: 6 nA at 31.25 Hz through the electrode.
+    b.clearLog();
+    ask(*r.port, "d");
+    ask(*r.port, "z210Z");
+    r.stream(2.0);
+    truth = b.packets();
+    const std::size_t n = truth.size() / 8 * 8;  // whole periods of the drive
+    double mean = 0;
+    for (std::size_t i = 0; i < n; ++i) mean += truth[i].uV[1] / n;
+    std::complex<double> drive(0);
+    for (std::size_t i = 0; i < n; ++i)
+        drive += (truth[i].uV[1] - mean) * std::polar(1.0, -2 * M_PI * 31.25 * i * 0.004);
+    const double expected = 6e-9 * b.traits(1).electrodeOhms * 1e6;
+    EXPECT_NEAR(2 * std::abs(drive) / n, expected, 0.03 * expected);
+
+    // With the Daisy attached, packets carry the board's and the Daisy's
+    // channels in turn, each at the gain of its own channel.
+    b.clearLog();
+    ask(*r.port, "C");
+    ask(*r.port, "xQ020110X");
+    simtest::Split s = r.stream(0.2);
+    truth = b.packets();
+    ASSERT_EQ(s.packets.size(), truth.size());
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+        EXPECT_EQ(truth[i].daisyHalf, i % 2 == 1);
+        EXPECT_EQ(truth[i].gain[0], i % 2 ? 4 : 24);
+        EXPECT_EQ(s.packets[i][1], i % 256);
+    }
+}
