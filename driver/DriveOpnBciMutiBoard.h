@@ -57,7 +57,7 @@ public:
     std::atomic<int> m_stopFlag{0};
     void* m_pSnsStatusThread = nullptr;
     std::atomic<CWinThread*> m_pMonitThread{nullptr};  // the worker clears it when it ends
-    CWinThread* m_pRecordThread = nullptr;
+    std::atomic<CWinThread*> m_pRecordThread{nullptr};
     CString m_portListText;
     CString m_secondText;
     CDlgSetupMultiBoardEeg* m_pDlgEeg = nullptr;          // owned
