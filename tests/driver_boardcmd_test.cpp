@@ -147,17 +147,6 @@ TEST(BoardCommands, TwoWriteCommandsNameTheFailingWrite) {
     }
 }
 
-TEST(BoardCommands, SettingsReportWaitsAndDoesNotNameThePort) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(2);
-    acqhost::clearStatusLines();
-    std::int64_t t0 = platform::clock().nowMs();
-    rig.drv.getAllChnlSetReport(1);
-    EXPECT_GE(platform::clock().nowMs() - t0, 1200);
-    EXPECT_FALSE(statusHas(L"COM201"));
-    EXPECT_FALSE(statusHas(L"COM202"));
-}
-
 TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoards) {
     platform::ScopedVirtualClock vc;
     Rig rig(2, 5);
@@ -336,17 +325,3 @@ TEST(BoardCommands, ConfigureChannelsSendsEveryRecordWithSettings) {
     EXPECT_NE(str(r).find("->chnl:8\n"), std::string::npos);
 }
 
-TEST(BoardCommands, StreamPlaceholdersAndStatus) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(1);
-    EXPECT_EQ(str(rig.drv.startStream(1)), "");
-    EXPECT_EQ(str(rig.drv.stopStream(1)), "");
-    EXPECT_EQ(rig.drv.getSystemStatus(), 0);
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-}
-
-TEST(BoardCommands, GainCodes) {
-    const int gains[] = {1, 2, 4, 6, 8, 12, 24, 0, 3, -5};
-    const unsigned codes[] = {0, 1, 2, 3, 4, 5, 6, 6, 6, 6};
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(CDriveOpnBciMutiBoard02Setup::gainCodeOf(gains[i]), codes[i]) << gains[i];
-}

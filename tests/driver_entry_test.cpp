@@ -62,9 +62,6 @@ TEST(EntryPoints, WithoutDeviceOrDonglesNothingIsPrepared) {
     EXPECT_EQ(drv._03makeAcgSns(), 0);
     EXPECT_EQ(drv._09CheckInitTrlChn(&data, 0), 0);
     EXPECT_EQ(drv.m_pData, &data);
-    EXPECT_EQ(drv.setupAcg(nullptr, nullptr), 0);
-    EXPECT_EQ(drv.getHdwrAcg(), nullptr);
-    EXPECT_EQ(drv.manageAcqInitInfo(1), 0);
 
     EXPECT_EQ(drv.AcqStop(), 0);
     EXPECT_EQ(drv.m_stopFlag, 1);
@@ -72,33 +69,6 @@ TEST(EntryPoints, WithoutDeviceOrDonglesNothingIsPrepared) {
     drv.getConfigComRadio(1);
     EXPECT_EQ(drv.AcqStop(), 1);
     EXPECT_EQ(drv.m_stopFlag, 1);
-}
-
-TEST(EntryPoints, ChannelListAndDataSetFromTheDongles) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(2);
-    EXPECT_EQ(rig.drv._03makeAcgSns(), 0);  // no device yet
-    rig.drv.getDevice(1);
-    EXPECT_EQ(rig.drv._03makeAcgSns(), 1);
-    ChnGeomList* list = rig.drv.getHdwrAcg();
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->Size(), 14u * 2 + 6);
-    rig.setLinkType(LINK_TYPE_DAISY16);
-    EXPECT_EQ(rig.drv._03makeAcgSns(), 1);
-    EXPECT_EQ(rig.drv.getHdwrAcg()->Size(), 22u * 2 + 6);
-    rig.setLinkType(3);
-    EXPECT_EQ(rig.drv._03makeAcgSns(), 0);
-
-    rig.setLinkType(LINK_TYPE_CYTON8);
-    rig.drv._03makeAcgSns();
-    CMeAcqDatazq data;
-    data.getMEGRecordInfozq()->m_trialCount = 1;
-    data.getMEGRecordInfozq()->m_samplesPerTrial = 100;
-    EXPECT_EQ(rig.drv._09CheckInitTrlChn(nullptr, 0), 0);  // no data set yet
-    EXPECT_EQ(rig.drv._09CheckInitTrlChn(&data, 0), 1);
-    EXPECT_EQ(rig.drv._09CheckInitTrlChn(nullptr, 0), 1);  // the remembered one
-    ASSERT_NE(data.getTrial(0), nullptr);
-    EXPECT_EQ(data.getTrial(0)->getTotalChannel(), 14 * 2 + 6);
 }
 
 TEST(EntryPoints, StartRefusedWhileSensorStatusIsRead) {
