@@ -185,7 +185,8 @@ public:
         return 0;
     }
 
-    explicit Aligner(size_t n) : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0) {}
+    explicit Aligner(size_t n)
+        : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0), streak_(n, 0), quick_(n, 0) {}
 
     // One pass over the boards; got[b] is set when board b's slots hold a
     // new packet, active[b] when it sent or sits out. Returns how many
@@ -194,18 +195,45 @@ public:
     // Once one board has sent in a pass, the others' packets of that period
     // are due too: they get half a period, so that the wait for a packet
     // lost on the radio ends before the board's next packet comes.
+    //
+    // The pass starts at another board each time. When the previous pass
+    // ended on a packet that had just come (no read in it waited in vain),
+    // the first board of this pass should have to wait too; if its packet is
+    // there at once while a later board of the pass does wait, it holds a
+    // queue the others do not have (it started first, or its stream was out
+    // of step for a while), and one packet per pass would never work that
+    // off. After kStaleStreak such passes it gives one extra packet and
+    // takes its phase anew.
     int pass(const std::vector<CConfigComRadiozq*>& dongles, const Pacer& pacer, std::int64_t rowNo,
              std::vector<char>& got, std::vector<char>& active) {
+        const size_t n = dongles.size();
+        if (n == 0) return 0;
+        platform::Clock& clock = platform::clock();
+        const size_t start = static_cast<size_t>(passNo_++ % n);
         int sum = 0;
-        for (size_t b = 0; b < dongles.size(); ++b) {
+        bool waited = false, waitedInVain = false;
+        for (size_t j = 0; j < n; ++j) {
+            const size_t b = (start + j) % n;
             skipping_[b] = skip_[b] > 0;
+            quick_[b] = 0;
             got[b] = 0;
             active[b] = skipping_[b];
             CConfigComRadiozq* d = dongles[b];
             if (!d || skipping_[b]) continue;
             if (d->m_pSerialPort)
                 d->m_pSerialPort->setStreamReadWaitUs(!pacer.mayWait(b) ? 0 : sum > 0 ? kReadWaitUs / 2 : kReadWaitUs);
-            if (!readPacket(d)) continue;
+            const std::int64_t t0 = clock.nowUs();
+            const int r = readPacket(d);
+            const bool quick = clock.nowUs() - t0 < kQuickUs;
+            if (!quick) {
+                waited = true;
+                if (!r) waitedInVain = true;
+            }
+            if (j == 0 && cleanPrev_) {
+                if (r && quick) quick_[b] = 1;
+                else streak_[b] = 0;
+            }
+            if (!r) continue;
             int shift = shiftOf(b, d, rowNo);
             // Behind: the packets of the rows it missed are waiting.
             while (shift < 0 && readPacket(d)) shift = shiftOf(b, d, rowNo);
@@ -214,7 +242,19 @@ public:
             active[b] = 1;
             ++sum;
         }
-        for (size_t b = 0; b < dongles.size(); ++b) {
+        cleanPrev_ = !waitedInVain;
+        // Only a pass in which some board had to wait tells a queue apart
+        // from a loop that is behind as a whole.
+        if (waited) {
+            for (size_t b = 0; b < n; ++b) {
+                if (!quick_[b] || ++streak_[b] < kStaleStreak) continue;
+                streak_[b] = 0;
+                CConfigComRadiozq* d = dongles[b];
+                if (d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(0);
+                if (readPacket(d)) phase_[b] = static_cast<int>((d->m_lastSampleNo - rowNo) & 0xFF);
+            }
+        }
+        for (size_t b = 0; b < n; ++b) {
             if (!skipping_[b]) continue;
             if (sum > 0) {
                 --skip_[b];
@@ -231,6 +271,8 @@ private:
     static constexpr int kUnset = -1;
     static constexpr int kMaxShift = 8;
     static constexpr int kMaxStepBytes = 2 * 33 + 1;  // then the next board's turn
+    static constexpr std::int64_t kQuickUs = 300;     // a read that took less did not wait
+    static constexpr int kStaleStreak = 3;
 
     int shiftOf(size_t b, CConfigComRadiozq* d, std::int64_t rowNo) {
         const int now = static_cast<int>((d->m_lastSampleNo - rowNo) & 0xFF);
@@ -247,6 +289,10 @@ private:
     std::vector<int> phase_;
     std::vector<int> skip_;
     std::vector<char> skipping_;
+    std::vector<int> streak_;
+    std::vector<char> quick_;
+    std::uint64_t passNo_ = 0;
+    bool cleanPrev_ = false;
 };
 
 }  // namespace
