@@ -59,6 +59,16 @@ bool parse(const std::string& text, Ini& ini) {
     return true;
 }
 
+// Whether a section or entry name survives a write and the next read. One
+// that does not would make the whole file unreadable, so that the next read
+// sets it aside with every other setting.
+bool storable(const std::string& name, bool entry) {
+    if (name.empty() || name != trim(name) || name.find('\n') != std::string::npos) return false;
+    if (entry && (name.find('=') != std::string::npos || name[0] == '[' || name[0] == ';' || name[0] == '#'))
+        return false;
+    return true;
+}
+
 void notify(const std::string& msg) {
     if (g_notice) g_notice(msg);
     else std::fprintf(stderr, "mbeeg: %s\n", msg.c_str());
@@ -150,9 +160,11 @@ int CWinApp::GetProfileInt(const wchar_t* section, const wchar_t* entry, int def
 BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int value) {
     using namespace platform;
     std::lock_guard<std::mutex> lk(g_mu);
+    const std::string sec = narrow(section ? section : L""), key = narrow(entry ? entry : L"");
+    if (!storable(sec, false) || !storable(key, true)) return FALSE;
     std::string path = g_path.empty() ? defaultPath() : g_path;
     Ini ini = load(path);
-    ini[narrow(section ? section : L"")][narrow(entry ? entry : L"")] = std::to_string(value);
+    ini[sec][key] = std::to_string(value);
     return save(path, ini) ? TRUE : FALSE;
 }
 

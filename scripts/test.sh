@@ -1,7 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test.
+# Installs what is missing, builds and runs every test; then the whole suite
+# again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan), and a
+# short libFuzzer smoke run of every fuzz target when clang-14 is there.
+# MBEEG_SKIP_ASAN=1 / MBEEG_SKIP_FUZZ=1 leave those steps out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+if [ "${MBEEG_SKIP_ASAN:-0}" != 1 ]; then
+  echo "== ASan+UBSan suite"
+  start=$(date +%s)
+  cmake --preset asan >/dev/null
+  cmake --build build-asan -j "$(nproc)"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
+  echo "== ASan+UBSan suite took $(( $(date +%s) - start ))s"
+fi
+
+if [ "${MBEEG_SKIP_FUZZ:-0}" != 1 ]; then
+  if command -v clang++-14 >/dev/null; then
+    echo "== fuzz smoke"
+    bash scripts/fuzz.sh "${MBEEG_FUZZ_SECONDS:-20}"
+  else
+    echo "== fuzz smoke skipped: clang++-14 is not installed"
+  fi
+fi

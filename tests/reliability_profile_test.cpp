@@ -1,0 +1,50 @@
+// Found by fuzzing the settings profile: a write under a name the INI file
+// cannot hold (empty, blank at an end, a line break, an entry with "=" or a
+// comment mark) used to leave a file that the next read found unreadable and
+// set aside, taking every other setting with it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/profile.h"
+
+TEST(ReliabilityProfile, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
+    char tmpl[] = "/tmp/mbeeg-rel-profile.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string saved = platform::profilePath();
+    platform::setProfilePath(dir + "/p.ini");
+    int notices = 0;
+    platform::setProfileNotice([&](const std::string&) { ++notices; });
+
+    CWinApp* app = AfxGetApp();
+    const wchar_t* section = L"XFaceZovAviComRadioSetting";
+    ASSERT_TRUE(app->WriteProfileInt(section, L"RadioChnl", 7));
+    ASSERT_TRUE(app->WriteProfileInt(section, L"PollTime", 50));
+
+    const wchar_t* awkward[][2] = {{L"", L""},          {L"", L"RadioChnl"}, {section, L""},
+                                   {section, L"a=b"},   {section, L" key"},  {section, L"key\t"},
+                                   {L"Other\n", L"k"},  {section, L"k\n[x]"}, {section, L";key"},
+                                   {section, L"#key"},  {section, L"[key"},  {L" Other", L"k"}};
+    for (const auto& name : awkward) {
+        EXPECT_FALSE(app->WriteProfileInt(name[0], name[1], 1)) << CStringA(name[0]).GetString() << "/"
+                                                                << CStringA(name[1]).GetString();
+        EXPECT_EQ(app->GetProfileInt(section, L"RadioChnl", -1), 7);
+        EXPECT_EQ(app->GetProfileInt(section, L"PollTime", -1), 50);
+    }
+    EXPECT_EQ(notices, 0);
+
+    // Names with inner blanks or brackets are fine.
+    EXPECT_TRUE(app->WriteProfileInt(L"Other [2]", L"a key]", -3));
+    EXPECT_EQ(app->GetProfileInt(L"Other [2]", L"a key]", 0), -3);
+    EXPECT_EQ(app->GetProfileInt(section, L"RadioChnl", -1), 7);
+    EXPECT_EQ(notices, 0);
+
+    platform::setProfileNotice(nullptr);
+    platform::setProfilePath(saved);
+    std::remove((dir + "/p.ini").c_str());
+    ::rmdir(dir.c_str());
+}
