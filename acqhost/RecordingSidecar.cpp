@@ -8,7 +8,8 @@
 namespace acqhost {
 
 std::string sidecarJson(const RecordingDescription& d) {
-    using nlohmann::json;
+    // Keys stay in the order written here, which reads better than sorted.
+    using json = nlohmann::ordered_json;
     json channels = json::array();
     for (const auto& c : d.channels) {
         json j = {{"label", c.label},     {"name", c.name},         {"kind", c.kind},

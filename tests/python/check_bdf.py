@@ -1,0 +1,48 @@
+#!/usr/bin/python3
+"""Opens a recording with MNE-Python and checks it against expectations.
+
+usage: check_bdf.py RECORDING.bdf EXPECTED.json
+
+EXPECTED holds "ch_names", "sfreq", "n_times", "values" (a list of
+{"ch", "sample", "value", "tol"} in MNE's units: volts for uV channels) and
+"annotations" (a list of [onset, description]). Prints what differs and
+exits 1 on any difference.
+"""
+import json
+import sys
+
+
+def main():
+    import mne
+
+    path, expected_path = sys.argv[1], sys.argv[2]
+    with open(expected_path) as f:
+        exp = json.load(f)
+    raw = mne.io.read_raw_bdf(path, preload=True, verbose="error")
+    problems = []
+    if raw.ch_names != exp["ch_names"]:
+        problems.append(f"channel names {raw.ch_names} != {exp['ch_names']}")
+    if abs(raw.info["sfreq"] - exp["sfreq"]) > 1e-9:
+        problems.append(f"sfreq {raw.info['sfreq']} != {exp['sfreq']}")
+    if raw.n_times != exp["n_times"]:
+        problems.append(f"n_times {raw.n_times} != {exp['n_times']}")
+    data = raw.get_data()
+    for v in exp.get("values", []):
+        if v["ch"] not in raw.ch_names:
+            problems.append(f"no channel {v['ch']}")
+            continue
+        got = data[raw.ch_names.index(v["ch"]), v["sample"]]
+        if abs(got - v["value"]) > v["tol"]:
+            problems.append(f"{v['ch']}[{v['sample']}] = {got!r}, expected {v['value']!r} +- {v['tol']}")
+    got_ann = [(round(float(a["onset"]), 4), a["description"]) for a in raw.annotations]
+    want_ann = [(round(float(o), 4), d) for o, d in exp.get("annotations", [])]
+    if got_ann != want_ann:
+        problems.append(f"annotations {got_ann} != {want_ann}")
+    for p in problems:
+        print(p)
+    print("check_bdf: ok" if not problems else f"check_bdf: {len(problems)} problem(s)")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
