@@ -82,9 +82,13 @@ CString CDlgSetupMultiBoardBleCom::donglePortName(CConfigComRadiozq* d) const {
 }
 
 void CDlgSetupMultiBoardBleCom::adoptShownPort(CConfigComRadiozq* d) {
-    if (!d || !d->m_portName.IsEmpty() || d->m_pSerialPort) return;
-    CString shown = m_portBox.itemText(m_portBox.GetCurSel());
-    if (shown.Find(L"COM") >= 0) d->m_portName = shown;
+    if (!d || !d->m_portName.IsEmpty()) return;
+    CString name = d->m_pSerialPort ? d->m_pSerialPort->getPortName() : CString();
+    if (name.IsEmpty()) {
+        CString shown = m_portBox.itemText(m_portBox.GetCurSel());
+        if (shown.Find(L"COM") >= 0) name = shown;
+    }
+    if (!name.IsEmpty()) d->m_portName = name;
 }
 
 BOOL CDlgSetupMultiBoardBleCom::OnInitDialog() {

@@ -84,7 +84,8 @@ private:
     CMegSerialPortzq* selectedPort();
     // The name shown for the dongle's port: its own field, else the port's.
     CString donglePortName(CConfigComRadiozq* dongle) const;
-    // A dongle that knows no port yet takes the one the port box shows, so
-    // that connecting works on what the user sees.
+    // A dongle that knows no port name takes its port object's (dongles made
+    // by a search keep it there) or else the one the port box shows, so that
+    // connecting works on what the user sees.
     void adoptShownPort(CConfigComRadiozq* dongle);
 };
