@@ -129,8 +129,7 @@ int CMeAcqData09File::saveDataset4Record() {
         if (!tmpBdf.empty()) fs::remove(tmpBdf, ec);
         if (!tmpJson.empty()) fs::remove(tmpJson, ec);
         std::string where = target.empty() ? std::string("(no file)") : target.string();
-        m_saveError = wide(where + ": " + why);
-        CAcqDriver02Prcs::addInfoStatus(L"Saving the recording failed: " + m_saveError);
+        m_saveError = wide(where + ": " + why);  // the caller reports it
         return 0;
     };
 
