@@ -1,11 +1,10 @@
-// The worker thread's reading loop: one packet read per board and pass, one
-// sample row per pass into the current trial, trials switched or rewritten,
-// the recording saved at the end.
+// The worker thread's reading loop: one packet per board and pass, kept in
+// step across boards, one sample row per pass into the current trial,
+// trials switched or rewritten, the recording saved at the end.
 #include "stream/DriveOpnBciMutiBoard06Record.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
