@@ -21,7 +21,7 @@ namespace mbeeg::test {
 class ScriptedDevice : public serial::MemoryDevice {
 public:
     // Gets the whole frame (command and argument bytes); returns the text to
-    // send back, "" for no answer.
+    // send back, "" for no answer (the frame is consumed and counted anyway).
     using Responder = std::function<std::string(const std::string& frame)>;
 
     // When the bytes written since the last answered command end with
