@@ -49,7 +49,11 @@ int main(int argc, char** argv) {
     backend.install();
     backend.setAutoTimer(IDD_SETUP_MULTIBOARD_EEG, IDT_EEG_REFRESH, kEegRefreshMs);
     backend.setOnAllHidden([] { QApplication::quit(); });
-    CAcqDriver02Prcs::addInfoStatus(L"mbeeg-setup started");
+    // The host's status view is this program's standard output.
+    acqhost::setStatusSink([](const CString& line) {
+        std::printf("%s\n", platform::narrow(line.str()).c_str());
+        std::fflush(stdout);
+    });
 
     CHdwrConfigzq cfg;
     cfg.m_linkType = linkType;
@@ -67,6 +71,8 @@ int main(int argc, char** argv) {
             rc = 1;
             QApplication::quit();
         }
+        std::printf("%s\n", platform::narrow(driver->m_boardSummary.str()).c_str());
+        std::fflush(stdout);
         (void)shown;
     });
     int loop = app.exec();
