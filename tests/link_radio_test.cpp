@@ -454,15 +454,16 @@ TEST_F(RadioTest, ChannelChoiceAvoidsPairedDongles) {
     CConfigComRadiozq a, b;
     a.m_confirmedChnl = 1;
     b.m_confirmedChnl = 3;
-    // h = 1: the dongle does not take the override; h = 2: the board answers.
+    // Paired channels 1 and 3 are never listened on. h = 2: the dongle does
+    // not take the override; h = 4: the board answers.
     script->reply("");
-    script->reply("Success: Host override - Channel number: 2$$$");
-    script->reply(std::string(kChan) + "2$$$");
+    script->reply("Success: Host override - Channel number: 4$$$");
+    script->reply(std::string(kChan) + "4$$$");
     script->reply("Success: System is Up$$$");
     script->reply("Failure: Communications timeout$$$");  // align on 2 fails
     script->reply("Success: Channel number: 4$$$");      // 3 is skipped, 4 works
     EXPECT_EQ(dongle.selectRadioChan4HdB({&a, &b}), 1);
-    EXPECT_EQ(sent(), (std::vector<std::string>{frame(0x02, 1), frame(0x02, 2), frame(0x00), frame(0x07),
+    EXPECT_EQ(sent(), (std::vector<std::string>{frame(0x02, 2), frame(0x02, 4), frame(0x00), frame(0x07),
                                                 frame(0x01, 2), frame(0x01, 4)}));
     EXPECT_EQ(dongle.m_radioChnl, 4);
     EXPECT_EQ(dongle.m_confirmedChnl, 4);
