@@ -18,7 +18,7 @@ namespace {
 
 const std::string kBin = std::string(MBEEG_BINARY_DIR) + "/app/mbeeg";
 
-struct Run {
+struct CliRun {
     int status = -1;
     std::string out, err;
 };
@@ -39,12 +39,12 @@ std::string slurp(const std::string& p) {
     return ss.str();
 }
 
-Run run(const std::string& args, bool virtualTime = true) {
+CliRun run(const std::string& args, bool virtualTime = true) {
     std::string env = "MBEEG_PROFILE=" + tmpDir() + "/profile.ini MBEEG_NO_REAL_PORTS=1 ";
     if (virtualTime) env += "MBEEG_VIRTUAL_TIME=1 ";
     std::string o = tmpDir() + "/out.txt", e = tmpDir() + "/err.txt";
     int rc = std::system((env + kBin + " " + args + " >" + o + " 2>" + e + " </dev/null").c_str());
-    Run r;
+    CliRun r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     r.out = slurp(o);
     r.err = slurp(e);
@@ -56,26 +56,26 @@ bool haveMne() { return std::system("/usr/bin/python3 -c 'import mne' >/dev/null
 }  // namespace
 
 TEST(AppCli, HelpAndBadArgumentsExplainThemselves) {
-    Run h = run("--help");
+    CliRun h = run("--help");
     EXPECT_EQ(h.status, 0);
     EXPECT_NE(h.out.find("record"), std::string::npos);
-    Run bad = run("--sim 2 radio set 26 --port COM201");
+    CliRun bad = run("--sim 2 radio set 26 --port COM201");
     EXPECT_NE(bad.status, 0);
     EXPECT_NE(bad.err.find("25"), std::string::npos) << bad.err;
-    Run noCmd = run("--sim 2 board on");
+    CliRun noCmd = run("--sim 2 board on");
     EXPECT_NE(noCmd.status, 0);
     EXPECT_NE(noCmd.err.find("--channel"), std::string::npos) << noCmd.err;
-    Run far = run("--sim 2 board on --channel 17");
+    CliRun far = run("--sim 2 board on --channel 17");
     EXPECT_NE(far.status, 0);
     EXPECT_NE(far.err.find("1 to 16"), std::string::npos) << far.err;
 }
 
 TEST(AppCli, PortsAndDiscoverListTheSimulatedDongles) {
-    Run p = run("--sim 2 ports");
+    CliRun p = run("--sim 2 ports");
     ASSERT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.out.find("COM201"), std::string::npos) << p.out;
     EXPECT_NE(p.out.find("[dongle]"), std::string::npos);
-    Run d = run("--sim 2 discover");
+    CliRun d = run("--sim 2 discover");
     ASSERT_EQ(d.status, 0) << d.err;
     EXPECT_NE(d.out.find("board 1: port COM201"), std::string::npos) << d.out;
     EXPECT_NE(d.out.find("board 2: port COM202"), std::string::npos) << d.out;
@@ -83,31 +83,31 @@ TEST(AppCli, PortsAndDiscoverListTheSimulatedDongles) {
 }
 
 TEST(AppCli, RadioAndBoardCommandsReportTheOutcome) {
-    Run g = run("--sim 1 radio get --port COM201");
+    CliRun g = run("--sim 1 radio get --port COM201");
     ASSERT_EQ(g.status, 0) << g.err;
     EXPECT_NE(g.out.find("radio channel"), std::string::npos) << g.out;
-    Run st = run("--sim 1 radio status --port COM201");
+    CliRun st = run("--sim 1 radio status --port COM201");
     EXPECT_EQ(st.status, 0) << st.err;
     EXPECT_NE(st.out.find("Success: System is Up"), std::string::npos) << st.out;
-    Run v = run("--sim 2 board version");
+    CliRun v = run("--sim 2 board version");
     EXPECT_EQ(v.status, 0) << v.err;
-    Run s = run("--sim 2 board set --channel 3 --gain 12");
+    CliRun s = run("--sim 2 board set --channel 3 --gain 12");
     EXPECT_EQ(s.status, 0) << s.err;
     EXPECT_NE(s.out.find("x3050110X"), std::string::npos) << s.out;
-    Run none = run("radio get --port /dev/null");
+    CliRun none = run("radio get --port /dev/null");
     EXPECT_NE(none.status, 0);
 }
 
 TEST(AppCli, RecordWritesAFileThatReadsBackAndRefusesToOverwrite) {
     std::string f = tmpDir() + "/rec.bdf";
     std::remove(f.c_str());
-    Run r = run("--sim 2 --quiet record --seconds 4 --out " + f);
+    CliRun r = run("--sim 2 --quiet record --seconds 4 --out " + f);
     ASSERT_EQ(r.status, 0) << r.err;
-    Run i = run("info " + f);
+    CliRun i = run("info " + f);
     ASSERT_EQ(i.status, 0) << i.err;
     EXPECT_NE(i.out.find("4.000 s"), std::string::npos) << i.out;
     EXPECT_NE(i.out.find(" 1000 "), std::string::npos) << i.out;
-    Run again = run("--sim 2 --quiet record --seconds 1 --out " + f);
+    CliRun again = run("--sim 2 --quiet record --seconds 1 --out " + f);
     EXPECT_NE(again.status, 0);
     EXPECT_NE(again.err.find("--force"), std::string::npos);
     if (!haveMne()) GTEST_SKIP() << "python3-mne is not installed for /usr/bin/python3";
@@ -138,7 +138,7 @@ TEST(AppCli, CtrlCDuringARecordingSavesWhatWasAcquired) {
     ::waitpid(pid, &st, 0);
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 0);
-    Run i = run("info " + f);
+    CliRun i = run("info " + f);
     ASSERT_EQ(i.status, 0) << i.err;
     EXPECT_EQ(i.out.find("60.000 s"), std::string::npos) << "only what was acquired is saved:\n" << i.out;
 }
