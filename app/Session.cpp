@@ -8,6 +8,7 @@
 #include "app/Console.h"
 #include "app/SimHardware.h"
 #include "platform/afxwin.h"
+#include "serialport/Backend.h"
 
 namespace app {
 
@@ -42,6 +43,7 @@ Session::~Session() {
 }
 
 bool Session::connect() {
+    watchSerialActivity();
     std::atomic<bool> done{false};
     auto t0 = platform::clock().nowMs();
     std::thread ticker([&] {
@@ -56,6 +58,7 @@ bool Session::connect() {
     int ok = driver_->_02connectCom2Device(&config_, data_.get());
     done = true;
     ticker.join();
+    mbeeg::serial::setTrafficObserver(nullptr);
     progressDone();
     if (!ok || driver_->m_dongles.empty()) {
         error("no board connected (status " + std::to_string(driver_->m_statusCode.load()) +

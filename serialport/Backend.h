@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -92,6 +93,12 @@ std::string usbDeviceId(std::uint16_t vid, std::uint16_t pid, const std::string&
 // FTDI dongle (VID 0403, PID 6015) with the given serial number.
 PortDescription memoryDongleDescription(int k, const std::string& serial,
                                         const std::string& description = "mbeeg-sim dongle");
+
+// Sees every block of bytes written to any port (port name, bytes), so that a
+// program can say what a long operation is doing; empty to stop.
+using TrafficObserver = std::function<void(const std::string& port, const std::uint8_t* data, std::size_t n)>;
+void setTrafficObserver(TrafficObserver observer);
+void notifyTraffic(const std::string& port, const std::uint8_t* data, std::size_t n);
 
 // Every port of every backend, sorted by alias number.
 std::vector<PortDescription> enumeratePorts();

@@ -99,6 +99,7 @@ bool CMegSerialPortzq::writeAll(const unsigned char* data, size_t n, int timeout
         return false;
     }
     if (n == 0) return true;
+    mbeeg::serial::notifyTraffic(platform::narrow(m_portName.str()), data, n);
     if (timeoutMs > 0) m_channel->setWriteTimeoutMs(timeoutMs);
     bool ok = m_channel->write(data, n);
     if (timeoutMs > 0) m_channel->setWriteTimeoutMs(m_replyTimeoutMs);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <set>
 
 #include "serialport/BackendInternal.h"
@@ -56,6 +57,24 @@ std::vector<PortDescription> simPorts() {
 }  // namespace
 
 void setRealPortsEnabled(bool enabled) { g_realEnabled = enabled; }
+
+namespace {
+std::mutex g_trafficMu;
+TrafficObserver g_traffic;
+std::atomic<bool> g_haveTraffic{false};
+}  // namespace
+
+void setTrafficObserver(TrafficObserver observer) {
+    std::lock_guard<std::mutex> lk(g_trafficMu);
+    g_haveTraffic = static_cast<bool>(observer);
+    g_traffic = std::move(observer);
+}
+
+void notifyTraffic(const std::string& port, const std::uint8_t* data, std::size_t n) {
+    if (!g_haveTraffic.load(std::memory_order_relaxed)) return;  // the common case costs one load
+    std::lock_guard<std::mutex> lk(g_trafficMu);
+    if (g_traffic) g_traffic(port, data, n);
+}
 
 std::vector<PortDescription> enumeratePorts() {
     std::vector<PortDescription> out = detail::listMemoryPorts();
