@@ -122,7 +122,11 @@ int CDriveOpnBciMutiBoard09Acq::AcqMonit(CMeAcqDatazq* data, CWnd*) {
         AfxMessageBox(L"Please stop reading sensor-status!");
         return 0;
     }
-    m_pMonitThread = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST);
+    // Kept before the thread runs: a thread that ends at once clears it itself.
+    CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
+                                   CREATE_SUSPENDED);
+    m_pMonitThread = t;
+    if (t) t->ResumeThread();
     hideDlg();
     return 1;
 }
@@ -133,7 +137,11 @@ int CDriveOpnBciMutiBoard09Acq::AcqRecord(CMeAcqDatazq* data, CWnd*) {
         if (AfxMessageBox(L"Reading sensor-status in progress, Stop it?", MB_YESNO) == IDYES) m_stopStatusReq = 1;
         return 0;
     }
-    m_pRecordThread = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST);
+    // Kept before the thread runs: a thread that ends at once clears it itself.
+    CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
+                                   CREATE_SUSPENDED);
+    m_pRecordThread = t;
+    if (t) t->ResumeThread();
     hideDlg();
     return 1;
 }

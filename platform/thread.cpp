@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -59,13 +60,41 @@ int runningThreads() {
 
 }  // namespace platform
 
-CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT, DWORD, void*) {
+struct CWinThread::Gate {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+};
+
+DWORD CWinThread::ResumeThread() {
+    // Once the gate opens the thread may end and delete this handle: touch
+    // nothing of it afterwards, and notify under the lock so the thread cannot
+    // run on before we are done with the gate.
+    Gate* g = gate_;
+    if (!g) return 0;
+    std::lock_guard<std::mutex> lk(g->mu);
+    if (g->open) return 0;
+    g->open = true;
+    g->cv.notify_all();
+    return 1;
+}
+
+CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT, DWORD flags, void*) {
     using namespace platform;
     auto* handle = new CWinThread;
+    // The gate outlives the handle: a suspended thread may be resumed and end
+    // before its starter has finished using the handle.
+    auto gate = std::make_shared<CWinThread::Gate>();
+    gate->open = (flags & CREATE_SUSPENDED) == 0;
+    handle->gate_ = gate.get();
     std::lock_guard<std::mutex> lk(g_mu);
     g_threads.emplace_back();
     Entry* entry = &g_threads.back();
-    entry->th = std::thread([proc, param, priority, handle, entry] {
+    entry->th = std::thread([proc, param, priority, handle, entry, gate] {
+        {
+            std::unique_lock<std::mutex> g(gate->mu);
+            gate->cv.wait(g, [&] { return gate->open; });
+        }
         applyPriority(priority);
         try {
             proc(param);

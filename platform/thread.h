@@ -20,11 +20,15 @@ constexpr DWORD CREATE_SUSPENDED = 0x4;
 class CWinThread {
 public:
     UINT exitCode() const { return exitCode_; }
+    // Starts a thread made with CREATE_SUSPENDED; returns the previous suspend count.
+    DWORD ResumeThread();
 
 private:
     friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD, void*);
     friend void AfxEndThread(UINT, BOOL);
     UINT exitCode_ = 0;
+    struct Gate;
+    Gate* gate_ = nullptr;  // holds a suspended thread until ResumeThread
 };
 
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL,

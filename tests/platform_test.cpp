@@ -118,6 +118,17 @@ TEST(Threads, AfxEndThreadEndsTheThreadAndJoinWaitsForIt) {
     EXPECT_EQ(platform::runningThreads(), 0);
 }
 
+TEST(Threads, ASuspendedThreadWaitsForResume) {
+    std::atomic<int> ran{0};
+    CWinThread* t = AfxBeginThread(endsEarly, &ran, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    ASSERT_NE(t, nullptr);
+    EXPECT_FALSE(platform::joinAllThreads(50));
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(t->ResumeThread(), 1u);
+    EXPECT_TRUE(platform::joinAllThreads(5000));
+    EXPECT_EQ(ran.load(), 1);
+}
+
 TEST(MessageBoxes, ScriptedAnswersInOrderAndEveryTextRecorded) {
     platform::ScriptedMessageBoxes boxes(IDNO);
     boxes.answer(IDYES);
