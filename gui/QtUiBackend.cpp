@@ -129,10 +129,9 @@ public:
             case Qt::ToolTipRole:
                 return toQ(list_->GetItemText(r, c));
             case Qt::BackgroundRole: {
-                const long key = static_cast<long>(r) * 4096 + c;
-                auto it = colours_.find(key);
-                if (it == colours_.end()) it = colours_.emplace(key, list_->cellBkColor(r, c)).first;
-                return QBrush(toColor(it->second));
+                if (colours_.empty()) fillColours();
+                auto it = colours_.find(static_cast<long>(r) * 4096 + c);
+                return it == colours_.end() ? QVariant() : QVariant(QBrush(toColor(it->second)));
             }
             case Qt::ForegroundRole:
                 return QBrush(toColor(list_->cellTextColor(r, c)));
@@ -149,6 +148,16 @@ public:
     }
 
 private:
+    // Every cell's colour in one pass, as one paint of the control asks them.
+    void fillColours() const {
+        list_->beginCellQueries();
+        const int rows = list_->GetItemCount();
+        const int cols = columnCount({});
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) colours_[static_cast<long>(r) * 4096 + c] = list_->cellBkColor(r, c);
+        list_->endCellQueries();
+    }
+
     CListCtrl* list_;
     mutable std::unordered_map<long, COLORREF> colours_;
 };

@@ -127,6 +127,10 @@ public:
     COLORREF GetTextColor() const { return m_textColor; }
     BOOL SetTextColor(COLORREF c);
 
+    // A backend that paints asks for many cells between these two calls (one
+    // paint); a control may then prepare once instead of per cell.
+    virtual void beginCellQueries() {}
+    virtual void endCellQueries() {}
     // The colour and font of a cell as the control draws it; a plain list
     // control draws every cell alike.
     virtual COLORREF cellBkColor(int, int) { return GetBkColor(); }

@@ -93,6 +93,14 @@ ChnGeomList* CListMultiBoardElectrode::refreshLists(CDriveOpnBciMutiBoard* drive
     return restoreSettings(driver);
 }
 
+void CListMultiBoardElectrode::beginCellQueries() {
+    if (m_queryDepth++ == 0) m_queryRebuilt = false;
+}
+
+void CListMultiBoardElectrode::endCellQueries() {
+    if (m_queryDepth > 0 && --m_queryDepth == 0) m_queryRebuilt = false;
+}
+
 COLORREF CListMultiBoardElectrode::OnGetCellTextColor(int, int) { return GetTextColor(); }
 
 HFONT CListMultiBoardElectrode::OnGetCellFont(int, int, DWORD) { return nullptr; }
@@ -103,7 +111,13 @@ COLORREF CListMultiBoardElectrode::OnGetCellBkColor(int row, int column) {
     // Only the four flag columns are ever coloured: other cells need no
     // rebuild of the channel lists.
     if (column < 2 || column > 5) return bk;
-    ChnGeomList* list = refreshLists(m_pDriver);
+    ChnGeomList* list = nullptr;
+    if (m_queryDepth > 0 && m_queryRebuilt) {
+        list = restoreSettings(m_pDriver);
+    } else {
+        list = refreshLists(m_pDriver);
+        m_queryRebuilt = m_queryDepth > 0;
+    }
     if (!list || row < 0 || static_cast<std::uint32_t>(row) >= list->Size()) return bk;
     const OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(row)]);
     if (!p) return bk;

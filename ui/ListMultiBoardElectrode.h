@@ -51,6 +51,11 @@ public:
     // then restores; returns the device's current list, or null.
     ChnGeomList* refreshLists(CDriveOpnBciMutiBoard* driver);
 
+    // One paint of the backend: the channel lists are rebuilt for its first
+    // cell only, not for each of them.
+    void beginCellQueries() override;
+    void endCellQueries() override;
+
     // ---- members, in order
     CDriveOpnBciMutiBoard* m_pDriver = nullptr;
     CImageList* m_pImageLarge = nullptr;
@@ -60,6 +65,8 @@ private:
     std::map<int, OPENBCIPARAMV1> m_kept;
     std::uint32_t m_keptListSize = 0;
     DEVICE_LINK_TYPE m_keptLinkType = 0;
+    int m_queryDepth = 0;
+    bool m_queryRebuilt = false;
 };
 
 class CListMultiBoardElectrodezq : public CListMultiBoardElectrode {
