@@ -46,6 +46,7 @@ std::size_t FuzzDevice::transmit(std::uint8_t* out, std::size_t max, std::int64_
     const std::size_t n = std::min(max, c.bytes.size() - c.taken);
     std::copy_n(c.bytes.data() + c.taken, n, out);
     out_.append(c.bytes, c.taken, n);
+    times_.push_back(nowUs);
     c.taken += n;
     if (c.taken == c.bytes.size()) ++pos_;
     return n;

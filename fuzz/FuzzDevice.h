@@ -27,6 +27,8 @@ public:
     bool exhausted() const { return pos_ >= chunks_.size(); }
     const std::string& handedOut() const { return out_; }
     const std::string& written() const { return written_; }
+    // When each transmit that handed out bytes happened, in order.
+    const std::vector<std::int64_t>& handoutTimes() const { return times_; }
 
     bool plugged() const override { return true; }
     void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) override;
@@ -42,6 +44,7 @@ private:
     std::vector<Chunk> chunks_;
     std::size_t pos_ = 0;
     std::string out_;
+    std::vector<std::int64_t> times_;
     std::string written_;
     std::string frame_;
 };

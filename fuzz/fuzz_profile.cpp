@@ -54,7 +54,8 @@ bool nameFromFile(const std::string& text, Name& out) {
         if (section.empty() || eq == std::string::npos || eq == 0) continue;
         out.section = CString(CStringA(section));
         out.entry = CString(CStringA(trim(t.substr(0, eq))));
-        return true;
+        // Names that are not UTF-8 cannot be asked for through the wide API.
+        return CStringA(out.section).str() == section && CStringA(out.entry).str() == trim(t.substr(0, eq));
     }
     return false;
 }

@@ -24,6 +24,10 @@ std::wstring widen(const std::string& s) {
             if ((d & 0xC0) != 0x80) { ok = false; break; }
             cp = (cp << 6) | (d & 0x3F);
         }
+        // Overlong forms ("\xC0\x8A" for a line feed) and code points past
+        // U+10FFFF are not UTF-8: their lead byte stays a stray byte.
+        static constexpr unsigned kLeast[4] = {0, 0x80, 0x800, 0x10000};
+        if (ok && (cp < kLeast[extra] || cp > 0x10FFFF)) ok = false;
         if (!ok) { out += static_cast<wchar_t>(c); ++i; continue; }
         out += static_cast<wchar_t>(cp);
         i += static_cast<size_t>(extra) + 1;

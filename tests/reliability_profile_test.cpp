@@ -48,3 +48,13 @@ TEST(ReliabilityProfile, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
     std::remove((dir + "/p.ini").c_str());
     ::rmdir(dir.c_str());
 }
+
+// Found the same way: a name in the file with the overlong form "\xC0\x8A"
+// came out of the narrow-to-wide conversion as a line feed.
+TEST(ReliabilityProfile, OverlongUtf8DoesNotDecodeIntoControlCharacters) {
+    EXPECT_EQ(CString(CStringA("a\xC0\x8A" "b")).str(), std::wstring(L"a\u00C0\u008A" L"b"));
+    EXPECT_EQ(CString(CStringA("\xE0\x80\xAF")).str(), std::wstring(L"\u00E0\u0080\u00AF"));  // overlong "/"
+    EXPECT_EQ(CString(CStringA("\xF4\x90\x80\x80")).str().size(), 4u);                        // past U+10FFFF
+    // Proper forms still decode.
+    EXPECT_EQ(CString(CStringA("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")).str(), std::wstring(L"\u00E9\u20AC\U0001F600"));
+}
