@@ -1,8 +1,10 @@
 #include "app/Activity.h"
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 
+#include "app/Console.h"
 #include "serialport/Backend.h"
 
 namespace app {
@@ -43,7 +45,22 @@ bool frameComplete(const std::string& f) {
     return f.size() >= (hasArg ? 3u : 2u);
 }
 
+std::string traceLine(const std::string& port, const std::uint8_t* data, std::size_t n) {
+    bool text = n > 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (data[i] < 0x20 || data[i] > 0x7E) text = false;
+    std::string s = "trace: " + port + " <-";
+    if (text) return s + " \"" + std::string(reinterpret_cast<const char*>(data), n) + "\"";
+    char hex[4];
+    for (std::size_t i = 0; i < n; ++i) {
+        std::snprintf(hex, sizeof hex, " %02x", data[i]);
+        s += hex;
+    }
+    return s;
+}
+
 void observe(const std::string& port, const std::uint8_t* data, std::size_t n) {
+    if (console().trace) note(traceLine(port, data, n));
     std::lock_guard<std::mutex> lk(g_mu);
     std::string& f = g_pending[port];
     for (std::size_t i = 0; i < n; ++i) {

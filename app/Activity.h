@@ -5,6 +5,9 @@
 #include <string>
 
 namespace app {
+// Watches every write to a serial port; with --trace each write is printed
+// too ("trace: COM201 <- f0 00", text in quotes), so that one can see what
+// reached a dongle and what did not.
 void watchSerialActivity();
 std::string currentActivity();
 }  // namespace app

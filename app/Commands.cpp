@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -153,7 +154,18 @@ int runMonitor(const SessionOptions& opts, double seconds) {
         std::fflush(stdout);
         if (seconds > 0 && el >= seconds) break;
     }
+    // The reading loop ends only when asked to; ending by itself means it
+    // could not go on.
+    const bool endedByItself = !g_interrupted && !s.acquiring();
+    const double ran = static_cast<double>(platform::clock().nowUs() - t0) / 1e6;
     s.stop();
+    if (endedByItself && (seconds <= 0 || ran < seconds)) {
+        char why[160];
+        std::snprintf(why, sizeof why, "monitoring ended by itself after %.1f s (status %d)", ran,
+                      drv.m_statusCode.load());
+        error(why);
+        return 1;
+    }
     std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
     return 0;
 }
@@ -162,9 +174,12 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
               bool force) {
     std::string path = out;
     if (path.find('.') == std::string::npos || path.rfind('.') < path.rfind('/') + 1) path += ".bdf";
-    if (fileExists(path) && !force) {
-        error(path + " exists; give --force to overwrite it");
-        return 1;
+    std::string sidecar = path.substr(0, path.rfind('.')) + ".json";
+    for (const std::string& p : {path, sidecar}) {
+        if (fileExists(p) && !force) {
+            error(p + " exists; give --force to overwrite it");
+            return 1;
+        }
     }
     std::string folder = ".", name = path;
     if (auto slash = path.rfind('/'); slash != std::string::npos) {
@@ -184,13 +199,31 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         trials = 1;
         samples = static_cast<long long>(std::llround(seconds * rate));
     }
+    s.data().m_overwrite = force;
+    // A file that cannot be written ends the recording (AcqStop only sets a
+    // flag); a file size limit then fails the write instead of killing us.
+    s.data().setStopRequest([&s] { s.driver().AcqStop(); });
+    std::signal(SIGXFSZ, SIG_IGN);
     if (!s.startRecord(folder, name, trials, samples)) return 1;
     auto& data = s.data();
+    // Where the file grows, so that a user whose program is killed finds it.
+    bool toldLive = false;
+    auto tellLive = [&] {
+        if (toldLive) return;
+        CString live = data.livePath();
+        if (live.IsEmpty()) return;
+        toldLive = true;
+        progressDone();
+        std::printf("recording to %s (renamed to %s when the recording ends)\n", narrowOf(live).c_str(),
+                    path.c_str());
+        std::fflush(stdout);
+    };
     const long long total = static_cast<long long>(trials) * samples;
     // Wait for the reading loop to start before judging its status.
     for (int i = 0; i < 500 && !g_interrupted && s.acquiring() && data.m_acqStatus.load() != 5; ++i) sleepReal(10);
     while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == 5) {
         sleepReal(200);
+        tellLive();
         long long done = 0;
         for (int t = 0; t < trials; ++t)
             if (CMeAcqTrialzq* tr = data.getTrial(t); tr && tr->getTotalChannel() > 0)
@@ -210,6 +243,7 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         error("the recording was not saved" + (why.IsEmpty() ? std::string() : ": " + narrowOf(why)));
         return 1;
     }
+    if (!data.lastSaveError().IsEmpty()) error(narrowOf(data.lastSaveError()));  // saved, sidecar missing
     std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
     return 0;
 }

@@ -17,10 +17,12 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
 struct RadioArgs {
     std::string action;  // get set scan override poll baud status
     std::string port;
-    int channel = -1;
-    int pollTime = -1;
-    int baudRow = -1;
+    int value = 0;  // channel (set, override), poll time (poll), row (baud)
+    bool hasValue = false;
 };
+// The one-line complaint about the arguments of a radio command; "" when
+// they are fine. Judged before any port is opened.
+std::string checkRadioArgs(const RadioArgs& args);
 int runRadio(const SessionOptions& opts, const RadioArgs& args);
 
 struct BoardArgs {
@@ -35,6 +37,9 @@ struct BoardArgs {
     int index = -1;
     std::string value;
 };
+// The same for a board command, as far as it can be judged before the boards
+// are found (the channel's upper end depends on how many answer).
+std::string checkBoardArgs(const BoardArgs& args);
 int runBoard(const SessionOptions& opts, const BoardArgs& args);
 int runImpedance(const SessionOptions& opts, int dwellMs, int mode);
 int runInfo(const std::string& path);

@@ -9,12 +9,15 @@
 
 #include "host/AcqFramework.h"
 #include "platform/msgbox.h"
+#include "platform/profile.h"
 
 namespace app {
 namespace {
 ConsoleOptions g_opts;
 std::mutex g_mu;
 bool g_progressOpen = false;
+bool g_holding = false;
+std::vector<std::string> g_held;
 
 void endProgressLocked() {
     if (g_progressOpen) {
@@ -28,9 +31,11 @@ int answerBox(const CString& text, UINT type) {
     std::lock_guard<std::mutex> lk(g_mu);
     endProgressLocked();
     if ((type & MB_TYPEMASK) != MB_YESNO) {
-        std::fprintf(stderr, "mbeeg: %s\n", msg.c_str());
+        if (g_holding) g_held.push_back(oneLine(msg));
+        else std::fprintf(stderr, "mbeeg: %s\n", oneLine(msg).c_str());
         return IDOK;
     }
+    msg = oneLine(msg);
     if (g_opts.answer == 'y' || g_opts.answer == 'n') {
         std::fprintf(stderr, "mbeeg: %s -> %s\n", msg.c_str(), g_opts.answer == 'y' ? "yes (--yes)" : "no (--no)");
         return g_opts.answer == 'y' ? IDYES : IDNO;
@@ -56,6 +61,8 @@ void installConsole(const ConsoleOptions& opts) {
         endProgressLocked();
         std::fprintf(stderr, "status: %s\n", platform::narrow(line.str()).c_str());
     });
+    // A settings file set aside is worth one line, not a dialog.
+    platform::setProfileNotice([](const std::string& m) { error(m); });
 }
 
 const ConsoleOptions& console() { return g_opts; }
@@ -67,11 +74,14 @@ void progress(const std::string& line) {
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         g_progressOpen = true;
     } else {
-        // Without a terminal, one line when the activity changes or every 5 s.
+        // Without a terminal, one line when the activity changes or every 5 s,
+        // and none for what is over within 2 s (a log keeps its errors clear).
         static std::string lastHead;
-        static auto lastTime = std::chrono::steady_clock::time_point{};
+        static auto lastTime = std::chrono::steady_clock::now();
+        static const auto firstTime = lastTime;
         std::string head = line.substr(0, line.rfind(" ("));
         auto now = std::chrono::steady_clock::now();
+        if (now - firstTime < std::chrono::seconds(2)) return;
         if (head == lastHead && now - lastTime < std::chrono::seconds(5)) return;
         lastHead = head;
         lastTime = now;
@@ -88,7 +98,52 @@ void progressDone() {
 void error(const std::string& line) {
     std::lock_guard<std::mutex> lk(g_mu);
     endProgressLocked();
-    std::fprintf(stderr, "mbeeg: %s\n", line.c_str());
+    std::fprintf(stderr, "mbeeg: %s\n", oneLine(line).c_str());
+}
+
+void note(const std::string& line) {
+    std::lock_guard<std::mutex> lk(g_mu);
+    endProgressLocked();
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void holdNotices() {
+    std::lock_guard<std::mutex> lk(g_mu);
+    g_holding = true;
+    g_held.clear();
+}
+
+std::vector<std::string> releaseNotices() {
+    std::lock_guard<std::mutex> lk(g_mu);
+    g_holding = false;
+    std::vector<std::string> out;
+    out.swap(g_held);
+    if (g_opts.verbose) {
+        endProgressLocked();
+        for (const auto& m : out) std::fprintf(stderr, "status: %s\n", m.c_str());
+    }
+    return out;
+}
+
+std::string oneLine(const std::string& text) {
+    std::string out;
+    bool pendingBreak = false;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            pendingBreak = !out.empty();
+            continue;
+        }
+        if (pendingBreak) {
+            while (!out.empty() && out.back() == ' ') out.pop_back();
+            out += " / ";
+            pendingBreak = false;
+            if (c == ' ') continue;
+        }
+        if (c == ' ' && !out.empty() && out.size() >= 3 && out.compare(out.size() - 3, 3, " / ") == 0) continue;
+        out += c;
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
 }
 
 }  // namespace app

@@ -44,6 +44,7 @@ Session::~Session() {
 
 bool Session::connect() {
     watchSerialActivity();
+    holdNotices();
     std::atomic<bool> done{false};
     auto t0 = platform::clock().nowMs();
     std::thread ticker([&] {
@@ -58,13 +59,32 @@ bool Session::connect() {
     int ok = driver_->_02connectCom2Device(&config_, data_.get());
     done = true;
     ticker.join();
-    mbeeg::serial::setTrafficObserver(nullptr);
+    if (!console().trace) mbeeg::serial::setTrafficObserver(nullptr);
     progressDone();
+    std::vector<std::string> notices = releaseNotices();
     if (!ok || driver_->m_dongles.empty()) {
-        error("no board connected (status " + std::to_string(driver_->m_statusCode.load()) +
-              "): check that the dongles are plugged in and the boards are powered");
+        // The library says the same thing in several boxes on the way; one
+        // line of ours says what failed (--verbose shows theirs).
+        const int status = driver_->m_statusCode.load();
+        std::string why;
+        if (status == -1)
+            why = "no dongle found among the serial ports (see 'mbeeg ports'): plug one in";
+        else if (status == 2) {
+            std::string ports;
+            const CStringArray& names = driver_->m_donglePortNames;
+            for (int i = 0; i < names.GetSize(); ++i)
+                ports += (ports.empty() ? "" : ", ") + platform::narrow(names[i].str());
+            why = "no board answered behind the dongle(s) on " + ports +
+                  ": check that the boards are powered and in range";
+        }
+        else
+            why = "check that the dongles are plugged in and the boards are powered";
+        error("no board connected (status " + std::to_string(status) + "): " + why);
         return false;
     }
+    // On success the library's notices still matter (a link type changed).
+    if (!console().verbose)
+        for (const auto& m : notices) error(m);
     if (!driver_->_03makeAcgSns()) {
         error("the boards were found but no channel list could be built");
         return false;

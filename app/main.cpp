@@ -3,10 +3,41 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "app/Activity.h"
 #include "app/Commands.h"
 #include "app/Console.h"
 #include "platform/clock.h"
+
+namespace {
+
+// The first word of the command line that is neither an option nor the value
+// of a global option; "" when there is none.
+std::string firstCommandWord(int argc, char** argv) {
+    static const char* const withValue[] = {"--sim", "--sim-seed", "--sim-drop", "--sim-garbage", "--sim-drift",
+                                            "--link", "--retries"};
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a.empty()) continue;
+        if (a[0] == '-') {
+            for (const char* w : withValue)
+                if (a == w) ++i;
+            continue;
+        }
+        return a;
+    }
+    return {};
+}
+
+std::string commandNames(CLI::App& cli) {
+    std::string names;
+    for (const CLI::App* sub : cli.get_subcommands([](CLI::App*) { return true; }))
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+    return names;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App cli{"mbeeg: acquire EEG from several Cyton boards, each behind its own USB radio dongle"};
@@ -31,7 +62,8 @@ int main(int argc, char** argv) {
     auto* yesOpt = cli.add_flag("--yes", yes, "Answer yes to the library's questions");
     cli.add_flag("--no", no, "Answer no to the library's questions")->excludes(yesOpt);
     cli.add_flag("-q,--quiet", con.quiet, "No progress lines");
-    cli.add_flag("-v,--verbose", con.verbose, "Print the host status log");
+    cli.add_flag("-v,--verbose", con.verbose, "Print the host status log and the library's notices");
+    cli.add_flag("--trace", con.trace, "Print every write to a serial port on stderr");
 
     auto* ports = cli.add_subcommand("ports", "List the serial ports, dongles marked, with their COMn aliases");
     auto* discover = cli.add_subcommand("discover", "Find and connect the boards, one line per board");
@@ -61,7 +93,8 @@ int main(int argc, char** argv) {
     radioCmd->add_option("action", radio.action, "get | set | scan | override | poll | baud | status")
         ->required()
         ->check(CLI::IsMember({"get", "set", "scan", "override", "poll", "baud", "status"}));
-    radioCmd->add_option("value", radio.channel, "set/override: radio channel 1-25; poll: poll time 0-255; baud: row 0-2");
+    auto* radioValue =
+        radioCmd->add_option("value", radio.value, "set/override: radio channel 1-25; poll: poll time 0-255; baud: row 0-2");
     radioCmd->add_option("--port", radio.port, "The dongle's port (COMn or device path)")->required();
 
     app::BoardArgs board;
@@ -73,8 +106,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"set", "on", "off", "test-signal", "defaults", "default-report", "reset", "query",
                                "version", "sd-start", "sd-stop", "daisy-attach", "daisy-remove", "mode", "mode-get",
                                "timestamp"}));
-    boardCmd->add_option("--channel", board.channel, "Channel, counted from 1 across all boards")
-        ->check(CLI::Range(1, 400));
+    boardCmd->add_option("--channel", board.channel, "Channel, counted from 1 across all boards");
     boardCmd->add_option("--gain", board.gain, "Gain for 'set'")->check(CLI::IsMember({1, 2, 4, 6, 8, 12, 24}));
     boardCmd->add_option("--input", board.input, "Input type for 'set'")
         ->check(CLI::IsMember({"Normal", "Shorted", "BIAS Meas", "MVDD", "Temp", "Test Signals", "BIAS DRP",
@@ -84,8 +116,7 @@ int main(int argc, char** argv) {
     boardCmd->add_flag("--no-srb2", board.noSrb2, "'set': do not link the input to SRB2");
     boardCmd->add_flag("--srb1", board.srb1, "'set': link all negative inputs to SRB1");
     boardCmd->add_option("--index", board.index,
-                         "test-signal: 0-5; sd-start: row 1-8 (5 min .. 24 h); mode: 0-6")
-        ->check(CLI::Range(0, 8));
+                         "test-signal: 0-5; sd-start: row 1-8 (5 min .. 24 h); mode: 0-6");
     boardCmd->add_option("--value", board.value, "timestamp: on | off")->check(CLI::IsMember({"on", "off"}));
 
     int dwell = 1000, mode = 1;
@@ -101,7 +132,14 @@ int main(int argc, char** argv) {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return cli.exit(e);
-        std::fprintf(stderr, "mbeeg: %s\n", e.what());
+        std::string why = e.what();
+        if (cli.get_subcommands().empty()) {
+            // "A subcommand is required" hides a mistyped command: name it.
+            if (std::string word = firstCommandWord(argc, argv);
+                !word.empty() && (", " + commandNames(cli) + ", ").find(", " + word + ", ") == std::string::npos)
+                why = "unknown command '" + word + "' (commands: " + commandNames(cli) + ")";
+        }
+        std::fprintf(stderr, "mbeeg: %s\n", app::oneLine(why).c_str());
         return 2;
     }
 
@@ -111,6 +149,7 @@ int main(int argc, char** argv) {
 
     con.answer = yes ? 'y' : (no ? 'n' : 0);
     app::installConsole(con);
+    if (con.trace) app::watchSerialActivity();
 
     if (*ports) return app::runPorts(opts);
     if (*discover) return app::runDiscover(opts);
@@ -123,8 +162,7 @@ int main(int argc, char** argv) {
         return app::runRecord(opts, out, recSeconds, trials, samples, force);
     }
     if (*radioCmd) {
-        if (radio.action == "poll") radio.pollTime = radio.channel, radio.channel = -1;
-        if (radio.action == "baud") radio.baudRow = radio.channel, radio.channel = -1;
+        radio.hasValue = radioValue->count() > 0;
         return app::runRadio(opts, radio);
     }
     if (*boardCmd) return app::runBoard(opts, board);
