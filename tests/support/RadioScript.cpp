@@ -19,31 +19,14 @@ void RadioScript::send(const std::string& text) {
     out_ += text;
 }
 
-void RadioScript::setReplyDelayUs(std::int64_t us) {
-    std::lock_guard<std::mutex> l(mu_);
-    delayUs_ = us;
-}
-
 void RadioScript::setPlugged(bool p) {
     std::lock_guard<std::mutex> l(mu_);
     plugged_ = p;
 }
 
-std::vector<RadioScript::Command> RadioScript::commands() const {
-    std::lock_guard<std::mutex> l(mu_);
-    return log_;
-}
-
 std::vector<std::string> RadioScript::commandBytes() const {
     std::lock_guard<std::mutex> l(mu_);
-    std::vector<std::string> v;
-    for (const auto& c : log_) v.push_back(c.bytes);
-    return v;
-}
-
-std::size_t RadioScript::pendingReplies() const {
-    std::lock_guard<std::mutex> l(mu_);
-    return replies_.size();
+    return log_;
 }
 
 void RadioScript::clearLog() {
@@ -57,12 +40,12 @@ bool RadioScript::plugged() const {
 }
 
 void RadioScript::complete(std::int64_t nowUs) {
-    log_.push_back({nowUs, frame_});
+    log_.push_back(frame_);
     frame_.clear();
     if (replies_.empty()) return;
     out_ += replies_.front();
     replies_.pop_front();
-    outDueUs_ = nowUs + delayUs_;
+    outDueUs_ = nowUs + 2000;
 }
 
 void RadioScript::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) {

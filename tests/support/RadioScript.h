@@ -1,7 +1,7 @@
 // A dongle behind a memory port whose replies a test scripts one by one:
 // every complete command (a radio frame 0xF0 cmd [arg], or one board command
-// character) takes the next queued reply, which is due shortly after. Every
-// command is logged with its arrival time.
+// character) takes the next queued reply, which is due 2 ms after. Every
+// command is logged.
 #pragma once
 
 #include <cstdint>
@@ -13,27 +13,18 @@
 
 #include "serialport/Backend.h"
 
-class CConfigComRadiozq;
 
 namespace linktest {
 
 class RadioScript : public mbeeg::serial::MemoryDevice {
 public:
-    struct Command {
-        std::int64_t atUs;
-        std::string bytes;  // "\xF0\x01\x05" or "d"
-    };
-
     // Queues the reply to the next command ("" for silence).
     void reply(const std::string& text);
     // Output that is due now, unasked.
     void send(const std::string& text);
-    void setReplyDelayUs(std::int64_t us);
     void setPlugged(bool p);
 
-    std::vector<Command> commands() const;
-    std::vector<std::string> commandBytes() const;
-    std::size_t pendingReplies() const;
+    std::vector<std::string> commandBytes() const;  // "\xF0\x01\x05", "d", ...
     void clearLog();
 
     bool plugged() const override;
@@ -46,11 +37,10 @@ private:
 
     mutable std::mutex mu_;
     std::deque<std::string> replies_;
-    std::vector<Command> log_;
+    std::vector<std::string> log_;
     std::string frame_;  // radio frame being received
     std::string out_;
     std::int64_t outDueUs_ = 0;
-    std::int64_t delayUs_ = 2000;
     bool plugged_ = true;
 };
 
