@@ -45,33 +45,23 @@ struct Geoms {
 };
 }  // namespace
 
-TEST(BoardCommands, QueryGoesToEveryBoardWithHeaderAndReply) {
+TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
     platform::ScopedVirtualClock vc;
-    Rig rig(2);
-    rig.board(0).on("?", "regs-A$$$");
+    Rig rig(3);
     rig.board(1).on("?", "regs-B$$$");
     acqhost::clearStatusLines();
-
-    CStringA r = rig.drv.queryDeviceSettings(1);
     const std::string h = "\n QueryDeviceRegisterSettings \n";
-    EXPECT_EQ(str(r), h + "regs-A$$$" + h + "regs-B$$$");
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"?"});
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"?"});
-    EXPECT_TRUE(statusHas(L"COM201"));
-    EXPECT_TRUE(statusHas(L"COM202"));
+    EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), h + h + "regs-B$$$" + h);
+    for (const wchar_t* line : {L"COM201", L"COM202", L"COM203"}) EXPECT_TRUE(statusHas(line)) << line;
     EXPECT_TRUE(statusHas(CString(CStringA((h + "regs-B$$$").c_str()))));
 
     // Without the reply flag the command still goes out, nothing is read.
     rig.clearLogs();
     EXPECT_EQ(str(rig.drv.queryDeviceSettings(0)), "");
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"?"});
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"?"});
-}
+    EXPECT_EQ(rig.board(2).writeTexts(), Texts{"?"});
 
-TEST(BoardCommands, FailedWriteEndsTheQueryWithItsMessageAlone) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(3);
-    rig.board(0).on("?", "first");
+    // A failed write ends the whole query with its message alone.
+    rig.clearLogs();
     rig.board(1).setUnplugged(true);
     EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "Send query failed!");
     EXPECT_EQ(rig.board(0).writeTexts(), Texts{"?"});
@@ -89,6 +79,10 @@ TEST(BoardCommands, EachQueryCommandItsBytesHeaderAndFailure) {
         std::string failure;
     };
     const std::vector<Case> cases = {
+        {"queryDeviceSettings", [](auto& d, int f) { return d.queryDeviceSettings(f); }, {"?"},
+         "\n QueryDeviceRegisterSettings \n", "Send query failed!"},
+        {"resetAllChnl2default", [](auto& d, int f) { return d.resetAllChnl2default(f); }, {"d"},
+         "\n QueryDeviceSettings\n", "Send query failed!"},
         {"getAllChnlSetReport", [](auto& d, int f) { return d.getAllChnlSetReport(f); }, {"D"},
          "\n QueryChannelDefaultSettings \n", "Send query failed!"},
         {"getDefault4AllChnl", [](auto& d, int f) { return d.getDefault4AllChnl(f); }, {"D"}, defaults,
@@ -164,20 +158,14 @@ TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoards) {
     EXPECT_EQ(str(none.drv.queryDeviceSettings(1)), "");
 }
 
-TEST(BoardCommands, DefaultsAndSoftReset) {
+TEST(BoardCommands, SoftResetGoesOutWhateverTheLayout) {
     platform::ScopedVirtualClock vc;
-    Rig rig(2, 4);  // "d" and "v" go out whatever the layout
-    rig.board(0).on("d", "d0");
-    rig.board(1).on("d", "d1");
+    Rig rig(2, 4);
     rig.board(0).on("v", "OpenBCI V3 0x3E $$$");
     rig.board(1).on("v", "OpenBCI V3 B $$$");
-    const std::string h = "\n QueryDeviceSettings\n";
-    EXPECT_EQ(str(rig.drv.resetAllChnl2default(1)), h + "d0" + h + "d1");
+    EXPECT_EQ(str(rig.drv.resetAllChnl2default(0)), "");
     EXPECT_EQ(str(rig.drv.resetBoard(0)), "OpenBCI V3 0x3E $$$OpenBCI V3 B $$$");
     EXPECT_EQ(rig.board(1).writeTexts(), (Texts{"d", "v"}));
-
-    rig.board(1).setUnplugged(true);
-    EXPECT_EQ(str(rig.drv.resetAllChnl2default(0)), "Send query failed!");
 }
 
 TEST(BoardCommands, TurnChannelOnAndOff) {
@@ -204,10 +192,8 @@ TEST(BoardCommands, TurnChannelOnAndOff) {
     EXPECT_TRUE(boxes.texts().empty());
     rig.drv.getDevice(1)->m_linkType = LINK_TYPE_CYTON8;
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(250, 1, 1)), " ");
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_EQ(boxes.texts()[0], L"Only multi-CytonDaisy device has more than 200 channels!?");
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-    EXPECT_TRUE(rig.board(1).writeTexts().empty());
+    EXPECT_EQ(boxes.texts().size(), 1u);  // the channel check's notice
+    EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     rig.board(1).setUnplugged(true);
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(20, 1, 1)), "Er");
@@ -256,10 +242,8 @@ TEST(BoardCommands, ChannelSettingsFrames) {
     EXPECT_EQ(str(rig.drv.sendChannelCommands(400, 0, 6, 0, true, true, false, 1)), "");
     rig.drv.getDevice(1)->m_linkType = LINK_TYPE_CYTON8;
     EXPECT_EQ(str(rig.drv.sendChannelCommands(200, 0, 6, 0, true, true, false, 1)), "");
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_EQ(boxes.texts()[0], L"Only multi-CytonDaisy device has more than 200 channels!?");
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-    EXPECT_TRUE(rig.board(1).writeTexts().empty());
+    EXPECT_EQ(boxes.texts().size(), 1u);  // the channel check's notice
+    EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     Rig none(0);
     EXPECT_EQ(str(none.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
