@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -173,6 +176,12 @@ int runMonitor(const SessionOptions& opts, double seconds) {
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
               bool force) {
     std::string path = out;
+    struct stat st;
+    if (path.empty() || path.back() == '/' || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
+        error("--out " + out + " is a folder: give a file name, e.g. " + (path.empty() ? std::string(".") : path) +
+              (path.empty() || path.back() == '/' ? "" : "/") + "rec.bdf");
+        return 2;
+    }
     if (path.find('.') == std::string::npos || path.rfind('.') < path.rfind('/') + 1) path += ".bdf";
     std::string sidecar = path.substr(0, path.rfind('.')) + ".json";
     for (const std::string& p : {path, sidecar}) {
@@ -186,11 +195,20 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         folder = slash == 0 ? "/" : path.substr(0, slash);
         name = path.substr(slash + 1);
     }
-    struct stat st;
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         error("folder " + folder + " does not exist");
         return 1;
     }
+    // Found out now, not after the recording: a file that cannot be written
+    // there would lose all of it.
+    std::string probe = folder + "/.mbeeg-write-test-XXXXXX";
+    int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        error("cannot write in folder " + folder + ": " + std::strerror(errno));
+        return 1;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
     Session s(opts);
     if (!s.connect()) return 1;
     installInterruptHandler();
@@ -249,6 +267,11 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
 }
 
 int runInfo(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error(path + ": " + (S_ISDIR(st.st_mode) ? "a folder" : "not a regular file") + ", not a recording");
+        return 1;
+    }
     std::string err;
     if (!printBdfSummary(path, err)) {
         error(err);

@@ -189,3 +189,25 @@ TEST(ReliabilityEdges, CorruptSettingsGiveTheDefaultsAOneLineNoticeAndAreKeptAsi
     EXPECT_EQ(again.err, "");
     EXPECT_TRUE(contains(slurp(prof), "RadioChnl=")) << slurp(prof);
 }
+
+TEST(ReliabilityEdges, ARecordingThatCouldNotBeSavedIsRefusedBeforeAnythingIsAcquired) {
+    // /proc takes no new files: finding that out after the recording would
+    // lose all of it.
+    struct Case {
+        std::string args, why;
+    } cases[] = {{"record --seconds 1 --out /proc/x.bdf", "cannot write in folder /proc"},
+                 {"record --seconds 1 --out " + tmpDir() + "/", "is a folder"},
+                 {"record --seconds 1 --out " + tmpDir(), "is a folder"},
+                 {"record --seconds 1 --out " + tmpDir() + "/missing/x.bdf", "does not exist"}};
+    for (const Case& c : cases) {
+        CliRun r = run("--sim 1 --trace " + c.args);
+        SCOPED_TRACE(c.args);
+        EXPECT_NE(r.status, 0);
+        auto errLines = lines(r.err);
+        ASSERT_EQ(errLines.size(), 1u) << r.err;
+        EXPECT_TRUE(contains(errLines[0], c.why)) << r.err;
+    }
+    CliRun folder = run("info " + tmpDir());
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_TRUE(contains(folder.err, "a folder, not a recording")) << folder.err;
+}
