@@ -243,6 +243,16 @@ int runImpedance(const SessionOptions& opts, int dwellMs, int mode) {
     progress("impedance sweep over " + std::to_string(n) + " channels, about " + std::to_string(n * per / 1000) + " s");
     s.driver().impedanceMeasureAllChnl(dwellMs, mode, 1);
     progressDone();
+    // The sweep itself reports nothing; a port that failed on the way says
+    // that the test signal did not reach every channel.
+    for (int b = 0; b < s.boards(); ++b) {
+        CMegSerialPortzq* port = s.driver().m_dongles[static_cast<size_t>(b)]->m_pSerialPort;
+        if (port && !port->isOpen()) {
+            error("impedance: board " + std::to_string(b + 1) + " (" + platform::narrow(port->getPortName().str()) +
+                  ") failed during the sweep: " + narrowOf(port->lastError()));
+            return 1;
+        }
+    }
     std::printf("impedance test signal swept over channels 1 to %d (mode %d, %d ms each)\n", n, mode, per);
     return 0;
 }
