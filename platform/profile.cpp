@@ -105,6 +105,9 @@ bool save(const std::string& path, const Ini& ini) {
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f) return false;
         for (const auto& [sec, entries] : ini) {
+            // "[ ]" reads as a section without a name and without entries;
+            // written back as "[]" it would make the file unreadable.
+            if (sec.empty()) continue;
             f << '[' << sec << "]\n";
             for (const auto& [k, v] : entries) f << k << '=' << v << '\n';
             f << '\n';

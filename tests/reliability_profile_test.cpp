@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -46,6 +47,33 @@ TEST(ReliabilityProfile, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
     platform::setProfileNotice(nullptr);
     platform::setProfilePath(saved);
     std::remove((dir + "/p.ini").c_str());
+    ::rmdir(dir.c_str());
+}
+
+// Found the same way: a file with "[ ]" read fine, but the first write saved
+// it back as "[]", which the next read took for a corrupt file.
+TEST(ReliabilityProfile, AnEmptySectionHeaderSurvivesAWrite) {
+    char tmpl[] = "/tmp/mbeeg-rel-profile.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl, path = dir + "/p.ini";
+    const std::string saved = platform::profilePath();
+    platform::setProfilePath(path);
+    int notices = 0;
+    platform::setProfileNotice([&](const std::string&) { ++notices; });
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("[ ]\n[XFaceZovAviComRadioSetting]\nPollTime=50\n", f);
+    std::fclose(f);
+
+    CWinApp* app = AfxGetApp();
+    EXPECT_TRUE(app->WriteProfileInt(L"XFaceZovAviComRadioSetting", L"RadioChnl", 9));
+    EXPECT_EQ(app->GetProfileInt(L"XFaceZovAviComRadioSetting", L"RadioChnl", -1), 9);
+    EXPECT_EQ(app->GetProfileInt(L"XFaceZovAviComRadioSetting", L"PollTime", -1), 50);
+    EXPECT_EQ(notices, 0);
+
+    platform::setProfileNotice(nullptr);
+    platform::setProfilePath(saved);
+    std::remove(path.c_str());
     ::rmdir(dir.c_str());
 }
 
