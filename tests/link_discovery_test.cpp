@@ -11,30 +11,15 @@
 #include "platform/msgbox.h"
 #include "serialport/Backend.h"
 #include "sim/SimRig.h"
+#include "tests/support/DriverRig.h"
 #include "tests/support/RadioScript.h"
+
+using linktest::portIsFree;
 
 namespace {
 
-class FindDriver : public CDriveOpnBciMutiBoard04FindHdwr {
-public:
-    ~FindDriver() override {
-        cleanDevice();
-        cleanConfigComBle2Board();
-        cleanCloseFaceCom();
-    }
-    int showDlgSetupMultiBoardBleCom(CHdwrConfigzq*, CMeAcqDatazq*) override { return 0; }
-    int showDlgSetupMultiBoardEeg(CHdwrConfigzq*, CMeAcqDatazq*) override { return 0; }
-};
-
 const wchar_t kNoDongle[] = L"Cannot find a USB-Com-Ble Dongle! Please insert one and try again?";
 const wchar_t kNoPorts[] = L"Cannot open multi-board ports!?Please check connections and turn them on!";
-
-bool portIsFree(const CString& name) {
-    CMegSerialPortzq probe;
-    const int ok = probe.openRW(name, 1, 1);
-    probe.closeCom(0);
-    return ok != 0;
-}
 
 int eegChannels(CDeviceEegObBleComzq* dev) {
     if (!dev || !dev->m_pCurChnList) return -1;
@@ -56,7 +41,7 @@ protected:
     platform::ScopedVirtualClock clock;
     platform::ScriptedMessageBoxes boxes;
     CHdwrConfigzq user;
-    FindDriver drv;
+    drivertest::TestDriver drv;
 };
 
 }  // namespace

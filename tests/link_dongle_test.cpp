@@ -15,6 +15,8 @@
 #include "serialport/Backend.h"
 #include "tests/support/RadioScript.h"
 
+using linktest::portIsFree;
+
 namespace {
 
 class DongleTest : public testing::Test {
@@ -48,14 +50,6 @@ protected:
     std::string profile_;
     std::string oldProfile_;
 };
-
-// A second port object can open the port only when the first let it go.
-bool portIsFree(const wchar_t* name) {
-    CMegSerialPortzq probe;
-    const int ok = probe.openRW(name, 1, 1);
-    probe.closeCom(0);
-    return ok != 0;
-}
 
 }  // namespace
 

@@ -100,4 +100,11 @@ std::string frame(int cmd, int arg) {
     return s;
 }
 
+bool portIsFree(const wchar_t* name) {
+    CMegSerialPortzq probe;
+    const int ok = probe.openRW(name, 1, 1);
+    probe.closeCom(0);
+    return ok != 0;
+}
+
 }  // namespace linktest

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/MegSerialPort.h"
 #include "serialport/Backend.h"
 
 
@@ -49,5 +50,8 @@ std::shared_ptr<RadioScript> registerRadioScript(int slot);
 
 // The radio frame bytes as a string, for comparing with commandBytes().
 std::string frame(int cmd, int arg = -1);
+
+// Whether a second port object can open the port, i.e. its owner let it go.
+bool portIsFree(const wchar_t* name);
 
 }  // namespace linktest
