@@ -2,6 +2,8 @@
 // the dialog helpers and the clean-ups of the driver object.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/afxwin.h"
 #include "tests/support/DriverRig.h"
 #include "ui/DlgSetupMultiBoardBleCom.h"
@@ -10,71 +12,39 @@
 using drivertest::Rig;
 using drivertest::TestDriver;
 
-namespace {
-// Dongles without ports are enough for addressing: getChnlCom hands out the
-// port object, open or not.
-struct PortsOnly {
-    explicit PortsOnly(int n, int linkType) {
-        user.m_linkType = linkType;
-        detect.m_linkType = linkType;
-        drv.m_pConfigUser = &user;
-        drv.m_pConfigDetect = &detect;
-        for (int i = 0; i < n; ++i) {
-            auto* d = new CConfigComRadiozq;
-            d->m_pSerialPort = new CMegSerialPortzq;
-            drv.m_dongles.push_back(d);
+TEST(DriverAddressing, LettersBoardsPinsAndPortsByLayout) {
+    struct Case {
+        int linkType, boards;
+        const char* letters;  // of one board's pins
+    } cases[] = {{LINK_TYPE_CYTON8, 3, "12345678"}, {LINK_TYPE_DAISY16, 2, "12345678QWERTYUI"},
+                 {LINK_TYPE_CYTON8, 1, "12345678"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.boards) + " boards of " + c.letters);
+        Rig r(c.boards, c.linkType);
+        auto port = [&](int b) { return r.drv.m_dongles[static_cast<size_t>(b)]->m_pSerialPort; };
+        const int per = static_cast<int>(std::string(c.letters).size());
+        const int last = c.boards - 1;
+        for (int p = 0; p < per; ++p) {
+            int pin = -99, board = -99;
+            EXPECT_EQ(r.drv.getChar4Chnl(last * per + p, pin), c.letters[p]) << p;
+            EXPECT_EQ(pin, p);
+            ASSERT_EQ(r.drv.driverChnl2BoardPinChanID(last * per + p, board, pin), 1);
+            EXPECT_EQ(board, last);
+            EXPECT_EQ(pin, p);
+            EXPECT_EQ(r.drv.getChnlCom(last * per + p), port(last));
         }
+        EXPECT_EQ(r.drv.m_chnPerBoard, per);
+        EXPECT_EQ(r.drv.getChnlCom(1000), port(last));  // clamped to the last board
+        EXPECT_EQ(r.drv.getChnlCom(-20), port(0));      // and to the first
+        // A negative channel keeps its truncating remainder and has no letter.
+        int pin = 0;
+        EXPECT_EQ(r.drv.getChar4Chnl(-3, pin), '0');
+        EXPECT_EQ(pin, -3);
     }
-    ~PortsOnly() {
-        drv.m_pConfigUser = nullptr;
-        drv.m_pConfigDetect = nullptr;
-    }
-    CMegSerialPortzq* port(int i) { return drv.m_dongles[static_cast<size_t>(i)]->m_pSerialPort; }
-    CHdwrConfigzq user, detect;
-    TestDriver drv;
-};
-}  // namespace
-
-TEST(DriverAddressing, CytonLayoutLettersBoardsAndPorts) {
-    PortsOnly r(3, LINK_TYPE_CYTON8);
-    int pin = -99, board = -99;
-    EXPECT_EQ(r.drv.getChar4Chnl(13, pin), '6');
-    EXPECT_EQ(pin, 5);
-    ASSERT_EQ(r.drv.driverChnl2BoardPinChanID(13, board, pin), 1);
-    EXPECT_EQ(board, 1);
-    EXPECT_EQ(pin, 5);
-    const char cyton[] = "12345678";
-    for (int p = 0; p < 8; ++p) EXPECT_EQ(r.drv.getChar4Chnl(16 + p, pin), cyton[p]) << p;
-    // A negative channel keeps its truncating remainder and has no letter.
-    EXPECT_EQ(r.drv.getChar4Chnl(-3, pin), '0');
-    EXPECT_EQ(pin, -3);
-
-    EXPECT_EQ(r.drv.getChnlCom(13), r.port(1));
-    EXPECT_EQ(r.drv.getChnlCom(23), r.port(2));
-    EXPECT_EQ(r.drv.getChnlCom(1000), r.port(2));  // clamped to the last board
-    EXPECT_EQ(r.drv.getChnlCom(-20), r.port(0));   // and to the first
-    EXPECT_EQ(r.drv.m_chnPerBoard, 8);
-}
-
-TEST(DriverAddressing, DaisyLayoutAndSingleBoardClamp) {
-    PortsOnly r(2, LINK_TYPE_DAISY16);
-    int pin = 0, board = 0;
-    EXPECT_EQ(r.drv.getChar4Chnl(24, pin), 'Q');
-    EXPECT_EQ(pin, 8);
-    EXPECT_EQ(r.drv.m_chnPerBoard, 16);
-    r.drv.driverChnl2BoardPinChanID(24, board, pin);
-    EXPECT_EQ(board, 1);
-    const char daisy[] = "QWERTYUI";
-    for (int p = 8; p < 16; ++p) EXPECT_EQ(r.drv.getChar4Chnl(p, pin), daisy[p - 8]);
-    EXPECT_EQ(r.drv.getChnlCom(15), r.port(0));
-    EXPECT_EQ(r.drv.getChnlCom(16), r.port(1));
-
-    PortsOnly one(1, LINK_TYPE_CYTON8);
-    EXPECT_EQ(one.drv.getChnlCom(13), one.port(0));
 }
 
 TEST(DriverAddressing, UnservedLayoutOrNoDonglesGiveNothing) {
-    PortsOnly r(2, 4);
+    Rig r(2, 4);
     r.drv.m_chnPerBoard = 8;
     int pin = 77, board = 55;
     EXPECT_EQ(r.drv.getChar4Chnl(13, pin), '0');
@@ -90,7 +60,7 @@ TEST(DriverAddressing, UnservedLayoutOrNoDonglesGiveNothing) {
     EXPECT_EQ(r.drv.getChar4Chnl(9, pin), '2');
     EXPECT_EQ(r.drv.getChnlCom(9), nullptr);
 
-    PortsOnly none(0, LINK_TYPE_CYTON8);
+    Rig none(0, LINK_TYPE_CYTON8);
     EXPECT_EQ(none.drv.getChnlCom(0), nullptr);
     TestDriver bare;  // no configurations at all
     EXPECT_EQ(bare.getChar4Chnl(1, pin), '0');
