@@ -2,6 +2,8 @@
 // starting against a sensor-status reading, stopping.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/afxwin.h"
 #include "serialport/Backend.h"
 #include "tests/support/DriverRig.h"
@@ -16,10 +18,8 @@ TEST(EntryPoints, ConnectWithoutConfigurationChangesNothing) {
     CMeAcqDatazq data;
     drv.m_retryCount = 5;
     EXPECT_EQ(drv._02connectCom2Device(nullptr, &data), 0);
-    EXPECT_EQ(drv.m_busy, 0);
-    EXPECT_EQ(drv.m_statusCode, -1);
-    EXPECT_EQ(drv.m_connState, 0);
-    EXPECT_EQ(drv.m_retryCount, 5u);
+    EXPECT_EQ(std::make_tuple(drv.m_busy, drv.m_statusCode.load(), drv.m_connState.load(), drv.m_retryCount),
+              std::make_tuple(0, -1, 0, 5u));
     EXPECT_EQ(drv.m_pConfigDetect, nullptr);
     EXPECT_EQ(drv.m_pData, &data);  // remembered all the same
     EXPECT_TRUE(boxes.texts().empty());
