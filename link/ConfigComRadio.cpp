@@ -50,6 +50,7 @@ CConfigComRadio& CConfigComRadio::operator=(const CConfigComRadio& other) {
     m_statPackets = other.m_statPackets.load();
     m_statDropped = other.m_statDropped.load();
     m_statGaps = other.m_statGaps.load();
+    m_statReconnects = other.m_statReconnects.load();
     m_lastSampleNo = other.m_lastSampleNo;
     m_newPacket = other.m_newPacket;
     return *this;

@@ -61,6 +61,7 @@ public:
     std::atomic<std::uint64_t> m_statPackets{0};  // packets decoded
     std::atomic<std::uint64_t> m_statDropped{0};  // packets dropped: bad footer or timed out
     std::atomic<std::uint64_t> m_statGaps{0};     // packets lost on the radio (sample-number gaps)
+    std::atomic<std::uint64_t> m_statReconnects{0};  // times the board came back after it was lost
     int m_lastSampleNo = -1;                      // for gap counting; -1 before the first packet
     int m_newPacket = 0;                          // 1 when the last read decoded a packet
 };

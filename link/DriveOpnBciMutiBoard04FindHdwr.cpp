@@ -9,6 +9,13 @@ namespace {
 // A dongle that is not kept goes with its port (its destructor closes it).
 void discard(CConfigComRadiozq* dongle) { delete dongle; }
 
+// A dongle left out is named in the status log, so the user sees which one.
+void reportLeftOut(const CString& port, const CString& why) {
+    CString text;
+    text.Format(L"%s: %s; left out", port.GetString(), why.GetString());
+    CAcqDriver02Prcs::addInfoStatus(text);
+}
+
 void sendDefaults(CConfigComRadiozq* dongle) {
     if (!dongle->m_pSerialPort) return;
     CStringA reply;
@@ -75,6 +82,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
             }
             dongle->m_pSerialPort = port;
             if (!port->openSynRW(m_donglePortNames[i], 1) || !port->setting4UsbVc(1000, 0)) {
+                reportLeftOut(m_donglePortNames[i], L"the port does not open (" + CString(port->lastError()) + L")");
                 discard(dongle);
                 continue;
             }
@@ -98,6 +106,8 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
                     d->m_pSerialPort->closeCom(1);
                     m_dongles.push_back(d);
                 } else {
+                    reportLeftOut(d->m_pSerialPort ? d->m_pSerialPort->getPortName() : CString(),
+                                  L"no board answers on any free radio channel");
                     discard(d);
                 }
                 silent[k] = nullptr;

@@ -4,6 +4,7 @@
 #include "stream/DriveOpnBciMutiBoard06Record.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -142,7 +143,9 @@ public:
         if (!anyActive) {
             for (size_t b = 0; b < dongles_.size() && waiter < 0; ++b) {
                 CConfigComRadiozq* d = dongles_[b];
-                if (d && d->m_pSerialPort && !d->m_pSerialPort->isBroken()) waiter = static_cast<int>(b);
+                // A closed port (a lost dongle between two reopen tries)
+                // cannot wait either.
+                if (d && d->m_pSerialPort && d->m_pSerialPort->isOpen()) waiter = static_cast<int>(b);
             }
         }
         for (size_t b = 0; b < dongles_.size(); ++b)
@@ -294,6 +297,213 @@ private:
     bool cleanPrev_ = false;
 };
 
+// Brings back a board that was lost: its dongle unplugged (the port fails) or
+// the board silent for long (power, radio). The loss is reported, and then,
+// at most every kRetryUs, its port is opened again by the name the port
+// object keeps and the stream is started again with "b"; each try costs the
+// pass at most the command's short wait, so the other boards' rows keep
+// coming. While a board is gone its rows keep its last values, as for any
+// board without a new packet. When it is back, the missing samples are
+// counted in its gaps and the outage goes into the data set as an
+// annotation.
+class Keeper {
+public:
+    Keeper(const std::vector<CConfigComRadiozq*>& dongles, CMeAcqDatazq* data, double rate)
+        : dongles_(dongles), data_(data), rate_(rate > 0 ? rate : 250.0), boards_(dongles.size()) {
+        const std::int64_t now = platform::clock().nowUs();
+        for (size_t b = 0; b < boards_.size(); ++b) {
+            boards_[b].lastPacketUs = now;
+            if (dongles_[b]) newWindow(b, now);
+        }
+    }
+
+    // After each pass, also one without rows; rowNo is the row the packets
+    // of this pass go into.
+    void afterPass(const std::vector<char>& got, std::int64_t rowNo) {
+        const std::int64_t now = platform::clock().nowUs();
+        for (size_t b = 0; b < dongles_.size(); ++b) {
+            CConfigComRadiozq* d = dongles_[b];
+            Board& s = boards_[b];
+            if (!d) continue;
+            if (now - s.windowUs >= kWindowUs) checkPace(b, now, rowNo);
+            if (got[b]) {
+                if (s.lost) back(b, now, rowNo);
+                s.lastPacketUs = now;
+                s.lastRow = rowNo;
+                continue;
+            }
+            CMegSerialPortzq* port = d->m_pSerialPort;
+            if (!s.lost) {
+                if (port && !port->isOpen()) {
+                    CString why(port->lastError().IsEmpty() ? CStringA("port failed") : port->lastError());
+                    lose(b, now, L"port failed: " + why);
+                } else if (now - s.lastPacketUs >= kLostUs) {
+                    CString why;
+                    why.Format(L"no packets for %.1f s", static_cast<double>(now - s.lastPacketUs) / 1e6);
+                    lose(b, now, why);
+                }
+            }
+            if (s.lost && port && now >= s.nextTryUs) {
+                restart(b);
+                // The try took time of its own; count the next from its end.
+                s.nextTryUs = platform::clock().nowUs() + kRetryUs;
+            }
+        }
+    }
+
+    // Boards still gone when the acquisition ends are noted as such.
+    void finish() {
+        for (size_t b = 0; b < dongles_.size(); ++b) {
+            if (!boards_[b].lost) continue;
+            CString text;
+            text.Format(L"%s lost at %.3f s, not back by the end", name(b).GetString(), seconds(boards_[b].lastRow));
+            CAcqDriver02Prcs::addInfoStatus(text);
+            if (data_) data_->addAnnotation(seconds(boards_[b].lastRow), text);
+        }
+    }
+
+private:
+    // Shorter than a wrap of the 8-bit sample number (256 periods), so the
+    // sample numbers alone never hide a whole wrap of silence.
+    static constexpr std::int64_t kLostUs = 800000;
+    static constexpr std::int64_t kRetryUs = 500000;
+    static constexpr double kPeriodUs = 4000.0;
+    // Sample numbers that still fit the time the board was gone; beyond,
+    // the board started a new stream and only the time tells.
+    static constexpr double kSameStreamSlack = 8.0;
+    static constexpr std::int64_t kWindowUs = 1000000;
+
+    struct Board {
+        bool lost = false;
+        bool reopened = false;
+        std::int64_t lastPacketUs = 0;  // when its last packet was read
+        std::int64_t lastRow = 0;       // the row its last packet went into
+        std::int64_t nextTryUs = 0;
+        std::uint64_t gapsAtLoss = 0;
+        bool twoBoards = false;
+        std::int64_t windowUs = 0;       // start of the window the pace is judged over
+        std::uint64_t windowCount = 0;   // packets and gaps by then
+    };
+
+    static std::uint64_t sampleCount(const CConfigComRadiozq* d) {
+        return d->m_statPackets.load() + d->m_statGaps.load();
+    }
+    void newWindow(size_t b, std::int64_t now) {
+        boards_[b].windowUs = now;
+        boards_[b].windowCount = sampleCount(dongles_[b]);
+    }
+
+    // One board's sample numbers advance one per period. A dongle whose
+    // numbers run far faster hears a second board on its radio channel:
+    // two streams in one, which no sample number can tell apart.
+    void checkPace(size_t b, std::int64_t now, std::int64_t rowNo) {
+        Board& s = boards_[b];
+        const double periods = static_cast<double>(now - s.windowUs) / kPeriodUs;
+        const double counted = static_cast<double>(sampleCount(dongles_[b]) - s.windowCount);
+        newWindow(b, now);
+        if (s.lost) return;
+        // A lone false header in noise can add up to two wraps; two streams
+        // add about half a wrap with every packet.
+        const bool two = counted > 2.0 * periods + 600.0;
+        if (two == s.twoBoards || (!two && counted > 1.5 * periods + 50.0)) return;
+        s.twoBoards = two;
+        CString text;
+        if (two)
+            text.Format(L"%s receives the packets of two boards from %.3f s: another board is on its radio channel %d",
+                        name(b).GetString(), seconds(rowNo), static_cast<int>(dongles_[b]->m_radioChnl));
+        else
+            text.Format(L"%s receives one board again from %.3f s", name(b).GetString(), seconds(rowNo));
+        CAcqDriver02Prcs::addInfoStatus(text);
+        if (data_) data_->addAnnotation(seconds(rowNo), text);
+    }
+
+    // "Board 2 (COM202)"; a dongle found by discovery has only its port's name.
+    CString name(size_t b) const {
+        CConfigComRadiozq* d = dongles_[b];
+        CString port = d->m_portName;
+        if (port.IsEmpty() && d->m_pSerialPort) port = d->m_pSerialPort->getPortName();
+        CString text;
+        text.Format(L"Board %d (%s)", static_cast<int>(b) + 1, port.GetString());
+        return text;
+    }
+    double seconds(std::int64_t row) const { return static_cast<double>(row) / rate_; }
+
+    void lose(size_t b, std::int64_t now, const CString& why) {
+        Board& s = boards_[b];
+        s.lost = true;
+        s.reopened = false;
+        s.nextTryUs = now;
+        s.gapsAtLoss = dongles_[b]->m_statGaps.load();
+        if (s.twoBoards) {
+            s.twoBoards = false;
+            CString one;
+            one.Format(L"%s receives one board again from %.3f s", name(b).GetString(), seconds(s.lastRow));
+            CAcqDriver02Prcs::addInfoStatus(one);
+            if (data_) data_->addAnnotation(seconds(s.lastRow), one);
+        }
+        CString text;
+        text.Format(L"%s lost at %.3f s: %s", name(b).GetString(), seconds(s.lastRow), why.GetString());
+        CAcqDriver02Prcs::addInfoStatus(text);
+    }
+
+    void restart(size_t b) {
+        CConfigComRadiozq* d = dongles_[b];
+        CMegSerialPortzq* port = d->m_pSerialPort;
+        if (!port->isOpen()) {
+            port->closeCom(1);
+            if (!port->openSynRW(port->getPortName(), 1)) return;  // still gone
+            port->setupCom4Eeg(port->getBaudRate());
+            port->setting4UsbVc(1000, 0);
+            if (!boards_[b].reopened) {
+                boards_[b].reopened = true;
+                CString text;
+                text.Format(L"%s: port open again, restarting its stream", name(b).GetString());
+                CAcqDriver02Prcs::addInfoStatus(text);
+            }
+        }
+        // A new "b" without starting the counts over: the outage is one gap.
+        const std::uint64_t packets = d->m_statPackets.load(), dropped = d->m_statDropped.load(),
+                            gaps = d->m_statGaps.load();
+        const int lastSampleNo = d->m_lastSampleNo;
+        d->set4StreamCyton();
+        d->m_statPackets = packets;
+        d->m_statDropped = dropped;
+        d->m_statGaps = gaps;
+        d->m_lastSampleNo = lastSampleNo;
+    }
+
+    void back(size_t b, std::int64_t now, std::int64_t rowNo) {
+        CConfigComRadiozq* d = dongles_[b];
+        Board& s = boards_[b];
+        s.lost = false;
+        // The sample numbers gave the gap modulo 256; the time it lasted
+        // gives the whole wraps.
+        const std::uint64_t counted = d->m_statGaps.load() - s.gapsAtLoss;
+        const double periods = static_cast<double>(now - s.lastPacketUs) / kPeriodUs;
+        const double byTime = std::max(periods - 1.0, 0.0);
+        std::int64_t wraps = std::llround((byTime - static_cast<double>(counted)) / 256.0);
+        if (wraps < 0) wraps = 0;
+        std::uint64_t missing = counted + static_cast<std::uint64_t>(256 * wraps);
+        if (std::fabs(static_cast<double>(missing) - byTime) > kSameStreamSlack)
+            missing = static_cast<std::uint64_t>(std::llround(byTime));
+        d->m_statGaps.store(s.gapsAtLoss + missing);
+        d->m_statReconnects.fetch_add(1);
+        newWindow(b, now);
+
+        CString text;
+        text.Format(L"%s lost at %.3f s, back at %.3f s", name(b).GetString(), seconds(s.lastRow), seconds(rowNo));
+        if (data_) data_->addAnnotation(seconds(s.lastRow), text);
+        CString status;
+        status.Format(L"%s: %llu samples missing", text.GetString(), static_cast<unsigned long long>(missing));
+        CAcqDriver02Prcs::addInfoStatus(status);
+    }
+
+    const std::vector<CConfigComRadiozq*>& dongles_;
+    CMeAcqDatazq* data_;
+    double rate_;
+    std::vector<Board> boards_;
+};
+
 }  // namespace
 
 CDriveOpnBciMutiBoard06Record::~CDriveOpnBciMutiBoard06Record() = default;
@@ -358,6 +568,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     map.build(trial, dongles, S);
     Pacer pacer(dongles);
     Aligner aligner(dongles.size());
+    Keeper keeper(dongles, data, m_pDevice ? m_pDevice->m_sampleRate : 250.0);
     std::vector<char> got(dongles.size(), 0), active(dongles.size(), 0);
 
     std::int64_t idx = 0;
@@ -365,6 +576,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     while (m_stopFlag.load(std::memory_order_relaxed) == 0) {
         const int sum = aligner.pass(dongles, pacer, rowNo, got, active);
         pacer.afterPass(active);
+        keeper.afterPass(got, rowNo);
         if (sum == 0) continue;
         ++rowNo;
 
@@ -404,6 +616,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     }
 
     threadStopMonitRecordStiTrg();
+    keeper.finish();
     if (record) {
         data->m_acqStatus = 6;
         handBoardInfo(data, dongles);
