@@ -39,6 +39,6 @@ for t in "${TARGETS[@]}"; do
     tail -40 "$BUILD_DIR/fuzz-$t.log" >&2
     status=1
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units' "$BUILD_DIR/fuzz-$t.log" | sed "s/^/fuzz: $t: /" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units' "$BUILD_DIR/fuzz-$t.log" | sed "s/^/fuzz: $t: /" || true
 done
 exit $status
