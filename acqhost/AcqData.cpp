@@ -17,14 +17,25 @@ constexpr double kMaxBytes = 64.0 * 1024 * 1024 * 1024;
 CMeAcqData::CMeAcqData() = default;
 CMeAcqData::~CMeAcqData() = default;
 
-CMeAcqTrialzq* CMeAcqData::checkInitTrls4Acq(int, int, int) {
+CMeAcqTrialzq* CMeAcqData::checkInitTrls4Acq(int record, int, int) {
     if (m_trials.empty()) return nullptr;
     m_curTrial = 0;
+    if (record && m_recordFlag) {
+        // The loop writes rows from 0 again: what an earlier run left must
+        // not count as recorded.
+        stopRecordingFile();
+        for (auto& t : m_trials)
+            for (int c = 0; c < t->getTotalChannel(); ++c) t->getChannel(c)->m_lastSample = -1;
+        m_writeFailed = false;
+        startRecordingFile();
+    }
     return m_trials.front().get();
 }
 
 int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb) {
     m_initError.Empty();
+    stopRecordingFile();
+    m_writeFailed = false;
     auto fail = [this](const CString& why) {
         m_initError = why;
         CAcqDriver02Prcs::addInfoStatus(why);
@@ -101,6 +112,7 @@ int CMeAcqData::getTotalMEGChannel(bool, bool) {
 }
 
 CMeAcqTrialzq* CMeAcqData::switchTrl4Record(int index, int) {
+    if (m_writeFailed.load()) return nullptr;
     if (index < 0 || index >= static_cast<int>(m_trials.size())) return nullptr;
     m_curTrial = index;
     return m_trials[static_cast<size_t>(index)].get();

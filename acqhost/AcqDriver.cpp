@@ -1,5 +1,6 @@
 // The driver base: configurations, host time and the stimulus/trigger hooks
 // the reading loop calls around each acquisition.
+#include "acqhost/RecordingFile.h"
 #include "host/AcqFramework.h"
 #include "platform/clock.h"
 
@@ -25,7 +26,10 @@ void CAcqDriver02Prcs::threadStartMonitRecordStiTrg() {
     m_stimRunning = true;
 }
 
-void CAcqDriver02Prcs::threadStopMonitRecordStiTrg() { m_stimRunning = false; }
+void CAcqDriver02Prcs::threadStopMonitRecordStiTrg() {
+    m_stimRunning = false;
+    acqhost::wakeRecordingFiles();
+}
 
 int CAcqDriver02Prcs::setTrlDataPts4StimTrg(int trial, int channel, double* second, double* first) {
     m_stimTrial = trial;
@@ -35,4 +39,8 @@ int CAcqDriver02Prcs::setTrlDataPts4StimTrg(int trial, int channel, double* seco
     return 1;
 }
 
-void CAcqDriver02Prcs::setSmp4StimTrg(std::int64_t sample) { m_stimSample = sample; }
+// Called after each delivered row: the recording files wait for rows.
+void CAcqDriver02Prcs::setSmp4StimTrg(std::int64_t sample) {
+    m_stimSample = sample;
+    acqhost::rowDelivered();
+}

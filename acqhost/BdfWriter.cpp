@@ -1,9 +1,16 @@
 #include "acqhost/BdfWriter.h"
 
 #include <edflib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <set>
 
 namespace acqhost {
@@ -23,6 +30,37 @@ std::string printableAscii(const std::string& s, size_t maxLen) {
     if (out.size() > maxLen) out.resize(maxLen);
     while (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
+}
+
+// Header fields this writer reads or rewrites in place.
+constexpr off_t kHeaderBytesAt = 184;
+constexpr off_t kRecordCountAt = 236;
+constexpr off_t kSignalCountAt = 252;
+constexpr off_t kRecordingAt = 88;
+constexpr size_t kRecordingLen = 80;
+constexpr off_t kMainHeader = 256;
+// The signals' sample counts follow 216 bytes per signal of other fields.
+constexpr off_t kSamplesField = 216;
+// A record is synced to the device at most this often (real time: a bound on
+// the cost, not a wait), and always when the file is closed.
+constexpr std::int64_t kSyncEveryUs = 1000000;
+
+std::int64_t steadyUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string writeErrorText(int e) {
+    if (e == 0) return edfErrorText(EDFLIB_FILE_WRITE_ERROR);
+    return std::string("writing the file failed: ") + std::strerror(e);
+}
+
+bool readField(int fd, off_t at, size_t len, long long& value) {
+    char buf[16] = {};
+    if (len >= sizeof buf || ::pread(fd, buf, len, at) != static_cast<ssize_t>(len)) return false;
+    char* end = nullptr;
+    value = std::strtoll(buf, &end, 10);
+    return end != buf;
 }
 
 // Cuts UTF-8 text to at most n bytes without splitting a character.
@@ -121,11 +159,6 @@ BdfWriter::~BdfWriter() { close(); }
 
 bool BdfWriter::failWith(const std::string& what) {
     m_error = what;
-    if (m_handle >= 0) {
-        std::lock_guard<std::mutex> lock(edflibMutex());
-        edfclose_file(m_handle);
-        m_handle = -1;
-    }
     return false;
 }
 
@@ -141,9 +174,18 @@ int BdfWriter::toDigital(const BdfSignal& s, double physical) {
 
 bool BdfWriter::open(const std::string& path, const std::vector<BdfSignal>& signals, const BdfRecordLayout& layout,
                      int annotationSignals, const BdfHeaderInfo& info) {
-    if (isOpen()) return failWith("a file is already open");
+    if (isOpen()) {
+        m_error = "a file is already open";
+        return false;
+    }
     m_error.clear();
     m_records = 0;
+    m_failed = false;
+    m_existed = false;
+    m_headerBytes = m_recordBytes = 0;
+    m_lastSyncUs = 0;
+    m_additional.clear();
+    m_additionalSet = false;
     if (signals.empty()) return failWith(edfErrorText(EDFLIB_NO_SIGNALS));
     if (signals.size() > EDFLIB_MAXSIGNALS - 64) return failWith(edfErrorText(EDFLIB_TOO_MANY_SIGNALS));
     if (layout.samplesPerRecord < 1) return failWith("the sample rate gives no valid data record");
@@ -154,10 +196,25 @@ bool BdfWriter::open(const std::string& path, const std::vector<BdfSignal>& sign
         if (s.digMax <= s.digMin) return failWith(edfErrorText(EDFLIB_DIGMAX_LOWER_THAN_DIGMIN) + ": " + s.label);
     }
 
+    // Made here, not by EDFlib (which would replace a file already there),
+    // and kept open to watch the file grow.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int e = errno;
+        m_existed = e == EEXIST;
+        m_error = m_existed ? std::string("the file exists already")
+                            : std::string("the file cannot be created: ") + std::strerror(e);
+        return false;
+    }
+    auto discard = [&] {
+        ::close(fd);
+        ::unlink(path.c_str());
+    };
     std::lock_guard<std::mutex> lock(edflibMutex());
     int h = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_BDFPLUS, static_cast<int>(signals.size()));
     if (h < 0) {
         m_error = edfErrorText(h);
+        discard();
         return false;
     }
     bool ok = true;
@@ -187,9 +244,12 @@ bool BdfWriter::open(const std::string& path, const std::vector<BdfSignal>& sign
         edf_set_recording_additional(h, printableAscii(info.recordingAdditional, 80).c_str());
     if (!ok) {
         edfclose_file(h);
+        discard();
         return false;
     }
     m_handle = h;
+    m_fd = fd;
+    m_path = path;
     m_signals = signals;
     m_layout = layout;
     m_digital.assign(signals.size() * static_cast<size_t>(layout.samplesPerRecord), 0);
@@ -197,18 +257,120 @@ bool BdfWriter::open(const std::string& path, const std::vector<BdfSignal>& sign
 }
 
 bool BdfWriter::appendRecord(const double* physical) {
-    if (!isOpen()) return failWith("no file is open");
+    if (!isOpen()) {
+        m_error = "no file is open";
+        return false;
+    }
+    if (m_failed) return false;  // m_error says why
     const size_t n = static_cast<size_t>(m_layout.samplesPerRecord);
     for (size_t s = 0; s < m_signals.size(); ++s)
         for (size_t i = 0; i < n; ++i) m_digital[s * n + i] = toDigital(m_signals[s], physical[s * n + i]);
-    int rc;
     {
         std::lock_guard<std::mutex> lock(edflibMutex());
-        rc = edf_blockwrite_digital_samples(m_handle, m_digital.data());
+        errno = 0;
+        int rc = edf_blockwrite_digital_samples(m_handle, m_digital.data());
+        int e = errno;
+        if (rc != 0) {
+            m_failed = true;
+            m_error = rc < -1 ? edfErrorText(rc) : writeErrorText(e);
+            return false;
+        }
+        if (!confirmRecord(e)) return false;
+        ++m_records;
+        if (!writeCount(m_records)) return false;
     }
-    if (rc != 0) return failWith(rc < -1 ? edfErrorText(rc) : edfErrorText(EDFLIB_FILE_WRITE_ERROR));
-    ++m_records;
+    const std::int64_t now = steadyUs();
+    if (now - m_lastSyncUs >= kSyncEveryUs) {
+        m_lastSyncUs = now;
+        if (::fdatasync(m_fd) != 0) {
+            m_failed = true;
+            m_error = writeErrorText(errno);
+            return false;
+        }
+    }
     return true;
+}
+
+bool BdfWriter::learnSizes(std::int64_t fileSize) {
+    long long headerBytes = 0, signals = 0;
+    if (fileSize < kMainHeader || !readField(m_fd, kHeaderBytesAt, 8, headerBytes) ||
+        !readField(m_fd, kSignalCountAt, 4, signals) || signals < 1 || headerBytes != kMainHeader * (signals + 1) ||
+        fileSize < headerBytes)
+        return false;
+    long long samples = 0;
+    for (long long i = 0; i < signals; ++i) {
+        long long v = 0;
+        if (!readField(m_fd, static_cast<off_t>(kMainHeader + signals * kSamplesField + i * 8), 8, v) || v < 1)
+            return false;
+        samples += v;
+    }
+    m_headerBytes = headerBytes;
+    m_recordBytes = 3 * samples;
+    return true;
+}
+
+bool BdfWriter::confirmRecord(int writeErrno) {
+    auto size = [this]() -> std::int64_t {
+        struct stat st {};
+        return ::fstat(m_fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+    };
+    auto expected = [this] { return m_headerBytes + (m_records + 1) * m_recordBytes; };
+    std::int64_t now = size();
+    // EDFlib passes each record on at once; should a build of it buffer
+    // instead, the size check must not take that for a failed write.
+    if (m_headerBytes == 0 || now < expected()) {
+        std::fflush(nullptr);
+        now = size();
+    }
+    if (m_headerBytes == 0 && !learnSizes(now)) {
+        m_failed = true;
+        m_error = writeErrno ? writeErrorText(writeErrno) : std::string("the file header could not be written");
+        return false;
+    }
+    if (now != expected()) {
+        m_failed = true;
+        m_error = writeErrorText(writeErrno);
+        return false;
+    }
+    return true;
+}
+
+bool BdfWriter::writeCount(std::int64_t records) {
+    char field[16];
+    std::snprintf(field, sizeof field, "%-8lld", static_cast<long long>(records));
+    if (::pwrite(m_fd, field, 8, kRecordCountAt) != 8) {
+        m_failed = true;
+        m_error = writeErrorText(errno);
+        return false;
+    }
+    return true;
+}
+
+void BdfWriter::setRecordingAdditional(const std::string& text) {
+    m_additional = printableAscii(text, kRecordingLen);
+    m_additionalSet = true;
+}
+
+// EDFlib writes the field as "Startdate <date> <admin> <technician>
+// <equipment> <additional>"; the part after the fifth word is replaced.
+void BdfWriter::rewriteRecordingField() {
+    char buf[kRecordingLen + 1] = {};
+    if (::pread(m_fd, buf, kRecordingLen, kRecordingAt) != static_cast<ssize_t>(kRecordingLen)) return;
+    std::string field(buf, kRecordingLen);
+    if (field.rfind("Startdate ", 0) != 0) return;
+    size_t pos = 0;
+    for (int word = 0; word < 5 && pos != std::string::npos; ++word) {
+        pos = field.find_first_not_of(' ', pos);
+        if (pos != std::string::npos) pos = field.find(' ', pos);
+    }
+    if (pos == std::string::npos) return;
+    std::string out = field.substr(0, pos);
+    if (!m_additional.empty()) out += " " + m_additional;
+    out.resize(kRecordingLen, ' ');
+    if (::pwrite(m_fd, out.data(), kRecordingLen, kRecordingAt) != static_cast<ssize_t>(kRecordingLen)) {
+        m_failed = true;
+        m_error = writeErrorText(errno);
+    }
 }
 
 bool BdfWriter::addAnnotation(double onsetSeconds, const std::string& text) {
@@ -231,11 +393,34 @@ bool BdfWriter::close() {
         rc = edfclose_file(m_handle);
     }
     m_handle = -1;
-    if (rc != 0) {
+    if (rc != 0 && !m_failed) {
+        m_failed = true;
         m_error = "closing the file failed: " + edfErrorText(EDFLIB_FILE_WRITE_ERROR);
-        return false;
     }
-    return true;
+    if (m_fd >= 0) {
+        if (m_headerBytes > 0) {
+            // EDFlib counts records whose write failed and may have left a
+            // piece of one: back to the records confirmed whole.
+            const std::int64_t whole = m_headerBytes + m_records * m_recordBytes;
+            const bool wasFailed = m_failed;
+            const std::string why = m_error;
+            struct stat st {};
+            if ((::fstat(m_fd, &st) != 0 || st.st_size != whole) && ::ftruncate(m_fd, whole) != 0) {
+                m_failed = true;
+                m_error = writeErrorText(errno);
+            }
+            writeCount(m_records);
+            if (m_additionalSet) rewriteRecordingField();
+            if (wasFailed) m_error = why;  // the first failure is the one to tell
+        }
+        if (::fdatasync(m_fd) != 0 && !m_failed) {
+            m_failed = true;
+            m_error = writeErrorText(errno);
+        }
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    return !m_failed;
 }
 
 }  // namespace acqhost

@@ -2,6 +2,16 @@
 // same writer serves a save at the end of a recording and a file that grows
 // while recording.
 //
+// EDFlib leaves the header's record count at -1 until it closes the file and
+// does not notice a failed write (it goes on counting records). So after each
+// record this writer checks through a descriptor of its own that the file
+// grew by exactly one record, then states the new count in the header: a
+// process killed at any moment leaves a file that every reader opens, with
+// at most the record being written missing. A write that fails (disk full,
+// file size limit) makes the writer refuse further records; close() then cuts
+// the file back to the records that were written whole and states their
+// count, so what was written stays readable.
+//
 // Record layout (chooseBdfRecordLayout):
 // - integer sample rate R with S samples per trial: a record holds the
 //   largest divisor n of S with n <= R whose duration n/R is a whole number of
@@ -66,19 +76,28 @@ public:
     BdfWriter(const BdfWriter&) = delete;
     BdfWriter& operator=(const BdfWriter&) = delete;
 
-    // annotationSignals: slots per record for annotations (1 to 64); EDFlib
-    // stores at most records x slots annotations.
+    // Creates the file, which must not exist yet (fileExisted() tells that
+    // case apart). annotationSignals: slots per record for annotations (1 to
+    // 64); EDFlib stores at most records x slots annotations.
     bool open(const std::string& path, const std::vector<BdfSignal>& signals, const BdfRecordLayout& layout,
               int annotationSignals, const BdfHeaderInfo& info);
     // One data record of physical values, signal after signal, each with
-    // layout.samplesPerRecord values. Values out of range are clamped.
+    // layout.samplesPerRecord values. Values out of range are clamped. On
+    // return true the record is in the file and counted in its header.
     bool appendRecord(const double* physical);
     // Onset in seconds from the first sample; text as UTF-8 (EDFlib keeps 40
     // bytes). Written to the file when it is closed.
     bool addAnnotation(double onsetSeconds, const std::string& text);
+    // Replaces the header's free recording text when the file is closed
+    // (what is known only at the end, such as link statistics).
+    void setRecordingAdditional(const std::string& text);
+    // Closes the file, leaving it readable with the records written whole.
+    // False when a write failed before or while closing.
     bool close();
 
     bool isOpen() const { return m_handle >= 0; }
+    bool failed() const { return m_failed; }
+    bool fileExisted() const { return m_existed; }
     std::int64_t recordsWritten() const { return m_records; }
     const std::string& lastError() const { return m_error; }
     const BdfRecordLayout& layout() const { return m_layout; }
@@ -88,8 +107,22 @@ public:
 
 private:
     bool failWith(const std::string& what);
+    // After a record: the file's size must be the header plus the records.
+    bool confirmRecord(int writeErrno);
+    bool learnSizes(std::int64_t fileSize);
+    bool writeCount(std::int64_t records);
+    void rewriteRecordingField();
 
     int m_handle = -1;
+    int m_fd = -1;  // our own descriptor on the file EDFlib writes
+    std::string m_path;
+    bool m_failed = false;
+    bool m_existed = false;
+    std::int64_t m_headerBytes = 0;  // known after the first record
+    std::int64_t m_recordBytes = 0;
+    std::int64_t m_lastSyncUs = 0;
+    std::string m_additional;
+    bool m_additionalSet = false;
     std::vector<BdfSignal> m_signals;
     BdfRecordLayout m_layout;
     std::vector<int> m_digital;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "geometry/AurexArray.h"
@@ -191,6 +192,10 @@ public:
 
 using ACQ_TRIAL_CALLBACK = int (*)(CMeAcqTrialzq*);
 
+namespace acqhost {
+class RecordingFile;
+}
+
 class CMeAcqData {
 public:
     CMeAcqData();
@@ -199,13 +204,17 @@ public:
     CMeAcqData& operator=(const CMeAcqData&) = delete;
 
     // The first trial to fill (trial 0), or null before initialisation.
+    // For a recording (record and the record flag set) the trials are
+    // marked empty and the recording file starts following them.
     CMeAcqTrialzq* checkInitTrls4Acq(int record, int a, int b);
     int acqInitDataTrlChnlGeom4Monit(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
     int acqInitDataTrlChnlGeom4Record(const CString& folder, const CString& name, int trials, std::int64_t samples,
                                       ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
     int getTotalMEGChannel(bool a, bool b);
     CMEGRecordInfozq* getMEGRecordInfozq() { return &m_recordInfo; }
-    // The trial at index, made current; null when there is none.
+    // The trial at index, made current; null when there is none, and after
+    // writing the recording file failed (so a loop that is not stopped
+    // otherwise ends at the trial's end).
     CMeAcqTrialzq* switchTrl4Record(int index, int flag);
     CMeAcqTrialzq* getTrial(int index) const;
     void setAcqStimTrig2Data(CStimTrigzq* stim);
@@ -239,6 +248,8 @@ public:
     std::int64_t filledSamples(int trial) const;
     // Why the last initialisation failed (empty after a success).
     CString lastInitError() const { return m_initError; }
+    // Writing the recording file failed during this recording.
+    bool recordingWriteFailed() const { return m_writeFailed.load(); }
 
     int m_trialCount = 0;
     int m_recordFlag = 0;                       // non-zero: recording
@@ -255,6 +266,10 @@ public:
 
 protected:
     int initTrials(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb);
+    // The recording file of the derived data set: stopped before the trials
+    // are replaced or filled afresh, started when a recording is prepared.
+    virtual void stopRecordingFile() {}
+    virtual void startRecordingFile() {}
 
     CMEGRecordInfozq m_recordInfo;
     std::vector<std::unique_ptr<CMeAcqTrialzq>> m_trials;
@@ -264,22 +279,61 @@ protected:
     mutable std::mutex m_infoMutex;  // guards the two lists below
     std::vector<BoardInfo> m_boards;
     std::vector<Annotation> m_annotations;
+    std::atomic<bool> m_writeFailed{false};
 };
 
 class CMeAcqData09File : public CMeAcqData {
 public:
+    CMeAcqData09File();
+    ~CMeAcqData09File() override;
+
     // Writes the data set as BDF+ (with a JSON sidecar) at folder/name.
     // 1 on success; on failure 0 and lastSaveError() says why.
     // What is written: trials in order up to the last one that received
     // samples, that one up to its last written sample; every EEG value keeps
     // its 24-bit count. See acqhost/BdfWriter.h for the record layout.
+    //
+    // While recording (from checkInitTrls4Acq on) a background writer
+    // appends each data record to the file as soon as every channel has its
+    // rows, so a recording survives a crash of the program. The file grows
+    // under a name of its own beside the target, livePath() (for "rec.bdf"
+    // "rec.partial.bdf", numbered when that exists), announced in the status
+    // log; saveDataset4Record appends the rest and renames it to the target.
+    // A name that exists is never replaced unless m_overwrite is set.
+    //
+    // A write that fails (disk full, file size limit) stops the recording:
+    // the status log and lastSaveError() tell the target and the reason, the
+    // stop request is called, and the file is closed, readable, with every
+    // record written whole, under partialPath(). It never takes the target's
+    // name. A file left by a killed program keeps its live name.
     int saveDataset4Record();
     CString lastSaveError() const { return m_saveError; }
     CString savedPath() const { return m_savedPath; }
+    // The file growing now (empty when none).
+    CString livePath() const;
+    // Where what was written lies after a recording could not be finished.
+    CString partialPath() const;
+    // Called (from the writer's thread) when writing the recording fails;
+    // a host sets it to stop its acquisition, e.g. the driver's AcqStop.
+    void setStopRequest(std::function<void()> request);
+
+    // Replace an existing file of the target's name.
+    bool m_overwrite = false;
 
 protected:
+    void stopRecordingFile() override;
+    void startRecordingFile() override;
+
     CString m_saveError;
     CString m_savedPath;
+
+private:
+    void writeFailed(const std::string& why);
+
+    mutable std::mutex m_fileMutex;  // guards the three below
+    std::unique_ptr<acqhost::RecordingFile> m_file;
+    CString m_partialPath;
+    std::function<void()> m_stopRequest;
 };
 
 class CMeAcqDatazq : public CMeAcqData09File {};

@@ -243,21 +243,39 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
         EXPECT_TRUE(fs::is_empty(dir / "ro"));
     }
 
-    // The final name is taken by a folder: the finished file cannot be put
-    // in place, and the temporary files go.
+    // The final name is taken (here by a folder): refused before anything
+    // is written, and with overwriting asked for the finished file cannot be
+    // put in place; it stays under its own name.
     fs::create_directories(dir / "busy.bdf" / "inside");
     data.m_text1 = wdir();
     data.m_text2 = L"busy";
     EXPECT_EQ(data.saveDataset4Record(), 0);
-    EXPECT_NE(data.lastSaveError().Find(L"busy.bdf"), -1);
+    EXPECT_NE(data.lastSaveError().Find(L"busy.bdf: the file exists already"), -1) << data.lastSaveError().GetString();
+    EXPECT_TRUE(data.partialPath().IsEmpty());
+    data.m_overwrite = true;
+    EXPECT_EQ(data.saveDataset4Record(), 0);
+    EXPECT_NE(data.lastSaveError().Find(L"cannot put the file in place"), -1) << data.lastSaveError().GetString();
+    EXPECT_EQ(data.partialPath(), CString((dir / "busy.partial.bdf").wstring().c_str()));
+    EXPECT_TRUE(Reader(dir / "busy.partial.bdf").ok);
+    fs::remove(dir / "busy.partial.bdf");
+    data.m_overwrite = false;
     EXPECT_TRUE(fs::is_directory(dir / "busy.bdf" / "inside"));
     EXPECT_EQ(data.savedPath(), L"");
 
-    // A write that fails half-way (file size limit, as on a full disk): the
-    // earlier recording under the same name stays as it was.
+    // An existing recording is replaced only when asked for.
     data.m_text2 = L"rec";
     ASSERT_EQ(data.saveDataset4Record(), 1);
     auto goodSize = fs::file_size(dir / "rec.bdf");
+    EXPECT_EQ(data.saveDataset4Record(), 0);
+    EXPECT_NE(data.lastSaveError().Find(L"rec.bdf: the file exists already"), -1);
+    std::ofstream(dir / "rec.bdf", std::ios::app).put('x');  // not the same file any more
+    data.m_overwrite = true;
+    ASSERT_EQ(data.saveDataset4Record(), 1);
+    EXPECT_EQ(fs::file_size(dir / "rec.bdf"), goodSize);
+
+    // A write that fails half-way (file size limit, as on a full disk): the
+    // earlier recording under the same name stays as it was, and the header
+    // alone did not fit, so nothing is left of the attempt.
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
@@ -268,7 +286,9 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(rc, 0);
-    EXPECT_NE(data.lastSaveError().Find(L"/rec.bdf: "), -1) << data.lastSaveError().GetString();
+    EXPECT_NE(data.lastSaveError().Find(L"/rec.bdf: writing the file failed: File too large"), -1)
+        << data.lastSaveError().GetString();
+    EXPECT_TRUE(data.partialPath().IsEmpty());
     EXPECT_EQ(fs::file_size(dir / "rec.bdf"), goodSize);
     Reader r(dir / "rec.bdf");
     EXPECT_TRUE(r.ok);
