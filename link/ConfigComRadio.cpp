@@ -51,7 +51,10 @@ CConfigComRadio& CConfigComRadio::operator=(const CConfigComRadio& other) {
     m_statDropped = other.m_statDropped.load();
     m_statGaps = other.m_statGaps.load();
     m_statReconnects = other.m_statReconnects.load();
+    m_statOutOfStep = other.m_statOutOfStep.load();
     m_lastSampleNo = other.m_lastSampleNo;
+    m_lastSampleUs = other.m_lastSampleUs;
+    m_outOfStepRun = other.m_outOfStepRun;
     m_newPacket = other.m_newPacket;
     return *this;
 }

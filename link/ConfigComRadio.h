@@ -62,6 +62,11 @@ public:
     std::atomic<std::uint64_t> m_statDropped{0};  // packets dropped: bad footer or timed out
     std::atomic<std::uint64_t> m_statGaps{0};     // packets lost on the radio (sample-number gaps)
     std::atomic<std::uint64_t> m_statReconnects{0};  // times the board came back after it was lost
+    // Packets decoded whose sample number did not follow the stream (a
+    // header found inside noise, or a second board on the radio channel).
+    std::atomic<std::uint64_t> m_statOutOfStep{0};
     int m_lastSampleNo = -1;                      // for gap counting; -1 before the first packet
+    std::int64_t m_lastSampleUs = 0;              // when m_lastSampleNo was decoded (platform clock)
+    int m_outOfStepRun = 0;                       // consecutive packets out of step but in step with each other
     int m_newPacket = 0;                          // 1 when the last read decoded a packet
 };

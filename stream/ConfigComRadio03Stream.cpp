@@ -13,6 +13,12 @@ constexpr std::uint8_t kFooterMax = 0xC6;
 constexpr double kFullScaleVolts = 4.5;
 constexpr double kCountsMax = 8388607.0;  // 2^23 - 1
 constexpr double kAccelGPerCount = 0.002 / 16.0;
+constexpr double kSamplePeriodUs = 4000.0;  // 250 Hz
+// Packets a read may come ahead of the time since the last one: the loop
+// reads what queued while it waited elsewhere at once, with its radio losses.
+constexpr double kStepSlack = 8.0;
+constexpr double kFirstStepSlack = 2.0;
+constexpr int kAdoptRun = 3;
 
 // Packet bytes 1..32 sit at buffer positions 0..31.
 constexpr int kPosSampleNo = 0;
@@ -42,7 +48,9 @@ int CConfigComRadio03FindHdwr::set4StreamCyton() {
     m_statPackets.store(0);
     m_statDropped.store(0);
     m_statGaps.store(0);
+    m_statOutOfStep.store(0);
     m_lastSampleNo = -1;
+    m_outOfStepRun = 0;
     m_newPacket = 0;
     if (m_pSerialPort) {
         CStringA reply;
@@ -76,7 +84,7 @@ int CConfigComRadio03FindHdwr::readCytonData() {
     if (port->reads(m_packet, 1) != 1 || m_packet[0] != kHeader) return 0;
 
     // The rest overwrites the header. The deadline starts at the first read
-    // that brings nothing, so a packet arriving whole costs no clock reads;
+    // that brings nothing, so a packet arriving whole costs no clock reads here;
     // a board that stops in mid-packet holds us for the bound at most.
     int got = 0;
     std::int64_t deadlineUs = -1;
@@ -108,13 +116,54 @@ int CConfigComRadio03FindHdwr::readCytonData() {
     }
 
     const int sampleNo = m_packet[kPosSampleNo];
+    const int prevDecoded = static_cast<int>(m_sampleNumber);
     m_sampleNumber = sampleNo;
     // Gaps are counted only; the row gets no filler for the missing samples.
+    // A packet claiming more missing samples than the time since the last
+    // one allows is not the next of this stream: a 0xA0 inside noise or
+    // data taken for a header, or a second board on the channel. It is
+    // decoded all the same, but counts no gap and does not become the
+    // stream's last sample number, so one false header cannot add a wrap.
+    // Should the stream's last sample number itself have come from a false
+    // header, the packets that follow are out of step but in step with each
+    // other; after kAdoptRun of them the stream is taken up from there.
+    // The first packet of a stream comes right after a resync (the start
+    // purges a packet in half), where a false header is likeliest, and has
+    // no earlier packet to be judged by: the second must follow it closely,
+    // else it is taken for false and the stream starts at the second.
+    const std::int64_t nowUs = platform::clock().nowUs();
+    bool inStep = true;
     if (m_lastSampleNo >= 0) {
-        int missing = (sampleNo - m_lastSampleNo - 1) & 0xFF;
-        if (missing) m_statGaps.fetch_add(static_cast<std::uint64_t>(missing), std::memory_order_relaxed);
+        const bool onlyFirst = m_statPackets.load(std::memory_order_relaxed) == 1;
+        const int missing = (sampleNo - m_lastSampleNo - 1) & 0xFF;
+        const double allowed = static_cast<double>(nowUs - m_lastSampleUs) / kSamplePeriodUs +
+                               (onlyFirst ? kFirstStepSlack : kStepSlack);
+        inStep = missing <= allowed;
+        if (inStep && missing) m_statGaps.fetch_add(static_cast<std::uint64_t>(missing), std::memory_order_relaxed);
+        if (!inStep && onlyFirst) {
+            m_statOutOfStep.fetch_add(1, std::memory_order_relaxed);
+            m_outOfStepRun = 0;
+            inStep = true;
+        }
     }
-    m_lastSampleNo = sampleNo;
+    if (inStep) {
+        m_outOfStepRun = 0;
+    } else {
+        const int step = (sampleNo - prevDecoded - 1) & 0xFF;
+        m_outOfStepRun = (m_outOfStepRun > 0 && step <= kStepSlack) ? m_outOfStepRun + 1 : 1;
+        if (m_outOfStepRun < kAdoptRun) {
+            m_statOutOfStep.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            // The run was the stream; the packet it replaces was the false one.
+            m_statOutOfStep.fetch_sub(static_cast<std::uint64_t>(kAdoptRun - 2), std::memory_order_relaxed);
+            m_outOfStepRun = 0;
+            inStep = true;
+        }
+    }
+    if (inStep) {
+        m_lastSampleNo = sampleNo;
+        m_lastSampleUs = nowUs;
+    }
 
     // The gain is asked for every packet: a settings frame applied while
     // streaming changes the scale from the next packet on.

@@ -188,7 +188,16 @@ public:
     }
 
     explicit Aligner(size_t n)
-        : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0), streak_(n, 0), quick_(n, 0) {}
+        : phase_(n, kUnset), skip_(n, 0), skipping_(n, 0), streak_(n, 0), quick_(n, 0), unaligned_(n, 0) {}
+
+    // Board b's packets are taken as they come, without keeping its phase.
+    void setUnaligned(size_t b, bool on) {
+        unaligned_[b] = on ? 1 : 0;
+        if (on) {
+            skip_[b] = 0;
+            phase_[b] = kUnset;
+        }
+    }
 
     // One pass over the boards; got[b] is set when board b's slots hold a
     // new packet, active[b] when it sent or sits out. Returns how many
@@ -225,6 +234,7 @@ public:
             if (d->m_pSerialPort)
                 d->m_pSerialPort->setStreamReadWaitUs(!pacer.mayWait(b) ? 0 : sum > 0 ? kReadWaitUs / 2 : kReadWaitUs);
             const std::int64_t t0 = clock.nowUs();
+            const std::uint64_t outOfStep = d->m_statOutOfStep.load(std::memory_order_relaxed);
             const int r = readPacket(d);
             const bool quick = clock.nowUs() - t0 < kQuickUs;
             if (!quick) {
@@ -236,6 +246,17 @@ public:
                 else streak_[b] = 0;
             }
             if (!r) continue;
+            // A packet out of step with its stream says nothing of the
+            // stream's phase (its sample number is not the stream's); nor
+            // does a dongle that carries two streams, which is read once
+            // per pass and no more: its serial line is full and each packet
+            // costs the pass its time on the line.
+            if (unaligned_[b] || d->m_statOutOfStep.load(std::memory_order_relaxed) > outOfStep) {
+                got[b] = 1;
+                active[b] = 1;
+                ++sum;
+                continue;
+            }
             int shift = shiftOf(b, d, rowNo);
             // Behind: the packets of the rows it missed are waiting.
             while (shift < 0 && readPacket(d)) shift = shiftOf(b, d, rowNo);
@@ -249,7 +270,7 @@ public:
         // from a loop that is behind as a whole.
         if (waited) {
             for (size_t b = 0; b < n; ++b) {
-                if (!quick_[b] || ++streak_[b] < kStaleStreak) continue;
+                if (!quick_[b] || unaligned_[b] || ++streak_[b] < kStaleStreak) continue;
                 streak_[b] = 0;
                 CConfigComRadiozq* d = dongles[b];
                 if (d->m_pSerialPort) d->m_pSerialPort->setStreamReadWaitUs(0);
@@ -293,6 +314,7 @@ private:
     std::vector<char> skipping_;
     std::vector<int> streak_;
     std::vector<char> quick_;
+    std::vector<char> unaligned_;
     std::uint64_t passNo_ = 0;
     bool cleanPrev_ = false;
 };
@@ -351,6 +373,8 @@ public:
         }
     }
 
+    bool twoBoards(size_t b) const { return boards_[b].twoBoards; }
+
     // Boards still gone when the acquisition ends are noted as such.
     void finish() {
         for (size_t b = 0; b < dongles_.size(); ++b) {
@@ -380,32 +404,28 @@ private:
         std::int64_t lastRow = 0;       // the row its last packet went into
         std::int64_t nextTryUs = 0;
         std::uint64_t gapsAtLoss = 0;
+        std::uint64_t outOfStepAtLoss = 0;
         bool twoBoards = false;
-        std::int64_t windowUs = 0;       // start of the window the pace is judged over
-        std::uint64_t windowCount = 0;   // packets and gaps by then
+        std::int64_t windowUs = 0;          // start of the window the stream is judged over
+        std::uint64_t windowOutOfStep = 0;  // out-of-step packets by then
     };
 
-    static std::uint64_t sampleCount(const CConfigComRadiozq* d) {
-        return d->m_statPackets.load() + d->m_statGaps.load();
-    }
     void newWindow(size_t b, std::int64_t now) {
         boards_[b].windowUs = now;
-        boards_[b].windowCount = sampleCount(dongles_[b]);
+        boards_[b].windowOutOfStep = dongles_[b]->m_statOutOfStep.load();
     }
 
-    // One board's sample numbers advance one per period. A dongle whose
-    // numbers run far faster hears a second board on its radio channel:
-    // two streams in one, which no sample number can tell apart.
+    // A false header now and then is out of step; a second board on the
+    // radio channel puts every other packet out of step, for as long as it
+    // is there. Two streams in one cannot be told apart, so it is reported.
     void checkPace(size_t b, std::int64_t now, std::int64_t rowNo) {
         Board& s = boards_[b];
         const double periods = static_cast<double>(now - s.windowUs) / kPeriodUs;
-        const double counted = static_cast<double>(sampleCount(dongles_[b]) - s.windowCount);
+        const double outOfStep = static_cast<double>(dongles_[b]->m_statOutOfStep.load() - s.windowOutOfStep);
         newWindow(b, now);
         if (s.lost) return;
-        // A lone false header in noise can add up to two wraps; two streams
-        // add about half a wrap with every packet.
-        const bool two = counted > 2.0 * periods + 600.0;
-        if (two == s.twoBoards || (!two && counted > 1.5 * periods + 50.0)) return;
+        const bool two = outOfStep > 0.2 * periods;
+        if (two == s.twoBoards || (!two && outOfStep > 0.05 * periods)) return;
         s.twoBoards = two;
         CString text;
         if (two)
@@ -434,6 +454,7 @@ private:
         s.reopened = false;
         s.nextTryUs = now;
         s.gapsAtLoss = dongles_[b]->m_statGaps.load();
+        s.outOfStepAtLoss = dongles_[b]->m_statOutOfStep.load();
         if (s.twoBoards) {
             s.twoBoards = false;
             CString one;
@@ -463,12 +484,13 @@ private:
         }
         // A new "b" without starting the counts over: the outage is one gap.
         const std::uint64_t packets = d->m_statPackets.load(), dropped = d->m_statDropped.load(),
-                            gaps = d->m_statGaps.load();
+                            gaps = d->m_statGaps.load(), outOfStep = d->m_statOutOfStep.load();
         const int lastSampleNo = d->m_lastSampleNo;
         d->set4StreamCyton();
         d->m_statPackets = packets;
         d->m_statDropped = dropped;
         d->m_statGaps = gaps;
+        d->m_statOutOfStep = outOfStep;
         d->m_lastSampleNo = lastSampleNo;
     }
 
@@ -488,6 +510,12 @@ private:
             missing = static_cast<std::uint64_t>(std::llround(byTime));
         d->m_statGaps.store(s.gapsAtLoss + missing);
         d->m_statReconnects.fetch_add(1);
+        // What came back is the board's own stream, also when it is a new
+        // one whose numbers did not follow the old: it goes on from here.
+        d->m_statOutOfStep.store(s.outOfStepAtLoss);
+        d->m_lastSampleNo = static_cast<int>(d->m_sampleNumber);
+        d->m_lastSampleUs = now;
+        d->m_outOfStepRun = 0;
         newWindow(b, now);
 
         CString text;
@@ -577,6 +605,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
         const int sum = aligner.pass(dongles, pacer, rowNo, got, active);
         pacer.afterPass(active);
         keeper.afterPass(got, rowNo);
+        for (size_t b = 0; b < dongles.size(); ++b) aligner.setUnaligned(b, keeper.twoBoards(b));
         if (sum == 0) continue;
         ++rowNo;
 

@@ -211,6 +211,38 @@ TEST_F(Decode, CountsPacketsGapsAndStartsThemOverWithTheStream) {
     EXPECT_EQ(board->received(), "bs");
 }
 
+TEST_F(Decode, AFalseHeaderCountsNoGapAndAStreamThatMovedOnIsTakenUp) {
+    // One packet a period; what the sample numbers say is judged by the time.
+    auto feed = [&](std::initializer_list<int> sns) {
+        for (int sn : sns) {
+            board->push(packet(sn, 0xC0), platform::clock().nowUs());
+            ASSERT_EQ(dongle.readCytonData(), 1) << sn;
+            vclock.get().advanceUs(4000);
+        }
+    };
+    // The stream's first packet is false (a header inside data at the start):
+    // the second does not follow it, and the stream starts there.
+    feed({0, 5, 6, 7});
+    EXPECT_EQ(dongle.m_statGaps.load(), 0u);
+    EXPECT_EQ(dongle.m_statOutOfStep.load(), 1u);
+    // A false header inside the stream: decoded, but it adds no wrap of gaps.
+    feed({8, 200, 9, 11});
+    EXPECT_EQ(dongle.m_statGaps.load(), 1u);  // 10, lost on the radio
+    EXPECT_EQ(dongle.m_statOutOfStep.load(), 2u);
+    EXPECT_EQ(dongle.m_lastSampleNo, 11);
+    // Radio losses take time: a step the time allows is a gap, not a fault.
+    vclock.get().advanceUs(4000 * 40);
+    feed({52});
+    EXPECT_EQ(dongle.m_statGaps.load(), 1u + 40u);
+    // The stream's last number was the odd one: three packets in step with
+    // each other take the stream up again, and that number counts as false.
+    feed({53, 140, 54});  // 140 false, 54 in step
+    feed({120, 121, 122, 123});
+    EXPECT_EQ(dongle.m_lastSampleNo, 123);
+    EXPECT_EQ(dongle.m_statOutOfStep.load(), 2u + 1u + 1u);
+    EXPECT_EQ(dongle.m_statPackets.load(), 4u + 4u + 1u + 3u + 4u);
+}
+
 TEST(DecodeNoPort, WithoutAnOpenPortNothingIsDecodedAndNothingHangs) {
     platform::ScopedVirtualClock vclock;
     CConfigComRadiozq dongle;
