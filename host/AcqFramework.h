@@ -106,10 +106,22 @@ public:
     CHardWareInfo(const CHardWareInfo&) = default;
     CHardWareInfo& operator=(const CHardWareInfo&) = default;
 
-    // A new record that the host owns (kept until this object and all its
-    // copies are gone). EEG records come with an electrode.
+    // A new record that the host owns. Records are kept per channel list (a
+    // list ends with its trailer, addTsrx2chnGem); the records of the last
+    // kKeptLists lists stay alive, older ones are freed, so rebuilding the
+    // lists again and again does not grow memory. EEG records come with an
+    // electrode.
     CAcqChnlGeomzq* makeChnGeom(const CString& name, int kind, int flag);
     int setup(CWnd* parent, CDialog* dlg);
+    static constexpr int kKeptLists = 64;
+    // Records alive in the pool (for tests).
+    std::size_t liveRecords() const;
+
+protected:
+    // Closes the list being built: its records join the kept lists.
+    void closeRecordList();
+
+public:
 
     DEVICE_LINK_TYPE m_linkType = 0;
     CString m_deviceLabel;
@@ -119,7 +131,8 @@ public:
     int m_statusFlag = 0;  // set to 1 once hardware was detected
 
 private:
-    std::shared_ptr<std::vector<std::unique_ptr<CAcqChnlGeomzq>>> m_records;
+    struct RecordPool;
+    std::shared_ptr<RecordPool> m_records;
 };
 
 class CHardWareInfo02Process : public CHardWareInfo {

@@ -232,3 +232,20 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     EXPECT_EQ(acqhost::snsData(), L"sns");
     EXPECT_FALSE(CAcqDriver02Prcs::isSearchHdwrBkgrnd());
 }
+
+TEST(RecordPool, RebuildingListsAgainAndAgainKeepsMemoryBounded) {
+    CHardWareInfo02Process info;
+    for (int round = 0; round < 500; ++round) {
+        ChnGeomList list;
+        for (int i = 0; i < 28; ++i) ASSERT_NE(info.makeChnGeom(L"EEG", GEOM_KIND_EEG, 1), nullptr);
+        info.addTsrx2chnGem(list);
+        ASSERT_EQ(list.Size(), static_cast<std::uint32_t>(TRAILER_CHANNELS));
+    }
+    EXPECT_LE(info.liveRecords(), static_cast<std::size_t>(CHardWareInfo::kKeptLists) * 34);
+    // The newest list's records are alive and intact.
+    ChnGeomList last;
+    CAcqChnlGeomzq* g = info.makeChnGeom(L"Fz", GEOM_KIND_EEG, 1);
+    info.addTsrx2chnGem(last);
+    EXPECT_EQ(g->getGeom2ChnlName(), L"Fz");
+    EXPECT_EQ(last[0]->getGeom2ChnlName(), L"Trigger");
+}
