@@ -123,6 +123,8 @@ int CDriveOpnBciMutiBoard09Acq::AcqMonit(CMeAcqDatazq* data, CWnd*) {
         return 0;
     }
     // Kept before the thread runs: a thread that ends at once clears it itself.
+    // A stop asked for from now on, even before the loop runs, is kept.
+    m_stopFlag = 0;
     CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
                                    CREATE_SUSPENDED);
     m_pMonitThread = t;
@@ -138,6 +140,8 @@ int CDriveOpnBciMutiBoard09Acq::AcqRecord(CMeAcqDatazq* data, CWnd*) {
         return 0;
     }
     // Kept before the thread runs: a thread that ends at once clears it itself.
+    // A stop asked for from now on, even before the loop runs, is kept.
+    m_stopFlag = 0;
     CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
                                    CREATE_SUSPENDED);
     m_pRecordThread = t;

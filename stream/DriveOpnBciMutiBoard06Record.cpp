@@ -580,7 +580,8 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     findSetStimTrigTrlData(0, trial, 14);
 
     threadStartMonitRecordStiTrg();
-    m_stopFlag = 0;
+    // The flag was cleared by AcqMonit / AcqRecord before this thread ran;
+    // clearing it here would lose an AcqStop that came in the meantime.
 
     for (CConfigComRadiozq* d : dongles)
         if (d) d->set4StreamCyton();

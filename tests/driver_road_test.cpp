@@ -207,3 +207,18 @@ TEST_F(Road, SampleRateHelpers) {
 }
 
 }  // namespace
+
+TEST_F(Road, AStopRightAfterTheStartIsNotLost) {
+    rig.plugIn();
+    ASSERT_EQ(drv._02connectCom2Device(&cfg, &data), 1);
+    ASSERT_EQ(drv._03makeAcgSns(), 1);
+    data.getMEGRecordInfozq()->m_trialCount = 1;
+    data.getMEGRecordInfozq()->m_samplesPerTrial = 250;
+    ASSERT_EQ(drv._09CheckInitTrlChn(nullptr, 0), 1);
+    ASSERT_EQ(drv.AcqMonit(nullptr, nullptr), 1);
+    drv.AcqStop();  // before the loop has even started
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    EXPECT_EQ(drv.m_statusCode, 20);
+    EXPECT_EQ(data.m_acqStatus, 4);
+    for (int b = 0; b < 2; ++b) EXPECT_EQ(streamCommands(rig.board(b)), "bs") << b;
+}
