@@ -14,7 +14,8 @@ if [ "${MBEEG_SKIP_ASAN:-0}" != 1 ]; then
   start=$(date +%s)
   cmake --preset asan >/dev/null
   cmake --build build-asan -j "$(nproc)"
-  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  # allocator_may_return_null: allocation-failure tests expect libc's null.
+  ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$(nproc)"
   echo "== ASan+UBSan suite took $(( $(date +%s) - start ))s"
 fi
