@@ -96,6 +96,13 @@ public:
     // never longer. 0 when nothing came or the port is closed or broken,
     // never negative.
     int reads(unsigned char* buffer, int count);
+    // What is waiting, up to count bytes, without waiting; 0 when nothing.
+    int readAvailable(unsigned char* buffer, int count);
+    // Waits until one of the ports has input or has failed, at most
+    // timeoutUs; ready[i] is set for each such port. Ports that are missing,
+    // closed or broken are left out. Returns how many are ready.
+    static int waitForInput(CMegSerialPortzq* const* ports, std::size_t n, std::int64_t timeoutUs,
+                            std::vector<char>& ready);
 
     // Both discard pending input and output.
     void purgeAll();

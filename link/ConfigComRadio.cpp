@@ -47,15 +47,17 @@ CConfigComRadio& CConfigComRadio::operator=(const CConfigComRadio& other) {
     for (int i = 0; i < 13; ++i) m_aux[i] = other.m_aux[i];
     for (int i = 0; i < 3; ++i) m_lastAcc[i] = other.m_lastAcc[i];
     for (int i = 0; i < 6; ++i) m_accSlots[i] = other.m_accSlots[i];
+    m_statRows = other.m_statRows.load();
     m_statPackets = other.m_statPackets.load();
     m_statDropped = other.m_statDropped.load();
     m_statGaps = other.m_statGaps.load();
     m_statReconnects = other.m_statReconnects.load();
     m_statOutOfStep = other.m_statOutOfStep.load();
-    m_lastSampleNo = other.m_lastSampleNo;
-    m_lastSampleUs = other.m_lastSampleUs;
-    m_outOfStepRun = other.m_outOfStepRun;
+    m_statDriftHeld = other.m_statDriftHeld.load();
+    m_statDriftDropped = other.m_statDriftDropped.load();
     m_newPacket = other.m_newPacket;
+    m_decoder = other.m_decoder;
+    m_rxPackets = other.m_rxPackets;
     return *this;
 }
 

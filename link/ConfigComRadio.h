@@ -6,9 +6,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include <deque>
+
 #include "board/TrackGainMb.h"
 #include "host/MegSerialPort.h"
 #include "platform/afxstr.h"
+#include "stream/PacketDecoder.h"
 
 class CDialog;
 
@@ -57,16 +60,23 @@ public:
     double m_lastAcc[3] = {};
     std::uint8_t m_accSlots[6] = {};  // X high, X low, Y high, Y low, Z high, Z low
 
-    // ---- stream statistics, read by other threads
-    std::atomic<std::uint64_t> m_statPackets{0};  // packets decoded
-    std::atomic<std::uint64_t> m_statDropped{0};  // packets dropped: bad footer or timed out
-    std::atomic<std::uint64_t> m_statGaps{0};     // packets lost on the radio (sample-number gaps)
+    // ---- stream counts of the last acquisition, read by other threads
+    // (what each means: CMeAcqDatazq::BoardInfo)
+    std::atomic<std::uint64_t> m_statRows{0};
+    std::atomic<std::uint64_t> m_statPackets{0};
+    std::atomic<std::uint64_t> m_statDropped{0};     // bad footer or cut short
+    std::atomic<std::uint64_t> m_statGaps{0};        // rows held: radio losses and silence
     std::atomic<std::uint64_t> m_statReconnects{0};  // times the board came back after it was lost
-    // Packets decoded whose sample number did not follow the stream (a
-    // header found inside noise, or a second board on the radio channel).
+    // Packets whose sample number did not continue the board's sequence (a
+    // header found inside noise, a second board on the radio channel), or
+    // that came after their row was given out.
     std::atomic<std::uint64_t> m_statOutOfStep{0};
-    int m_lastSampleNo = -1;                      // for gap counting; -1 before the first packet
-    std::int64_t m_lastSampleUs = 0;              // when m_lastSampleNo was decoded (platform clock)
-    int m_outOfStepRun = 0;                       // consecutive packets out of step but in step with each other
-    int m_newPacket = 0;                          // 1 when the last read decoded a packet
+    std::atomic<std::uint64_t> m_statDriftHeld{0};
+    std::atomic<std::uint64_t> m_statDriftDropped{0};
+    int m_newPacket = 0;  // 1 when the last read decoded a packet
+
+    // readCytonData's bytes not yet taken: a packet in progress, and packets
+    // that came in one read with the one it took.
+    stream::PacketDecoder m_decoder;
+    std::deque<stream::CytonPacket> m_rxPackets;
 };

@@ -17,7 +17,8 @@ public:
     int set4StreamDaisy();
     int readCytonData();
     int stopStreamCyton();
-
-    // How long readCytonData waits for the rest of a packet before dropping it.
-    static constexpr int kPacketRestTimeoutMs = 20;
+    // Decodes one packet into the sample record, as readCytonData does with
+    // the packets it reads; the reading loop hands in the packets it put in
+    // sequence.
+    void takePacket(const stream::CytonPacket& packet);
 };

@@ -48,7 +48,21 @@ public:
     virtual void setWriteTimeoutMs(int) {}
     // Why the last failure happened, for messages.
     virtual std::string lastError() const { return {}; }
+    // For waiting on several ports at once: an OS port's descriptor to poll
+    // for input (-1 for memory ports)...
+    virtual int inputFd() { return -1; }
+    // ...and a memory port's time its next byte is due (INT64_MAX: none
+    // coming; OS ports: unknown, INT64_MAX).
+    virtual std::int64_t nextInputUs(std::int64_t nowUs) {
+        (void)nowUs;
+        return INT64_MAX;
+    }
 };
+
+// Waits until one of the channels has input (or has failed), at most
+// timeoutUs on the platform clock (memory ports) or in real time (OS ports).
+// ready[i] is set for every channel with something to read. Returns how many.
+int waitForInput(Channel* const* channels, std::size_t n, std::int64_t timeoutUs, std::vector<char>& ready);
 
 // A simulated device behind a memory port; implemented by the simulator.
 // All times are on the platform clock. Called from any thread: implementations

@@ -98,6 +98,10 @@ public:
     }
     platform::Clock& clock() override { return realClock(); }
     void setWriteTimeoutMs(int ms) override { writeTimeoutMs_ = ms > 0 ? ms : 1000; }
+    int inputFd() override {
+        int fd = -1;
+        return open_ && sp_get_port_handle(port_, &fd) == SP_OK ? fd : -1;
+    }
     std::string lastError() const override { return error_; }
 
     bool reopen() {

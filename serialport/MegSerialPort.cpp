@@ -201,6 +201,20 @@ int CMegSerialPortzq::reads(unsigned char* buffer, int count) {
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
+int CMegSerialPortzq::readAvailable(unsigned char* buffer, int count) {
+    if (!buffer || count <= 0) return 0;
+    long n = readSome(buffer, static_cast<size_t>(count), 0);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+int CMegSerialPortzq::waitForInput(CMegSerialPortzq* const* ports, std::size_t n, std::int64_t timeoutUs,
+                                   std::vector<char>& ready) {
+    std::vector<mbeeg::serial::Channel*> channels(n, nullptr);
+    for (std::size_t i = 0; i < n; ++i)
+        if (ports[i] && ports[i]->isOpen()) channels[i] = ports[i]->m_channel.get();
+    return mbeeg::serial::waitForInput(channels.data(), n, timeoutUs, ready);
+}
+
 void CMegSerialPortzq::purgeAll() {
     if (isOpen()) m_channel->purge();
 }

@@ -70,6 +70,10 @@ public:
     bool setLowLatency() override { return alive(); }
     bool resetDevice() override { return alive(); }
     platform::Clock& clock() override { return platform::clock(); }
+    std::int64_t nextInputUs(std::int64_t nowUs) override {
+        if (!alive()) return nowUs;  // a failed port has "input": its failure
+        return entry_->device->nextTransmitUs(nowUs);
+    }
     std::string lastError() const override {
         if (!entry_->registered) return entry_->desc.path + ": port removed";
         return entry_->desc.path + ": device unplugged";

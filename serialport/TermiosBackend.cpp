@@ -138,6 +138,7 @@ public:
     platform::Clock& clock() override { return realClock(); }
     void setWriteTimeoutMs(int ms) override { writeTimeoutMs_ = ms > 0 ? ms : 1000; }
     std::string lastError() const override { return error_; }
+    int inputFd() override { return fd_; }
 
 private:
     bool fail(std::string why) {

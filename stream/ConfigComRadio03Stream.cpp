@@ -7,24 +7,9 @@
 
 namespace {
 
-constexpr std::uint8_t kHeader = 0xA0;
-constexpr std::uint8_t kFooterMin = 0xC0;
-constexpr std::uint8_t kFooterMax = 0xC6;
 constexpr double kFullScaleVolts = 4.5;
 constexpr double kCountsMax = 8388607.0;  // 2^23 - 1
 constexpr double kAccelGPerCount = 0.002 / 16.0;
-constexpr double kSamplePeriodUs = 4000.0;  // 250 Hz
-// Packets a read may come ahead of the time since the last one: the loop
-// reads what queued while it waited elsewhere at once, with its radio losses.
-constexpr double kStepSlack = 8.0;
-constexpr double kFirstStepSlack = 2.0;
-constexpr int kAdoptRun = 3;
-
-// Packet bytes 1..32 sit at buffer positions 0..31.
-constexpr int kPosSampleNo = 0;
-constexpr int kPosEeg = 1;     // packet byte 2
-constexpr int kPosAux = 25;    // packet byte 26
-constexpr int kPosFooter = 31; // packet byte 32
 
 double microvoltsPerCount(int gain) { return kFullScaleVolts / kCountsMax / gain * 1000000.0; }
 
@@ -44,13 +29,9 @@ static int gainOf(CTrackGainMbzq* tracker, int pin) {
 
 int CConfigComRadio03FindHdwr::set4StreamCyton() {
     for (int pin = 0; pin < 8; ++pin) m_cytonFactor[pin] = microvoltsPerCount(gainOf(m_pTrackGain, pin));
-    // A new stream: counts and gap detection start over.
-    m_statPackets.store(0);
-    m_statDropped.store(0);
-    m_statGaps.store(0);
-    m_statOutOfStep.store(0);
-    m_lastSampleNo = -1;
-    m_outOfStepRun = 0;
+    // A new stream: what is left of the old one is not its packets.
+    m_decoder.reset();
+    m_rxPackets.clear();
     m_newPacket = 0;
     if (m_pSerialPort) {
         CStringA reply;
@@ -75,106 +56,42 @@ int CConfigComRadio03FindHdwr::stopStreamCyton() {
 int CConfigComRadio03FindHdwr::readCytonData() {
     m_newPacket = 0;
     CMegSerialPortzq* port = m_pSerialPort;
-    // A port that has failed returns at once; without this check the wait
-    // for the packet's rest below would spin on it.
-    if (!port || port->isBroken()) return 0;
-
-    // One byte per call until a header comes: that is how an out-of-step
-    // stream falls back into step.
-    if (port->reads(m_packet, 1) != 1 || m_packet[0] != kHeader) return 0;
-
-    // The rest overwrites the header. The deadline starts at the first read
-    // that brings nothing, so a packet arriving whole costs no clock reads here;
-    // a board that stops in mid-packet holds us for the bound at most.
-    int got = 0;
-    std::int64_t deadlineUs = -1;
-    std::int64_t lastEmptyUs = 0;
-    while (got < 32) {
-        int n = port->reads(m_packet + got, 32 - got);
+    if (m_rxPackets.empty() && port && !port->isBroken()) {
+        // One read, waiting at most the port's stream wait; a packet whose
+        // rest has not come yet stays in the decoder for the next call.
+        unsigned char buf[512];
+        int n = port->reads(buf, sizeof buf);
         if (n > 0) {
-            got += n;
-            continue;
+            m_decoder.feed(buf, static_cast<std::size_t>(n), platform::clock().nowUs(), m_rxPackets);
+            m_statDropped.store(m_decoder.badFooters(), std::memory_order_relaxed);
         }
-        std::int64_t now = platform::clock().nowUs();
-        if (deadlineUs < 0) {
-            deadlineUs = now + static_cast<std::int64_t>(kPacketRestTimeoutMs) * 1000;
-        } else if (now >= deadlineUs || port->isBroken()) {
-            m_statDropped.fetch_add(1, std::memory_order_relaxed);
-            return 0;
-        } else if (now - lastEmptyUs < 1000) {
-            // The port was set not to wait for bytes (a quiet board is polled
-            // that way); wait here rather than spin until the deadline.
-            platform::clock().sleepUs(1000);
-        }
-        lastEmptyUs = now;
     }
+    if (m_rxPackets.empty()) return 0;
+    takePacket(m_rxPackets.front());
+    m_rxPackets.pop_front();
+    return 1;
+}
 
-    const std::uint8_t footer = m_packet[kPosFooter];
-    if (footer < kFooterMin || footer > kFooterMax) {
-        m_statDropped.fetch_add(1, std::memory_order_relaxed);
-        return 0;
+void CConfigComRadio03FindHdwr::takePacket(const stream::CytonPacket& pkt) {
+    // The packet buffer keeps bytes 1..32 as they came.
+    m_packet[0] = pkt.sampleNo;
+    for (int pin = 0; pin < 8; ++pin) {
+        const std::uint32_t c = static_cast<std::uint32_t>(pkt.counts[static_cast<size_t>(pin)]);
+        m_packet[1 + 3 * pin] = static_cast<std::uint8_t>(c >> 16);
+        m_packet[2 + 3 * pin] = static_cast<std::uint8_t>(c >> 8);
+        m_packet[3 + 3 * pin] = static_cast<std::uint8_t>(c);
     }
+    for (int i = 0; i < 6; ++i) m_packet[25 + i] = pkt.aux[static_cast<size_t>(i)];
+    m_packet[31] = pkt.footer;
 
-    const int sampleNo = m_packet[kPosSampleNo];
-    const int prevDecoded = static_cast<int>(m_sampleNumber);
-    m_sampleNumber = sampleNo;
-    // Gaps are counted only; the row gets no filler for the missing samples.
-    // A packet claiming more missing samples than the time since the last
-    // one allows is not the next of this stream: a 0xA0 inside noise or
-    // data taken for a header, or a second board on the channel. It is
-    // decoded all the same, but counts no gap and does not become the
-    // stream's last sample number, so one false header cannot add a wrap.
-    // Should the stream's last sample number itself have come from a false
-    // header, the packets that follow are out of step but in step with each
-    // other; after kAdoptRun of them the stream is taken up from there.
-    // The first packet of a stream comes right after a resync (the start
-    // purges a packet in half), where a false header is likeliest, and has
-    // no earlier packet to be judged by: the second must follow it closely,
-    // else it is taken for false and the stream starts at the second.
-    const std::int64_t nowUs = platform::clock().nowUs();
-    bool inStep = true;
-    if (m_lastSampleNo >= 0) {
-        const bool onlyFirst = m_statPackets.load(std::memory_order_relaxed) == 1;
-        const int missing = (sampleNo - m_lastSampleNo - 1) & 0xFF;
-        const double allowed = static_cast<double>(nowUs - m_lastSampleUs) / kSamplePeriodUs +
-                               (onlyFirst ? kFirstStepSlack : kStepSlack);
-        inStep = missing <= allowed;
-        if (inStep && missing) m_statGaps.fetch_add(static_cast<std::uint64_t>(missing), std::memory_order_relaxed);
-        if (!inStep && onlyFirst) {
-            m_statOutOfStep.fetch_add(1, std::memory_order_relaxed);
-            m_outOfStepRun = 0;
-            inStep = true;
-        }
-    }
-    if (inStep) {
-        m_outOfStepRun = 0;
-    } else {
-        const int step = (sampleNo - prevDecoded - 1) & 0xFF;
-        m_outOfStepRun = (m_outOfStepRun > 0 && step <= kStepSlack) ? m_outOfStepRun + 1 : 1;
-        if (m_outOfStepRun < kAdoptRun) {
-            m_statOutOfStep.fetch_add(1, std::memory_order_relaxed);
-        } else {
-            // The run was the stream; the packet it replaces was the false one.
-            m_statOutOfStep.fetch_sub(static_cast<std::uint64_t>(kAdoptRun - 2), std::memory_order_relaxed);
-            m_outOfStepRun = 0;
-            inStep = true;
-        }
-    }
-    if (inStep) {
-        m_lastSampleNo = sampleNo;
-        m_lastSampleUs = nowUs;
-    }
-
+    m_sampleNumber = pkt.sampleNo;
     // The gain is asked for every packet: a settings frame applied while
     // streaming changes the scale from the next packet on.
-    for (int pin = 0; pin < 8; ++pin) {
-        const std::uint8_t* p = m_packet + kPosEeg + 3 * pin;
-        std::int32_t raw = (p[0] << 16) | (p[1] << 8) | p[2];
-        if (raw & 0x800000) raw -= 0x1000000;
-        m_eeg[pin] = raw * kFullScaleVolts / kCountsMax / gainOf(m_pTrackGain, pin) * 1000000.0;
-    }
+    for (int pin = 0; pin < 8; ++pin)
+        m_eeg[pin] = pkt.counts[static_cast<size_t>(pin)] * microvoltsPerCount(gainOf(m_pTrackGain, pin));
 
-    const std::uint8_t* aux = m_packet + kPosAux;
+    const std::uint8_t footer = pkt.footer;
+    const std::uint8_t* aux = pkt.aux.data();
     m_aux[3] = footer;
     for (int i = 0; i < 6; ++i) m_aux[4 + i] = aux[i];
 
@@ -211,8 +128,5 @@ int CConfigComRadio03FindHdwr::readCytonData() {
         m_aux[11] = be16(aux + 2);
         m_aux[12] = be16(aux + 4);
     }
-
-    m_statPackets.fetch_add(1, std::memory_order_relaxed);
     m_newPacket = 1;
-    return 1;
 }

@@ -132,10 +132,10 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
     EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 1.0);
     EXPECT_EQ(ch(0, 0)->m_lastSample.load(), cur - 1);
 
-    // EEG ranges hold every 24-bit count at gain 24; accelerometer channels
-    // keep the range the geometry gave them.
-    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMin, uv(-8388608));
-    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMax, uv(8388607));
+    // EEG ranges hold every 24-bit count at gain 24 (the count -2^23 is
+    // the one left out); accelerometer channels keep the geometry's range.
+    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMin, -187500.0);
+    EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMax, 187500.0);
     EXPECT_DOUBLE_EQ(ch(0, 8 * N)->m_rangeMin, -2000.0);
 
     for (int b = 0; b < N; ++b) {
@@ -180,9 +180,9 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_EQ(infos[1].board, 1);
     EXPECT_EQ(infos[1].port, CString(L"COM202"));
+    EXPECT_EQ(infos[1].rows, static_cast<std::uint64_t>(3 * S));
     EXPECT_EQ(infos[1].packets, static_cast<std::uint64_t>(3 * S));
-    EXPECT_EQ(infos[1].gaps, 0u);
-    EXPECT_EQ(infos[0].dropped, 0u);
+    EXPECT_EQ(infos[1].lost + infos[0].lost + infos[0].rejected, 0u);
 }
 
 TEST_F(Loop, TheDaisyLayoutEndsAtOnceWithoutTouchingTheBoards) {
@@ -236,15 +236,16 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
         while (k2 == K + 60 || k2 == K + 61 || k2 == K + 200) --k2;
         ASSERT_EQ(indexAt(0, 2, r), k2) << r;
     }
-    // The rows keep the boards' pace after the power-off.
+    // The rows keep the boards' pace after the power-off, late at most by
+    // the short wait for a board already held.
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
-    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 2.0);
+    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 52.0);
 
     CConfigComRadiozq* d0 = drv.m_dongles[0];
     CConfigComRadiozq* d1 = drv.m_dongles[1];
     CConfigComRadiozq* d2 = drv.m_dongles[2];
-    EXPECT_EQ(d1->m_statDropped.load(), 1u);  // the cut packet
     EXPECT_EQ(d1->m_statPackets.load(), static_cast<std::uint64_t>(off + 1 - kFirst));
+    EXPECT_EQ(d1->m_statGaps.load(), static_cast<std::uint64_t>(total) - d1->m_statPackets.load());
     EXPECT_EQ(d2->m_statGaps.load(), 3u);
     EXPECT_EQ(d2->m_statDropped.load(), 0u);
     EXPECT_EQ(d0->m_statGaps.load() + d0->m_statDropped.load(), 0u);
