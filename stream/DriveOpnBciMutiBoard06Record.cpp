@@ -98,14 +98,18 @@ void setEegRanges(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& d
 // the host's data set takes them.
 template <class Data>
 void handBoardInfo(Data* data, const std::vector<CConfigComRadiozq*>& dongles) {
-    if constexpr (requires(Data* x, CString s, std::uint64_t c) { x->addBoardInfo(0, s, 0, c, c, c); }) {
+    if constexpr (requires(Data* x, const typename Data::BoardInfo& i) { x->addBoardInfo(i); }) {
         for (size_t b = 0; b < dongles.size(); ++b) {
             CConfigComRadiozq* d = dongles[b];
             if (!d) continue;
-            data->addBoardInfo(static_cast<int>(b), d->m_portName, static_cast<int>(d->m_radioChnl),
-                               static_cast<std::uint64_t>(d->m_statPackets.load()),
-                               static_cast<std::uint64_t>(d->m_statDropped.load()),
-                               static_cast<std::uint64_t>(d->m_statGaps.load()));
+            typename Data::BoardInfo info;
+            info.board = static_cast<int>(b);
+            info.port = d->m_portName;
+            info.radioChannel = static_cast<int>(d->m_radioChnl);
+            info.packets = d->m_statPackets.load();
+            info.rejected = d->m_statDropped.load();
+            info.lost = d->m_statGaps.load();
+            data->addBoardInfo(info);
         }
     } else {
         (void)data;

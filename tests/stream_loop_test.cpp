@@ -181,8 +181,8 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(infos[1].board, 1);
     EXPECT_EQ(infos[1].port, CString(L"COM202"));
     EXPECT_EQ(infos[1].packets, static_cast<std::uint64_t>(3 * S));
-    EXPECT_EQ(infos[1].gaps, 0u);
-    EXPECT_EQ(infos[0].dropped, 0u);
+    EXPECT_EQ(infos[1].lost, 0u);
+    EXPECT_EQ(infos[0].rejected, 0u);
 }
 
 TEST_F(Loop, TheDaisyLayoutEndsAtOnceWithoutTouchingTheBoards) {

@@ -123,8 +123,8 @@ TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
 
     auto infos = data.boardInfos();
     ASSERT_EQ(infos.size(), 3u);
-    EXPECT_EQ(infos[1].gaps, drv.m_dongles[1]->m_statGaps.load());
-    EXPECT_EQ(infos[2].dropped, 1u);
+    EXPECT_EQ(infos[1].lost, drv.m_dongles[1]->m_statGaps.load());
+    EXPECT_EQ(infos[2].rejected, 1u);
 
     drv.cleanDevice();
     drv.cleanConfigComBle2Board();
