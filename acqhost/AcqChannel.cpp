@@ -17,8 +17,8 @@ CMeAcgChannelzq::CMeAcgChannelzq(const CAcqChnlGeomzq& geom, std::int64_t sample
     switch (m_kind) {
         case GEOM_KIND_EEG:
             m_unit = L"uV";
-            m_rangeMax = 4.5 * 1000000.0 / 24.0;
-            m_rangeMin = -8388608.0 * kEegUvPerCount;
+            m_rangeMax = 8388607.0 * kEegUvPerCount;  // 187500 exactly
+            m_rangeMin = -m_rangeMax;
             break;
         case GEOM_KIND_ACCEL:
             m_unit = L"g";
@@ -40,6 +40,7 @@ CMeAcgChannelzq::CMeAcgChannelzq(const CAcqChnlGeomzq& geom, std::int64_t sample
             m_rangeMax = 8388607;
             break;
     }
+    m_boardIndex = geom.m_boardIndex;
     if (const CEEGelectrode* e = geom.getElectrode()) {
         m_boardIndex = e->m_boardIndex;
         m_pin = e->m_pin;

@@ -130,12 +130,10 @@ void CMeAcqData::setAcqStimTrig2Data(CStimTrigzq* stim) {
 // Samples stay in memory until saveDataset4Record writes them.
 int CMeAcqData::saveAllTrials() { return 1; }
 
-void CMeAcqData::addBoardInfo(int board, const CString& port, int radioChannel, std::uint64_t packets,
-                              std::uint64_t dropped, std::uint64_t gaps) {
-    BoardInfo info{board, port, radioChannel, packets, dropped, gaps};
+void CMeAcqData::addBoardInfo(const BoardInfo& info) {
     std::lock_guard<std::mutex> lock(m_infoMutex);
     for (auto& b : m_boards) {
-        if (b.board == board) {
+        if (b.board == info.board) {
             b = info;
             return;
         }

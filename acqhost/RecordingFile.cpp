@@ -46,14 +46,16 @@ BdfSignal signalFor(const CMeAcgChannelzq& c, double durationMs) {
     s.digMax = kDig24Max;
     switch (c.m_kind) {
         case GEOM_KIND_EEG:
+            // +-8388607 counts <-> +-4500000/gain uV: a scale of exactly one
+            // count per step, with both limits whole numbers that the
+            // header's 8 characters hold. The count -8388608 (negative full
+            // scale) is stored clipped to -8388607. The upper end of the
+            // channel's range carries the gain.
             s.unit = "uV";
-            if (validRange(c.m_rangeMin, c.m_rangeMax)) {
-                s.physMin = c.m_rangeMin;
-                s.physMax = c.m_rangeMax;
-            } else {  // the default gain of 24
-                s.physMax = 4.5e6 / 24;
-                s.physMin = -8388608 * (4.5 / 8388607 / 24 * 1e6);
-            }
+            s.digMin = -kDig24Max;
+            s.physMax = validRange(c.m_rangeMin, c.m_rangeMax) && c.m_rangeMax > 0 ? c.m_rangeMax
+                                                                                    : 4.5e6 / 24;  // gain 24
+            s.physMin = -s.physMax;
             break;
         case GEOM_KIND_ACCEL:
             // The board's 16-bit counts of 0.000125 g, whatever display
@@ -518,13 +520,13 @@ bool RecordingFile::finish() {
         }
     std::vector<CMeAcqData::BoardInfo> boards = m_data.boardInfos();
     if (!boards.empty()) {
-        std::uint64_t dropped = 0, gaps = 0;
+        std::uint64_t lost = 0, rejected = 0;
         for (const auto& b : boards) {
-            dropped += b.dropped;
-            gaps += b.gaps;
+            lost += b.lost;
+            rejected += b.rejected;
         }
-        m_writer.setRecordingAdditional(std::to_string(boards.size()) + " boards, " + std::to_string(dropped) +
-                                        " packets dropped, " + std::to_string(gaps) + " gaps");
+        m_writer.setRecordingAdditional(std::to_string(boards.size()) + " boards, " + std::to_string(lost) +
+                                        " rows lost, " + std::to_string(rejected) + " packets rejected");
     }
     if (!m_writer.close()) {
         m_done = true;
@@ -562,7 +564,13 @@ bool RecordingFile::finish() {
         sc.digMax = s.digMax;
         if (ch->m_boardIndex >= 0) sc.board = ch->m_boardIndex;
         if (ch->m_pin >= 0) sc.pin = ch->m_pin;
-        if (!ch->m_portText.IsEmpty()) sc.port = utf8(ch->m_portText);
+        if (!ch->m_portText.IsEmpty()) {
+            sc.port = utf8(ch->m_portText);
+        } else if (ch->m_boardIndex >= 0) {
+            // Discovery leaves the geometry's port empty; the loop knows it.
+            for (const auto& b : boards)
+                if (b.board == ch->m_boardIndex && !b.port.IsEmpty()) sc.port = utf8(b.port);
+        }
         if (ch->isEEGChannel()) {
             sc.x = ch->m_elcX;
             sc.y = ch->m_elcY;
@@ -570,7 +578,9 @@ bool RecordingFile::finish() {
         }
         d.channels.push_back(std::move(sc));
     }
-    for (const auto& b : boards) d.boards.push_back({b.board, utf8(b.port), b.radioChannel, b.packets, b.dropped, b.gaps});
+    for (const auto& b : boards)
+        d.boards.push_back({b.board, utf8(b.port), b.radioChannel, b.rows, b.packets, b.lost, b.rejected, b.driftHeld,
+                            b.driftDropped, b.reconnects});
     d.annotations = notes;
     const fs::path tmpJson = m_folder / ("." + m_sidecar.filename().string() + ".part");
     std::string err;

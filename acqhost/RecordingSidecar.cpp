@@ -26,9 +26,13 @@ std::string sidecarJson(const RecordingDescription& d) {
         boards.push_back({{"board", b.board},
                           {"port", b.port},
                           {"radio_channel", b.radioChannel},
+                          {"rows", b.rows},
                           {"packets", b.packets},
-                          {"dropped", b.dropped},
-                          {"gaps", b.gaps}});
+                          {"lost", b.lost},
+                          {"rejected", b.rejected},
+                          {"drift_held", b.driftHeld},
+                          {"drift_dropped", b.driftDropped},
+                          {"reconnects", b.reconnects}});
     json annotations = json::array();
     for (const auto& a : d.annotations)
         annotations.push_back({{"onset", a.onset}, {"text", a.text}, {"source", a.source}});

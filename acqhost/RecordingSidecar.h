@@ -26,7 +26,8 @@ struct SidecarBoard {
     int board = 0;
     std::string port;
     int radioChannel = 0;
-    std::uint64_t packets = 0, dropped = 0, gaps = 0;
+    std::uint64_t rows = 0, packets = 0, lost = 0, rejected = 0;
+    std::uint64_t driftHeld = 0, driftDropped = 0, reconnects = 0;
 };
 
 struct SidecarAnnotation {

@@ -139,6 +139,7 @@ int CDeviceEegObBleCom::rebuildList(std::vector<CConfigComRadiozq*>* boards, Chn
             if (!geom) return 0;
             geom->m_axis = a.axis;
             geom->m_sensorCode = a.code;
+            geom->m_boardIndex = b;
             if (!list.Add(geom)) return 0;
         }
         for (int i = 1; i <= 3; ++i) {
@@ -148,6 +149,7 @@ int CDeviceEegObBleCom::rebuildList(std::vector<CConfigComRadiozq*>* boards, Chn
             if (!geom) return 0;
             geom->m_sensorCode = 420;
             geom->m_geomFlag = 0;
+            geom->m_boardIndex = b;
             if (!list.Add(geom)) return 0;
         }
     }

@@ -87,6 +87,7 @@ public:
     int m_flag = 0;                         // third argument of makeChnGeom
     CEEGelectrode* m_pElectrode = nullptr;  // owned; made for EEG records
     int m_axis = 0;                         // accelerometer axis 1..3
+    int m_boardIndex = -1;                  // board of a channel without an electrode
     int m_sensorCode = 0;
     int m_geomFlag = 1;  // the 32-bit flag cleared on analog channels
     void* m_pHdwrParam = nullptr;
@@ -161,7 +162,7 @@ public:
     int m_kind = 0;
     CString m_unit;  // "uV" for EEG by default
     double m_rangeMin = 0, m_rangeMax = 0;
-    int m_boardIndex = -1;  // from the electrode, for EEG channels
+    int m_boardIndex = -1;  // -1: no board (trailer channels)
     int m_pin = -1;
     CString m_portText;
     double m_elcX = 0, m_elcY = 0, m_elcZ = 0;
@@ -235,14 +236,23 @@ public:
 
     // What the saved recording tells about each board's link. A second call
     // for the same board replaces its entry. Kept across initialisations.
+    // Every row of a board is one of: a packet it sent, a row held for a
+    // packet the radio lost (or while the board was silent), or a row held
+    // for clock drift; a packet dropped for drift reaches no row. So
+    // rows == packets + lost + driftHeld - driftDropped.
     struct BoardInfo {
         int board = 0;
         CString port;
         int radioChannel = 0;
-        std::uint64_t packets = 0, dropped = 0, gaps = 0;
+        std::uint64_t rows = 0;
+        std::uint64_t packets = 0;       // in sequence, put into rows or dropped for drift
+        std::uint64_t lost = 0;          // rows held: radio gaps and silence
+        std::uint64_t rejected = 0;      // bad footer, cut, or out of sequence
+        std::uint64_t driftHeld = 0;     // rows held on purpose for clock drift
+        std::uint64_t driftDropped = 0;  // packets dropped on purpose for clock drift
+        std::uint64_t reconnects = 0;
     };
-    void addBoardInfo(int board, const CString& port, int radioChannel, std::uint64_t packets,
-                      std::uint64_t dropped, std::uint64_t gaps);
+    void addBoardInfo(const BoardInfo& info);
     std::vector<BoardInfo> boardInfos() const;
     // A note at `seconds` from the first sample (negative or non-finite: 0).
     // Cleared by the next initialisation. Safe from any thread.

@@ -92,9 +92,9 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     init(3, 250, wdir(), L"session1");
     fill(data, 2);
     data.addAnnotation(0.5, L"Eyes closed");
-    data.addBoardInfo(0, L"/dev/ttyUSB0", 7, 1000, 3, 1);
-    data.addBoardInfo(1, L"/dev/ttyUSB1", 9, 990, 0, 0);
-    data.addBoardInfo(0, L"/dev/ttyUSB0", 7, 1200, 4, 2);  // replaces board 0
+    data.addBoardInfo({0, L"/dev/ttyUSB0", 7, 1000, 998, 1, 3});
+    data.addBoardInfo({1, L"/dev/ttyUSB1", 9, 990, 989, 0, 0, 3, 2, 1});
+    data.addBoardInfo({0, L"/dev/ttyUSB0", 7, 1200, 1198, 2, 4});  // replaces board 0
     ASSERT_EQ(data.saveDataset4Record(), 1) << data.lastSaveError().GetString();
     fs::path bdf = dir / "session1.bdf";
     EXPECT_EQ(data.savedPath(), CString(bdf.wstring().c_str()));
@@ -117,18 +117,21 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     EXPECT_STREQ(r.hdr.signalparam[ACC_UP].physdimension, "g       ");
     EXPECT_STREQ(r.hdr.signalparam[TIMESTAMP].physdimension, "ms      ");
 
-    // EEG: the board's counts are the stored digital values. The header's
-    // 8-character range fields cannot state the exact range, so a reader's
-    // physical values may be off by up to one step of 0.0224 uV.
+    // EEG: the board's counts are the stored digital values, and the header
+    // states a range whose step is exactly one count in uV.
     for (int c : {FP1, FP2}) {
+        EXPECT_EQ(r.hdr.signalparam[c].phys_max, 187500.0);
+        EXPECT_EQ(r.hdr.signalparam[c].phys_min, -187500.0);
+        EXPECT_EQ(r.hdr.signalparam[c].dig_min, -8388607);
         auto dig = r.digital(c);
         auto phys = r.physical(c);
         for (std::int64_t g = 0; g < 750; ++g) {
-            ASSERT_EQ(dig[static_cast<size_t>(g)], eegCount(c, g)) << "channel " << c << " sample " << g;
-            ASSERT_NEAR(phys[static_cast<size_t>(g)], valueAt(c, g), 1.001 * kUvPerCount) << g;
+            const std::int32_t count = storedCount(eegCount(c, g));
+            ASSERT_EQ(dig[static_cast<size_t>(g)], count) << "channel " << c << " sample " << g;
+            ASSERT_NEAR(phys[static_cast<size_t>(g)] / kUvPerCount, count, 1e-6) << g;
         }
     }
-    EXPECT_EQ(r.digital(FP1)[0], -8388608);
+    EXPECT_EQ(r.digital(FP1)[0], -8388607);
     EXPECT_EQ(r.digital(FP1)[1], 8388607);
     // Accelerometer counts in g; analog, trigger codes and host time exactly.
     for (int c : {ACC_LFT, ACC_UP, ACC_FWD, ACC_LFT2}) {
@@ -168,11 +171,23 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     EXPECT_DOUBLE_EQ(j["channels"][FP2]["electrode"]["x"].get<double>(), 0.2);
     EXPECT_EQ(j["channels"][ACC_LFT2]["label"], "AccLft-2");
     EXPECT_EQ(j["channels"][ACC_LFT2]["name"], "AccLft");
-    EXPECT_TRUE(j["channels"][ACC_LFT2]["board"].is_null());
+    // Channels without a port of their own get their board's.
+    EXPECT_EQ(j["channels"][ACC_UP]["port"], "/dev/ttyUSB0");
+    EXPECT_EQ(j["channels"][ACC_LFT2]["board"], 1);
+    EXPECT_EQ(j["channels"][ACC_LFT2]["port"], "/dev/ttyUSB1");
+    EXPECT_TRUE(j["channels"][TRIGGER]["port"].is_null());
+    EXPECT_EQ(j["channels"][FP1]["physical_min"], -187500.0);
+    EXPECT_EQ(j["channels"][FP1]["digital_min"], -8388607);
     ASSERT_EQ(j["boards"].size(), 2u);
-    EXPECT_EQ(j["boards"][0]["packets"], 1200);
-    EXPECT_EQ(j["boards"][0]["gaps"], 2);
+    EXPECT_EQ(j["boards"][0]["rows"], 1200);
+    EXPECT_EQ(j["boards"][0]["packets"], 1198);
+    EXPECT_EQ(j["boards"][0]["lost"], 2);
+    EXPECT_EQ(j["boards"][0]["rejected"], 4);
     EXPECT_EQ(j["boards"][1]["radio_channel"], 9);
+    EXPECT_EQ(j["boards"][1]["drift_held"], 3);
+    EXPECT_EQ(j["boards"][1]["drift_dropped"], 2);
+    EXPECT_EQ(j["boards"][1]["reconnects"], 1);
+    EXPECT_FALSE(j["boards"][1].contains("gaps"));
     EXPECT_EQ(j["annotations"].size(), 4u);
     EXPECT_EQ(j["annotations"][1]["text"], "Eyes closed");
 }
@@ -193,7 +208,7 @@ TEST_F(Recording, StoppedEarlyKeepsEverySampleAndMarksThePadding) {
     EXPECT_DOUBLE_EQ(r.rate(FP1), 250.0);
     ASSERT_EQ(r.hdr.signalparam[FP1].smp_in_file, 450);
     auto dig = r.digital(FP1);
-    for (std::int64_t g = 0; g < 370; ++g) ASSERT_EQ(dig[static_cast<size_t>(g)], eegCount(FP1, g)) << g;
+    for (std::int64_t g = 0; g < 370; ++g) ASSERT_EQ(dig[static_cast<size_t>(g)], storedCount(eegCount(FP1, g))) << g;
     for (std::int64_t g = 370; g < 450; ++g) ASSERT_EQ(dig[static_cast<size_t>(g)], eegCount(FP1, 369)) << g;
     auto notes = r.annotations();
     ASSERT_EQ(notes.size(), 4u);

@@ -91,14 +91,15 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(fp2->m_pin, 1);
     EXPECT_EQ(fp2->m_portText, L"/dev/ttyUSB0");
     EXPECT_DOUBLE_EQ(fp2->m_elcX, 0.2);
-    // The default range is the 24-bit count range at gain 24, exactly.
-    EXPECT_DOUBLE_EQ(fp2->m_rangeMax, 8388607 * acqtest::kUvPerCount);
-    EXPECT_DOUBLE_EQ(fp2->m_rangeMin, -8388608 * acqtest::kUvPerCount);
+    // The default range is +-8388607 counts at gain 24, exactly.
+    EXPECT_EQ(fp2->m_rangeMax, 187500.0);
+    EXPECT_EQ(fp2->m_rangeMin, -187500.0);
     EXPECT_EQ(t->getChannel(acqtest::ACC_UP)->m_unit, L"mm/s^2");  // the callback ran on it
     EXPECT_TRUE(t->getChannel(acqtest::TRIGGER)->isTriggerChannel());
     EXPECT_TRUE(t->getChannel(acqtest::TIMESTAMP)->isTimeStampChannel());
     EXPECT_EQ(t->getChannel(acqtest::ANALOG1)->m_unit, L"counts");
-    EXPECT_EQ(t->getChannel(acqtest::ANALOG1)->m_boardIndex, -1);
+    EXPECT_EQ(t->getChannel(acqtest::ACC_LFT2)->m_boardIndex, 1);  // no electrode: the geometry's board
+    EXPECT_EQ(t->getChannel(acqtest::TRIGGER)->m_boardIndex, -1);
 
     // Recording: every trial gets the callback; switching walks them.
     g_callbackRuns = 0;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <tuple>
 #include <nlohmann/json.hpp>
 
 #include "host/AcqFramework.h"
@@ -52,6 +54,13 @@ TEST(AcqhostMne, SavedRecordingOpensInMne) {
                                                  accDisplayCallback),
               1);
     fill(data, 1);
+    // FP2 at gain 8, FP1 at the default gain of 24.
+    const double uvPerCount8 = 4.5 / 8388607 / 8 * 1e6;
+    for (int t = 0; t < 2; ++t) {
+        CMeAcgChannelzq* ch = data.getTrial(t)->getChannel(FP2);
+        ch->setValueRange(-562500, 562500);
+        for (std::int64_t k = 0; k < 250; ++k) ch->m_pData1[k] = eegCount(FP2, t * 250 + k) * uvPerCount8;
+    }
     data.addAnnotation(1.5, L"Blink");
     ASSERT_EQ(data.saveDataset4Record(), 1) << data.lastSaveError().GetString();
 
@@ -63,7 +72,12 @@ TEST(AcqhostMne, SavedRecordingOpensInMne) {
     exp["n_times"] = 500;
     json values = json::array();
     for (std::int64_t g : {0, 1, 2, 3, 260, 499}) {
-        values.push_back({{"ch", "FP1"}, {"sample", g}, {"value", valueAt(FP1, g) * 1e-6}, {"tol", 1.001 * kUvPerCount * 1e-6}});
+        // Within a millionth of a count of the count itself, in volts.
+        for (auto [ch, name, uv] : {std::tuple{FP1, "FP1", kUvPerCount}, std::tuple{FP2, "FP2", uvPerCount8}})
+            values.push_back({{"ch", name},
+                              {"sample", g},
+                              {"value", storedCount(eegCount(ch, g)) * uv * 1e-6},
+                              {"tol", 1e-6 * uv * 1e-6}});
         values.push_back({{"ch", "AccUp"}, {"sample", g}, {"value", valueAt(ACC_UP, g)}, {"tol", 1e-9}});
         values.push_back({{"ch", "TimeStamp"}, {"sample", g}, {"value", 4.0 * static_cast<double>(g)}, {"tol", 1e-6}});
     }
@@ -79,5 +93,16 @@ TEST(AcqhostMne, SavedRecordingOpensInMne) {
                           status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("check_bdf: ok"), std::string::npos) << out;
+
+    // The header's range fields as text: whole numbers, nothing cut off.
+    std::ifstream bdf(dir / "mne.bdf", std::ios::binary);
+    const std::string head{std::istreambuf_iterator<char>(bdf), {}};
+    ASSERT_GT(head.size(), 256u);
+    const size_t ns = std::stoul(head.substr(252, 4));
+    auto field = [&](size_t at, int sig) { return head.substr(256 + ns * at + static_cast<size_t>(sig) * 8, 8); };
+    EXPECT_EQ(field(104, FP1), "-187500 ");
+    EXPECT_EQ(field(112, FP1), "187500  ");
+    EXPECT_EQ(field(104, FP2), "-562500 ");
+    EXPECT_EQ(field(120, FP2), "-8388607");
     fs::remove_all(dir);
 }

@@ -85,6 +85,7 @@ void checkList(const ChnGeomList& l, int boards, int pins, const ELCTD_TABLE& ta
             EXPECT_EQ(g->m_sensorCode, a < 3 ? 901 + a : 420);
             EXPECT_EQ(a < 3 ? g->m_axis : g->m_geomFlag, a < 3 ? a + 1 : 0);
             EXPECT_EQ(g->getHdwrParam(), nullptr);
+            EXPECT_EQ(g->m_boardIndex, b);
         }
     }
     const wchar_t* trailer[TRAILER_CHANNELS] = {L"Trigger", L"TimeStamp", L"Event", L"Response", L"Marker", L"Reserved"};

@@ -17,7 +17,9 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list) {
     }
     for (const wchar_t* n : {L"AccLft", L"AccUp", L"AccFwd"}) list.Add(info.makeChnGeom(n, GEOM_KIND_ACCEL, 1));
     list.Add(info.makeChnGeom(L"Analog1", GEOM_KIND_ANALOG, 1));
+    for (std::uint32_t i = ACC_LFT; i <= ANALOG1; ++i) list[i]->m_boardIndex = 0;
     list.Add(info.makeChnGeom(L"AccLft", GEOM_KIND_ACCEL, 1));
+    list[ACC_LFT2]->m_boardIndex = 1;
     info.addTsrx2chnGem(list);
 }
 

@@ -1,6 +1,7 @@
 // A recording with known samples for the save tests: two EEG channels of one
 // board, the auxiliary channels of two boards (so names repeat) and the
-// host's trailer, filled from formulas of the running sample index.
+// host's trailer, filled from formulas of the running sample index. Only
+// the EEG channels have a port in their geometry.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,8 @@ int accDisplayCallback(CMeAcqTrialzq* trial);
 std::int32_t eegCount(int channel, std::int64_t g);
 std::int32_t accCount(int channel, std::int64_t g);
 double valueAt(int channel, std::int64_t g);
+// The count a file stores: the negative full scale is clipped by one.
+inline std::int32_t storedCount(std::int32_t c) { return c < -8388607 ? -8388607 : c; }
 
 // Fills every trial whole, except the last one that gets `lastFill` samples
 // (all of it when negative); trials after `lastTrial` stay empty.
