@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 
 #include "sim/Cyton.h"
@@ -20,10 +21,11 @@ std::string fmt(const char* f, long v) {
 }  // namespace
 
 DongleModel::DongleModel(int index, const DongleConfig& cfg, std::uint64_t seed, int defaultChannel,
-                         std::int64_t usbLatencyUs, std::size_t bufferBytes, bool keepLog)
+                         std::int64_t usbLatencyUs, std::size_t bufferBytes, bool keepLog, std::int64_t usbJitterUs)
     : index_(index),
       defaultBaud_(cfg.baud),
       usbLatencyUs_(usbLatencyUs),
+      usbJitterUs_(usbJitterUs),
       bufferBytes_(bufferBytes),
       keepLog_(keepLog),
       channel_(cfg.channel > 0 ? cfg.channel : defaultChannel),
@@ -32,7 +34,8 @@ DongleModel::DongleModel(int index, const DongleConfig& cfg, std::uint64_t seed,
       dead_(cfg.dead),
       garbageRate_(cfg.garbageRate),
       garbageBytes_(cfg.garbageBytes),
-      rng_(seed) {}
+      rng_(seed),
+      jitterRng_(streamSeed(seed, 1)) {}
 
 void DongleModel::enqueue(const std::uint8_t* p, std::size_t n, std::int64_t t) {
     if (!plugged_ || n == 0) return;
@@ -44,13 +47,54 @@ void DongleModel::enqueue(const std::uint8_t* p, std::size_t n, std::int64_t t) 
     double end = std::max(static_cast<double>(t), lineFreeUs_);
     for (std::size_t i = 0; i < n; ++i) {
         end += byteUs;
-        // The USB side hands bytes over when the latency timer ticks.
-        std::int64_t due = usbLatencyUs_ > 0
-                               ? static_cast<std::int64_t>(std::ceil(end / usbLatencyUs_)) * usbLatencyUs_
-                               : static_cast<std::int64_t>(std::ceil(end));
-        wire_.push_back({due, baud_, p[i]});
+        wire_.push_back({static_cast<std::int64_t>(std::ceil(end)), baud_, p[i]});
     }
     lineFreeUs_ = end;
+}
+
+void DongleModel::formUsbPackets(std::int64_t now) {
+    // Bytes come in line order and no byte made later can be in the chip before
+    // the world's time, so a packet cut here is final.
+    while (wire_.size() > inUsb_) {
+        const auto first = wire_.begin() + static_cast<std::ptrdiff_t>(inUsb_);
+        const std::size_t open = wire_.size() - inUsb_;
+        std::int64_t sent = first->atChipUs;
+        std::size_t bytes = 1;
+        if (usbLatencyUs_ > 0) {
+            // The chip answers the PC's polls with what it holds once the timer
+            // has run out; it keeps running while the chip sends nothing.
+            const std::int64_t L = usbLatencyUs_;
+            const std::int64_t since = std::max<std::int64_t>(first->atChipUs - timerFromUs_, 0);
+            const std::int64_t expiry = timerFromUs_ + (since + L - 1) / L * L;
+            if (open >= kUsbPayload && first[kUsbPayload - 1].atChipUs <= expiry) {
+                bytes = kUsbPayload;
+                sent = first[kUsbPayload - 1].atChipUs;
+                timerFromUs_ = sent;
+            } else {
+                if (expiry > now) return;  // more bytes may come in before it
+                bytes = 1;
+                while (bytes < open && first[bytes].atChipUs <= expiry) ++bytes;
+                sent = expiry;
+            }
+        }
+        const std::int64_t jitter = usbJitterUs_ > 0 ? static_cast<std::int64_t>(jitterRng_.next() % (usbJitterUs_ + 1)) : 0;
+        // Late delivery never passes the packet before it.
+        lastDueUs_ = std::max(sent + jitter, lastDueUs_);
+        usb_.push_back({lastDueUs_, bytes});
+        inUsb_ += bytes;
+    }
+}
+
+std::int64_t DongleModel::nextDueUs(std::int64_t now, bool& settled) {
+    formUsbPackets(now);
+    settled = true;
+    if (!usb_.empty()) return usb_.front().due;
+    if (wire_.empty()) return kNever;
+    // A packet still open goes at the latest when the timer runs out.
+    settled = false;
+    const std::int64_t L = usbLatencyUs_;
+    const std::int64_t since = std::max<std::int64_t>(wire_.front().atChipUs - timerFromUs_, 0);
+    return timerFromUs_ + (since + L - 1) / L * L;
 }
 
 void DongleModel::fromPc(const std::uint8_t* p, std::size_t n, std::int64_t t, Radio& radio) {
@@ -183,12 +227,15 @@ void DongleModel::injectGarbage(int bytes, std::int64_t t) {
 }
 
 std::size_t DongleModel::toPc(std::uint8_t* out, std::size_t max, std::int64_t now) {
+    formUsbPackets(now);
     std::size_t n = 0;
-    while (n < max && !wire_.empty() && wire_.front().due <= now) {
+    while (n < max && !usb_.empty() && usb_.front().due <= now) {
         const WireByte& w = wire_.front();
         // Bytes sent at another rate than the PC reads at come out as garbage.
         out[n++] = (pcRate_ != 0 && pcRate_ != w.baud) ? rng_.byte() : w.b;
         wire_.pop_front();
+        --inUsb_;
+        if (--usb_.front().bytes == 0) usb_.pop_front();
     }
     return n;
 }
@@ -196,6 +243,9 @@ std::size_t DongleModel::toPc(std::uint8_t* out, std::size_t max, std::int64_t n
 void DongleModel::unplug() {
     plugged_ = false;
     wire_.clear();
+    usb_.clear();
+    inUsb_ = 0;
+    timerFromUs_ = 0;
     toBoard_.clear();
     parse_ = Parse::Idle;
 }

@@ -1,8 +1,9 @@
 // The firmware of one simulated USB radio dongle: its 0xF0 configuration
 // commands, the forwarding of everything else to the board over the radio,
-// and the serial line to the PC, where every byte is due at a time set by the
-// line rate and the USB latency timer. Not locked: the World calls it with its
-// lock held.
+// and the serial line to the PC through an FTDI chip: bytes reach the chip at
+// the line rate and go on to the PC in USB packets of up to 62 bytes, sent when
+// full or when the latency timer runs out. Not locked: the World calls it with
+// its lock held.
 #pragma once
 
 #include <cstdint>
@@ -38,18 +39,23 @@ struct GarbageBurst {
 class DongleModel {
 public:
     static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+    static constexpr std::size_t kUsbPayload = 62;  // a 64-byte bulk packet less the chip's two status bytes
 
+    // usbLatencyUs 0: every byte goes to the PC on its own as soon as it is in.
+    // usbJitterUs: the PC takes each USB packet up to this much late (its scheduler).
     DongleModel(int index, const DongleConfig& cfg, std::uint64_t seed, int defaultChannel,
-                std::int64_t usbLatencyUs, std::size_t bufferBytes, bool keepLog);
+                std::int64_t usbLatencyUs, std::size_t bufferBytes, bool keepLog, std::int64_t usbJitterUs = 0);
 
     // Bytes the PC wrote, at time t.
     void fromPc(const std::uint8_t* p, std::size_t n, std::int64_t t, Radio& radio);
     // Bytes from a board that reach the dongle at time t.
     void fromRadio(const std::uint8_t* p, std::size_t n, std::int64_t t, bool streamPacket);
-    // Bytes due to the PC by `now`.
+    // Bytes due to the PC by `now`. The caller has brought the world to `now`.
     std::size_t toPc(std::uint8_t* out, std::size_t max, std::int64_t now);
-    // When the first queued byte is due; kNever when none is queued.
-    std::int64_t nextQueuedUs() const { return wire_.empty() ? kNever : wire_.front().due; }
+    // When the first queued byte is due; kNever when none is queued. Not
+    // `settled` when that is only the latency timer of a USB packet that more
+    // bytes, not made yet, could still fill and send earlier.
+    std::int64_t nextDueUs(std::int64_t now, bool& settled);
 
     void unplug();
     void plugIn();
@@ -81,10 +87,16 @@ public:
 
 private:
     struct WireByte {
-        std::int64_t due;
+        std::int64_t atChipUs;  // its stop bit is in
         unsigned baud;
         std::uint8_t b;
     };
+    struct UsbPacket {
+        std::int64_t due;  // at the PC
+        std::size_t bytes;
+    };
+    // Cuts the bytes in the chip into USB packets, as far as they are known by `now`.
+    void formUsbPackets(std::int64_t now);
     void enqueue(const std::uint8_t* p, std::size_t n, std::int64_t t);
     void reply(const std::string& text, std::int64_t t) {
         enqueue(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), t);
@@ -95,6 +107,7 @@ private:
     const int index_;
     const unsigned defaultBaud_;
     const std::int64_t usbLatencyUs_;
+    const std::int64_t usbJitterUs_;
     const std::size_t bufferBytes_;
     const bool keepLog_;
     int channel_;
@@ -112,11 +125,16 @@ private:
     std::string toBoard_;
 
     std::deque<WireByte> wire_;
+    std::deque<UsbPacket> usb_;     // cut from the front of wire_, in order
+    std::size_t inUsb_ = 0;         // bytes of wire_ already in usb_
+    std::int64_t timerFromUs_ = 0;  // the latency timer restarts when a full packet goes
+    std::int64_t lastDueUs_ = 0;
     double lineFreeUs_ = 0;  // when the serial line has sent its last queued bit
     std::uint64_t overflow_ = 0;
     std::string received_;
     std::vector<GarbageBurst> garbage_;
     Rng rng_;
+    Rng jitterRng_;  // apart, so that jitter leaves the garbage the same
 };
 
 }  // namespace sim

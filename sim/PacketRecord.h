@@ -23,4 +23,13 @@ struct PacketRecord {
     int bytesSent = 33;                   // fewer when the board lost power in mid-packet
 };
 
+// Told of every stream packet as it is made (the log may keep none), with the
+// world's lock held, and of the world's time as it moves on.
+class PacketSink {
+public:
+    virtual ~PacketSink() = default;
+    virtual void packet(int board, const PacketRecord& r) = 0;  // board 0-based
+    virtual void reached(std::int64_t /*nowUs*/) {}
+};
+
 }  // namespace sim

@@ -42,7 +42,8 @@ struct SimConfig {
     std::vector<DongleConfig> perDongle{};
     std::int64_t radioLatencyUs = 1000;   // one way, dongle <-> board
     std::int64_t radioTimeoutUs = 2000;   // until the dongle gives up on a silent board
-    std::int64_t usbLatencyUs = 1000;     // FTDI latency timer: bytes reach the PC in ticks of this; 0 per byte
+    std::int64_t usbLatencyUs = 1000;     // FTDI latency timer: a USB packet of under 62 bytes waits for it; 0 per byte
+    std::int64_t usbJitterUs = 0;         // each USB packet reaches the PC up to this much late (seeded)
     bool keepLog = true;                  // keep every packet and command as ground truth
     std::size_t dongleBufferBytes = 4u << 20;  // bytes a dongle holds for a PC that does not read
     int firstPort = 0;                    // dongle k is memory port "mem:<firstPort + k>"

@@ -18,7 +18,8 @@ World::World(const SimConfig& cfg) : cfg_(cfg) {
         const int dongleChannel = d.channel > 0 ? d.channel : (k % 25) + 1;
         boards_.push_back(std::make_unique<BoardModel>(k, b, streamSeed(cfg_.seed, 100 + k), dongleChannel));
         dongles_.push_back(std::make_unique<DongleModel>(k, d, streamSeed(cfg_.seed, 10000 + k), dongleChannel,
-                                                         cfg_.usbLatencyUs, cfg_.dongleBufferBytes, cfg_.keepLog));
+                                                         cfg_.usbLatencyUs, cfg_.dongleBufferBytes, cfg_.keepLog,
+                                                         cfg_.usbJitterUs));
         schedule(k, b, d);
     }
 }
@@ -37,6 +38,11 @@ void World::schedule(int k, const BoardConfig& b, const DongleConfig& d) {
     if (b.powerOnAtUs >= 0) at(epochUs_ + b.powerOnAtUs, [this, k](std::int64_t) { boards_[k]->powerOn(); });
     if (d.unplugAtUs >= 0) at(epochUs_ + d.unplugAtUs, [this, k](std::int64_t) { dongles_[k]->unplug(); });
     if (d.replugAtUs >= 0) at(epochUs_ + d.replugAtUs, [this, k](std::int64_t) { dongles_[k]->plugIn(); });
+}
+
+void World::setPacketSink(PacketSink* sink) {
+    std::lock_guard<std::recursive_mutex> lock(mu_);
+    sink_ = sink;
 }
 
 void World::at(std::int64_t t, std::function<void(std::int64_t)> fn) { events_.push({t, seq_++, std::move(fn)}); }
@@ -67,10 +73,12 @@ void World::advance(std::int64_t now) {
             if (r.dropped) ++lg.dropped;
             if (r.bytesSent < kPacketBytes) ++lg.cut;
             if (!r.dropped && r.bytesSent > 0) fromBoard(which, r.bytes.data(), r.bytesSent, r.timeUs, true);
+            if (sink_) sink_->packet(which, r);
             if (cfg_.keepLog) lg.packets.push_back(r);
         }
     }
     now_ = std::max(now_, now);
+    if (sink_) sink_->reached(now_);
 }
 
 std::int64_t World::advanceToClock() {
@@ -81,12 +89,14 @@ std::int64_t World::advanceToClock() {
 
 std::int64_t World::nextByteUs(int k, std::int64_t now) {
     DongleModel& d = *dongles_[k];
-    std::int64_t next = d.nextQueuedUs();
-    if (next != DongleModel::kNever) return std::max(next, now);
-    if (!d.listening()) return DongleModel::kNever;
-    // Nothing queued: the earliest thing that could bring bytes. It may bring
-    // none (a dropped packet, another dongle's reply); the caller asks again.
-    if (!events_.empty()) next = events_.top().t;
+    bool settled = true;
+    std::int64_t next = d.nextDueUs(now, settled);
+    if (settled && next != DongleModel::kNever) return std::max(next, now);
+    if (!d.listening()) return next == DongleModel::kNever ? next : std::max(next, now);
+    // Nothing settled: the earliest thing that could bring bytes (or fill the
+    // open USB packet). It may bring none (a dropped packet, another dongle's
+    // reply); the caller asks again.
+    if (!events_.empty()) next = std::min(next, events_.top().t);
     for (auto& b : boards_) {
         std::int64_t t = b->nextPacketUs();
         if (t != BoardModel::kNever && b->channel() == d.channel())

@@ -48,6 +48,10 @@ public:
     DongleModel& dongle(int k) { return *dongles_[k]; }
     BoardLog& log(int k) { return logs_[k]; }
 
+    // Every packet made from now on also goes to `sink` (not owned; nullptr: none).
+    // Takes the lock.
+    void setPacketSink(PacketSink* sink);
+
     // Runs fn(t) when the world reaches time t.
     void at(std::int64_t t, std::function<void(std::int64_t)> fn);
 
@@ -78,6 +82,7 @@ private:
     std::vector<BoardLog> logs_;
     std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
     std::uint64_t seq_ = 0;
+    PacketSink* sink_ = nullptr;
 };
 
 }  // namespace sim

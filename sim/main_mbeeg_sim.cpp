@@ -1,6 +1,7 @@
 // mbeeg-sim: simulated Cyton boards behind simulated dongles, served as
 // pseudo-terminals in real time. Prints "PORT <k> <pty path>" per dongle, then
-// serves until SIGINT or SIGTERM.
+// serves until SIGINT or SIGTERM; with --truth, every packet the boards made
+// goes to a file as it is made.
 #include <CLI/CLI.hpp>
 #include <signal.h>
 
@@ -14,6 +15,7 @@
 
 #include "sim/PtyServer.h"
 #include "sim/SimConfig.h"
+#include "sim/TruthFile.h"
 #include "sim/World.h"
 
 namespace {
@@ -47,12 +49,30 @@ int main(int argc, char** argv) {
     int onlyBoard = -1;
     double powerOffAt = -1, powerOnAt = -1, unplugAt = -1, replugAt = -1;
     std::string footers;
+    std::string truthPath;
+    cfg.usbJitterUs = 300;  // a busy PC does not read the moment a USB packet lands
 
     app.add_option("--boards", cfg.boards, "Boards, each with its own dongle")->check(CLI::Range(1, 64));
     app.add_option("--seed", cfg.seed, "Seed of signals and faults");
     app.add_flag("--daisy", cfg.board.daisy, "Boards carry a Daisy module");
     app.add_option("--latency-us", cfg.radioLatencyUs, "Radio latency one way")->check(CLI::Range(0, 5000));
-    app.add_option("--usb-latency-us", cfg.usbLatencyUs, "USB latency timer (0: per byte)")->check(CLI::Range(0, 16000));
+    app.add_option("--usb-latency-us", cfg.usbLatencyUs,
+                   "FTDI latency timer: bytes go to the PC in USB packets of up to 62, sent when full or when "
+                   "this has run out since the last full one (16000: the chip's default; 0: every byte at once)")
+        ->check(CLI::Range(0, 16000))
+        ->capture_default_str();
+    app.add_option("--usb-jitter-us", cfg.usbJitterUs,
+                   "Each USB packet reaches the pty up to this much late, at random (from --seed); "
+                   "bytes never change order")
+        ->check(CLI::Range(0, 100000))
+        ->capture_default_str();
+    app.add_option("--truth", truthPath,
+                   "Write every packet each board made to FILE as the run goes (flushed every 0.25 s and at exit): "
+                   "a line '# board index sample dropped c1 c2 c3 c4 c5 c6 c7 c8', then one line per packet: "
+                   "board (1-based, PORT k is board k+1), packet index since that board's stream started, "
+                   "sample number 0-255, dropped (0 sent, 1 lost on the radio, 2 cut short by a power loss), "
+                   "the eight signed 24-bit counts (channels 9-16 on a Daisy's odd packets)")
+        ->type_name("FILE");
 
     auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
     faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults")->check(CLI::Range(0, 63));
@@ -98,7 +118,7 @@ int main(int argc, char** argv) {
     faulty.daisy = cfg.board.daisy;
     faulty.powered = !boardOff;
 
-    cfg.keepLog = false;  // a long run keeps no ground truth
+    cfg.keepLog = false;  // a long run keeps no ground truth in memory (--truth writes it out)
     if (onlyBoard < 0) {
         cfg.board = faulty;
         cfg.dongle = faultyDongle;
@@ -111,7 +131,25 @@ int main(int argc, char** argv) {
         cfg.perDongle[onlyBoard] = faultyDongle;
     }
 
+    // Before the ports are announced: a client may stop us as soon as it has
+    // them, and the truth must still reach the file.
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<sim::TruthWriter> truth;
+    if (!truthPath.empty()) {
+        truth = std::make_unique<sim::TruthWriter>(truthPath);
+        if (!truth->error().empty()) {
+            std::fprintf(stderr, "mbeeg-sim: --truth %s\n", truth->error().c_str());
+            return 1;
+        }
+    }
     auto world = std::make_shared<sim::World>(cfg);
+    world->setPacketSink(truth.get());
     sim::PtyServer server(world);
     std::string error;
     if (!server.open(error)) {
@@ -122,13 +160,14 @@ int main(int argc, char** argv) {
         std::printf("PORT %zu %s\n", k, server.slavePaths()[k].c_str());
     std::fflush(stdout);
 
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-
     server.run(g_stop);
+    if (truth) {
+        world->setPacketSink(nullptr);
+        truth->flush();
+        if (!truth->error().empty()) {
+            std::fprintf(stderr, "mbeeg-sim: --truth %s\n", truth->error().c_str());
+            return 1;
+        }
+    }
     return 0;
 }

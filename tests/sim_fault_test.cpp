@@ -2,10 +2,14 @@
 // power loss in mid-packet, unplugged dongles, clock drift, boards on other
 // channels, dead dongles, garbage and odd footers.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "platform/clock.h"
 #include "serialport/Backend.h"
 #include "sim/SimRig.h"
+#include "sim/TruthFile.h"
 #include "sim/World.h"
 #include "tests/support/SimPort.h"
 
@@ -86,6 +90,49 @@ TEST(SimFault, PowerLossStopsInMidPacketAndPowerUpIsAFreshStart) {
     EXPECT_NEAR(static_cast<double>(s1.packets.size()), 125, 2);
     EXPECT_TRUE(r.rig.board(1).powered());
     EXPECT_FALSE(r.rig.board(1).streaming());
+}
+
+TEST(SimFault, TruthFileHoldsEveryPacketMadeSentLostOrCut) {
+    char dir[] = "/tmp/mbeeg-truth-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/truth.txt";
+    Rig r(sim::SimConfig{.seed = 9, .board = {.dropRate = 0.1}});
+    std::vector<sim::PacketRecord> made;
+    {
+        sim::TruthWriter w(path);
+        r.rig.world()->setPacketSink(&w);
+        for (int run = 0; run < 2; ++run) {  // the second stream counts from 0 again
+            r.port().writeSynCmdUc1('b');
+            simtest::readFor(r.port(), 300'000);
+            r.rig.board(0).powerOffMidPacket(7);
+            simtest::readFor(r.port(), 20'000);
+            auto p = r.rig.board(0).packets();
+            made.insert(made.end(), p.begin(), p.end());
+            r.rig.board(0).clearLog();
+            r.rig.board(0).powerOn();
+        }
+        r.rig.world()->setPacketSink(nullptr);
+        ASSERT_EQ(w.error(), "");
+    }
+    auto rows = sim::readTruthFile(path);
+    std::filesystem::remove_all(dir);
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].size(), made.size());
+    int kinds[3] = {}, starts = 0;
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        const auto& t = rows[0][i];
+        const auto& m = made[i];
+        ASSERT_EQ(t.board, 1);
+        ASSERT_EQ(t.index, m.index) << i;
+        ASSERT_EQ(t.sample, m.sample);
+        ASSERT_EQ(t.counts, m.counts);
+        ASSERT_EQ(t.dropped, m.bytesSent < 33 ? 2 : m.dropped ? 1 : 0);
+        ++kinds[t.dropped];
+        starts += t.index == 0;
+    }
+    EXPECT_EQ(kinds[2], 2);
+    EXPECT_GT(kinds[1], 5);
+    EXPECT_EQ(starts, 2);
 }
 
 TEST(SimFault, UnpluggedDongleFailsReadsAndWritesUntilReopened) {

@@ -1,6 +1,7 @@
 // The mbeeg-sim program end to end: two dongles served as pseudo-terminals,
 // opened through the real serial backend, each streaming 250 packets a
-// second. This one runs in real time (about 2.5 s).
+// second, and its account of what the boards sent. This one runs in real time
+// (about 2.5 s).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/MegSerialPort.h"
 #include "platform/clock.h"
+#include "sim/TruthFile.h"
 #include "tests/support/SimPort.h"
 
 namespace {
@@ -73,7 +76,10 @@ private:
 }  // namespace
 
 TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
-    SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", "2", "--seed", "3"});
+    char dir[] = "/tmp/mbeeg-sim-program-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string truthPath = std::string(dir) + "/truth.txt";
+    SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", "2", "--seed", "3", "--truth", truthPath});
     std::vector<std::unique_ptr<CMegSerialPortzq>> ports;
     for (int k = 0; k < 2; ++k) {
         std::istringstream in(sim.line());
@@ -112,12 +118,32 @@ TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
         ASSERT_LT(now - start, 10'000'000) << "no stream";
     }
     for (auto& p : ports) p->writeSynCmdUc1('s');
+    simtest::Split split[2] = {simtest::splitPackets(bytes[0]), simtest::splitPackets(bytes[1])};
+    // The program writes the truth as it goes: what the PC saw is on disk soon
+    // after, the program still running; and all of it once stopped.
+    auto holdsSeen = [&](const std::vector<std::vector<sim::TruthRow>>& t) {
+        return t.size() == 2 && t[0].size() >= split[0].packets.size() && t[1].size() >= split[1].packets.size();
+    };
+    const std::int64_t stopped = clock.nowUs();
+    while (!holdsSeen(sim::readTruthFile(truthPath)) && clock.nowUs() - stopped < 1'000'000) clock.sleepUs(20'000);
+    EXPECT_LT(clock.nowUs() - stopped, 1'000'000) << "truth not flushed while running";
+    ports.clear();
+    EXPECT_EQ(sim.stop(), 0);
+    auto truth = sim::readTruthFile(truthPath);
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(holdsSeen(truth));
     for (int k = 0; k < 2; ++k) {
-        auto s = simtest::splitPackets(bytes[k]);
+        const auto& s = split[k];
         const double perSecond = (s.packets.size() + (s.skipped ? 1 : 0)) / 2.0;
         EXPECT_NEAR(perSecond, 250, 2) << "port " << k;
         EXPECT_LT(s.skipped, 33u);
+        const auto& rows = truth[k];
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            ASSERT_EQ(rows[i].index, i) << "port " << k;
+            ASSERT_EQ(rows[i].dropped, 0);
+            if (i >= s.packets.size()) continue;
+            ASSERT_EQ(rows[i].sample, s.packets[i][1]) << "port " << k << " packet " << i;
+            for (int ch = 0; ch < 8; ++ch) ASSERT_EQ(rows[i].counts[ch], simtest::counts(s.packets[i], ch)) << i;
+        }
     }
-    ports.clear();
-    EXPECT_EQ(sim.stop(), 0);
 }
