@@ -59,6 +59,11 @@ void RowAligner::accept(Lane& l, const CytonPacket& p, std::uint64_t missing) {
 // (two boards on one channel interleave theirs).
 RowAligner::Verdict RowAligner::follows(const Lane& l, const CytonPacket& h, int gapFromExpected, std::int64_t nowUs) {
     const std::size_t window = std::min<std::size_t>(l.raw.size(), kFollowWindow + 1);
+    // The board's own stream going on before this packet's number: this one
+    // came from another stream (that goes on too, so it would confirm itself).
+    if (gapFromExpected > 0)
+        for (std::size_t i = 1; i < window; ++i)
+            if (((l.raw[i].sampleNo - l.expected) & 0xFF) < gapFromExpected) return Verdict::No;
     for (std::size_t i = 1; i < window; ++i) {
         const int step = (l.raw[i].sampleNo - h.sampleNo) & 0xFF;
         if (step < 1 || step > kTrustGap) continue;
@@ -131,8 +136,9 @@ void RowAligner::judge(Lane& l, std::int64_t nowUs) {
 }
 
 void RowAligner::start(std::int64_t nowUs) {
-    (void)nowUs;
     started_ = true;
+    for (Lane& l : lanes_)
+        if (l.expected < 0) l.lastAcceptUs = nowUs;
     // Boards were started one after another: what came before the last
     // board's first packet has no partner in the other boards.
     std::int64_t latest = INT64_MIN;
@@ -166,26 +172,32 @@ void RowAligner::update(std::int64_t nowUs) {
 
 bool RowAligner::nextRow(std::vector<RowEntry>& row) {
     if (!started_ || lanes_.empty()) return false;
-    bool knownSilent = true;
-    for (const Lane& l : lanes_) knownSilent = knownSilent && (!l.ready.empty() || (l.silent && l.raw.empty()));
     if (!rowReady()) {
-        // A row waits for a silent board only so long; once the board has
-        // been held, only as long as its packet could be late when it comes
-        // back, so that rows do not lag the others for as long as it is away.
-        const std::int64_t bound = knownSilent ? t_.silentWaitUs : t_.stallUs;
-        std::int64_t oldest = INT64_MAX;
-        for (const Lane& l : lanes_)
-            if (const CytonPacket* p = firstPacket(l.ready)) oldest = std::min(oldest, p->arrivalUs);
-        if (oldest == INT64_MAX) return false;
-        if (now_ - oldest < bound) {
-            nextDeadlineUs_ = std::min(nextDeadlineUs_, oldest + bound);
-            return false;
-        }
-    }
-    if (!rowReady()) {
+        // A row waits for a board only so long: until it has been quiet for
+        // stallUs, or the row has been otherwise complete for that long (its
+        // bytes come that far behind the others'). Once held, a board is
+        // waited for only as long as its packets can come after the others'
+        // when it is back, so that rows do not lag while it is away, yet a
+        // board with a later phase is not taken for silent when it returns.
+        std::int64_t complete = INT64_MIN;  // when the last other board gave its part
         bool any = false;
-        for (const Lane& l : lanes_) any = any || !l.ready.empty();
+        for (const Lane& l : lanes_) {
+            if (l.ready.empty()) continue;
+            any = true;
+            if (const CytonPacket* p = firstPacket(l.ready)) complete = std::max(complete, p->arrivalUs);
+        }
         if (!any) return false;
+        if (complete == INT64_MIN) complete = now_ - t_.stallUs;  // only holds wait
+        for (const Lane& l : lanes_) {
+            if (!l.ready.empty()) continue;
+            if (!l.raw.empty()) return false;  // being judged; judge() set the deadline
+            const std::int64_t until = l.silent ? complete + t_.silentWaitUs
+                                                : std::min(complete, l.lastAcceptUs) + t_.stallUs;
+            if (now_ < until) {
+                nextDeadlineUs_ = std::min(nextDeadlineUs_, until);
+                return false;
+            }
+        }
         for (Lane& l : lanes_) {
             if (!l.ready.empty()) continue;
             l.ready.push_back(RowEntry{RowEntry::Lost, {}});
@@ -253,6 +265,9 @@ void RowAligner::trackDrift(std::int64_t rows) {
             continue;
         }
         l.lead += alpha * (lead - l.lead);
+        // Clocks within ±100 ppm part by a sample every 20 s at most: a lead
+        // that grows faster is a board out of step, not drift.
+        if (rowsOut_ - l.lastAdjustRow < t_.driftMinRows) continue;
         if (l.lead - l.baseline > t_.driftBound) {
             auto it = std::find_if(l.ready.begin(), l.ready.end(),
                                    [](const RowEntry& e) { return e.kind == RowEntry::Packet; });
@@ -262,10 +277,12 @@ void RowAligner::trackDrift(std::int64_t rows) {
             ++l.counts.packets;
             ++l.counts.driftDropped;
             l.lead -= 1.0;
+            l.lastAdjustRow = rowsOut_;
             if (events_) events_(b, Event::DriftDropped, row);
         } else if (l.lead - l.baseline < -t_.driftBound) {
             l.ready.push_front(RowEntry{RowEntry::DriftHold, {}});
             l.lead += 1.0;
+            l.lastAdjustRow = rowsOut_;
             if (events_) events_(b, Event::DriftHeld, rowsOut_);
         }
     }

@@ -63,6 +63,8 @@ public:
         // lead's baseline is taken.
         std::int64_t driftSettleRows = 250;
         std::int64_t driftBaselineRows = 1000;
+        // Rows between two adjustments of one board, at least (10 s).
+        std::int64_t driftMinRows = 2500;
     };
 
     // Something worth a note in the recording: (board, what, the row it concerns).
@@ -113,6 +115,7 @@ private:
         double baseline = 0;
         double baselineSum = 0;
         std::int64_t baselineN = 0;
+        std::int64_t lastAdjustRow = INT64_MIN / 2;
     };
 
     enum class Verdict { Yes, No, Wait };

@@ -474,10 +474,14 @@ void FaultMatrix::runAcquisition(bool record) {
         }
         const long last = t.find(d->m_eeg);
         // Packets whose sample number did not follow the stream were false
-        // headers found in the bytes (or a second board's).
+        // headers found in the bytes (or a second board's): in no row.
         const std::uint64_t outOfStep = d->m_statOutOfStep.load();
-        const std::uint64_t packets = d->m_statPackets.load() - outOfStep, gaps = d->m_statGaps.load(),
+        const std::uint64_t packets = d->m_statPackets.load(), gaps = d->m_statGaps.load(),
                             dropped = d->m_statDropped.load();
+        // Every row of every board is a packet, a hold, or a drift adjustment.
+        EXPECT_EQ(d->m_statRows.load(),
+                  packets + gaps + d->m_statDriftHeld.load() - d->m_statDriftDropped.load())
+            << "board " << b + 1;
         if (first < 0 || last < first) {
             countsOk = false;
             ADD_FAILURE() << "board " << b + 1 << ": its first or last packet is not one the simulator sent (" << first
@@ -515,9 +519,14 @@ void FaultMatrix::runAcquisition(bool record) {
             // count of missing periods is known to within one.
             ok = std::fabs(static_cast<double>(gaps) - missing) < 1.5 && dropped == 1 && radioLost == 0;
             what = fmt("gaps %llu ~ off %.1f, cut %llu", (unsigned long long)gaps, missing, (unsigned long long)dropped);
+        } else if (!fault.comesBack) {
+            // A dongle that died: every packet up to then is in a row, and
+            // the board is held from then to the end.
+            ok = packets + radioLost == span && packets + gaps == d->m_statRows.load();
+            what = fmt("gaps %llu = held to the end", (unsigned long long)gaps);
         } else {
-            // Garbage, unplug, dead dongle, other channel: the board kept
-            // streaming, so every packet of the span it did not deliver is a gap.
+            // Garbage, unplug, other channel: the board kept streaming, so
+            // every packet of the span it did not deliver is a gap.
             ok = packets + gaps == span && radioLost == 0;
             what = fmt("gaps %llu = lost %llu", (unsigned long long)gaps, (unsigned long long)(span - packets));
         }
@@ -625,7 +634,10 @@ void FaultMatrix::runAcquisition(bool record) {
         }
         fileOk = fileOk && inFile == rows;
         EXPECT_TRUE(fileOk) << "saved " << data.savedPath().str() << " holds " << inFile << " of " << rows << " rows";
-        const bool notesOk = fault.boardGoes ? notes >= 1 : notes == 0;
+        // Drift adjustments are noted one by one, as are outages.
+        const std::uint64_t adjusted = drv.m_dongles[kVictim]->m_statDriftHeld.load() +
+                                       drv.m_dongles[kVictim]->m_statDriftDropped.load();
+        const bool notesOk = fault.boardGoes ? notes >= 1 : notes == static_cast<int>(adjusted);
         EXPECT_TRUE(notesOk) << notes << " notes about " << boardName(kVictim) << " in the recording";
         rowsOk = rowsOk && fileOk && notesOk;
         rowsText += fmt("; file %lld/%lld rows, %d note(s)", static_cast<long long>(inFile), static_cast<long long>(rows), notes);
