@@ -187,12 +187,13 @@ bool RowAligner::nextRow(std::vector<RowEntry>& row) {
             if (const CytonPacket* p = firstPacket(l.ready)) complete = std::max(complete, p->arrivalUs);
         }
         if (!any) return false;
-        if (complete == INT64_MIN) complete = now_ - t_.stallUs;  // only holds wait
+        // Only holds wait (a drift hold, say): the row's age says nothing.
+        const bool unknown = complete == INT64_MIN;
         for (const Lane& l : lanes_) {
             if (!l.ready.empty()) continue;
             if (!l.raw.empty()) return false;  // being judged; judge() set the deadline
-            const std::int64_t until = l.silent ? complete + t_.silentWaitUs
-                                                : std::min(complete, l.lastAcceptUs) + t_.stallUs;
+            const std::int64_t until = l.silent ? (unknown ? now_ : complete + t_.silentWaitUs)
+                                                : (unknown ? l.lastAcceptUs : std::min(complete, l.lastAcceptUs)) + t_.stallUs;
             if (now_ < until) {
                 nextDeadlineUs_ = std::min(nextDeadlineUs_, until);
                 return false;
@@ -250,13 +251,17 @@ void RowAligner::trackDrift(std::int64_t rows) {
     if (ref < 0) return;
     driftRowsSince_ += rows;
     if (driftRowsSince_ <= t_.driftSettleRows) return;
+    // The lead counts whole samples queued, less the part of a period by
+    // which the board's last packet came later than the reference's: so it
+    // moves smoothly as the clocks part, whichever board's packet came first.
     const Lane& r = lanes_[static_cast<std::size_t>(ref)];
-    const double refDepth = static_cast<double>(r.raw.size() + r.ready.size());
+    const double period = static_cast<double>(t_.periodUs);
+    const double refDepth = static_cast<double>(r.ready.size()) - static_cast<double>(r.lastAcceptUs) / period;
     const double alpha = 1.0 - std::exp(-static_cast<double>(rows) / t_.driftRows);
     for (std::size_t b = 0; b < lanes_.size(); ++b) {
         Lane& l = lanes_[b];
         if (static_cast<std::int64_t>(b) == ref || l.silent || l.expected < 0 || l.heldSinceAccept) continue;
-        const double lead = static_cast<double>(l.raw.size() + l.ready.size()) - refDepth;
+        const double lead = static_cast<double>(l.ready.size()) - static_cast<double>(l.lastAcceptUs) / period - refDepth;
         if (l.baselineN < t_.driftBaselineRows) {
             l.baselineSum += lead * static_cast<double>(rows);
             l.baselineN += rows;

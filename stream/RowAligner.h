@@ -58,7 +58,7 @@ public:
         // Rows over which the boards' lead on the reference board is averaged.
         double driftRows = 512;
         // The averaged lead, in samples, beyond which a sample is dropped or held.
-        double driftBound = 1.0;
+        double driftBound = 0.6;
         // Rows after the start (or after any board's silence) before the
         // lead's baseline is taken.
         std::int64_t driftSettleRows = 250;

@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "host/AcqFramework.h"
 #include "link/ConfigComRadiozq.h"
@@ -143,6 +145,69 @@ TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
     drv.m_pConfigUser = nullptr;
     drv.m_pConfigDetect = nullptr;
     std::filesystem::remove_all(folder);
+}
+
+// Ten minutes of boards whose clocks run 100 ppm fast and slow against the
+// first: each parts by 15 samples, evened out one sample at a time, each
+// adjustment counted and noted where it happened.
+TEST(StreamSim, ClockDriftIsEvenedOutAndEveryAdjustmentNoted) {
+    platform::ScopedVirtualClock vclock;
+    mbeeg::serial::setRealPortsEnabled(false);
+    sim::SimConfig cfg;
+    cfg.boards = 3;
+    cfg.seed = 5;
+    cfg.keepLog = false;
+    cfg.perBoard.assign(3, sim::BoardConfig{});
+    cfg.perBoard[1].driftPpm = 100;
+    cfg.perBoard[2].driftPpm = -100;
+    sim::SimRig rig(cfg);
+    rig.plugIn();
+
+    drivertest::TestDriver drv;
+    CHdwrConfigzq user, detect;
+    drv.m_pConfigUser = &user;
+    drv.m_pConfigDetect = &detect;
+    for (int b = 0; b < 3; ++b) {
+        auto* d = new CConfigComRadiozq;
+        auto* port = new CMegSerialPortzq();
+        ASSERT_TRUE(port->openRW(CString(rig.portName(b).c_str()), 1, 1));
+        d->m_pSerialPort = port;
+        d->getTrackGainMb(1, 6);
+        drv.m_dongles.push_back(d);
+    }
+    ASSERT_NE(drv.getDevice(1), nullptr);
+    CMeAcqDatazq data;
+    data.getMEGRecordInfozq()->m_trialCount = 1;
+    data.getMEGRecordInfozq()->m_samplesPerTrial = 2500;
+    ASSERT_EQ(drv._09CheckInitTrlChn(&data, 0), 1);
+    const std::int64_t t0 = platform::clock().nowUs();
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (platform::clock().nowUs() - t0 < 600'000'000 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    drv.AcqStop();
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    ASSERT_GE(platform::clock().nowUs() - t0, 600'000'000);
+
+    auto* fast = drv.m_dongles[1];
+    auto* slow = drv.m_dongles[2];
+    EXPECT_NEAR(static_cast<double>(fast->m_statDriftDropped.load()), 15.0, 1.0);
+    EXPECT_EQ(fast->m_statDriftHeld.load(), 0u);
+    EXPECT_NEAR(static_cast<double>(slow->m_statDriftHeld.load()), 15.0, 1.0);
+    EXPECT_EQ(slow->m_statDriftDropped.load(), 0u);
+    for (auto* d : drv.m_dongles) {
+        EXPECT_EQ(d->m_statRows.load(),
+                  d->m_statPackets.load() + d->m_statGaps.load() + d->m_statDriftHeld.load() - d->m_statDriftDropped.load());
+        EXPECT_EQ(d->m_statGaps.load(), 0u);
+    }
+    std::uint64_t notes = 0;
+    for (const auto& a : data.annotations()) notes += CStringA(a.text).str().find("clock drift") != std::string::npos;
+    EXPECT_EQ(notes, fast->m_statDriftDropped.load() + slow->m_statDriftHeld.load());
+
+    drv.cleanDevice();
+    drv.cleanConfigComBle2Board();
+    drv.m_pConfigUser = nullptr;
+    drv.m_pConfigDetect = nullptr;
 }
 
 }  // namespace
