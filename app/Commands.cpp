@@ -66,6 +66,25 @@ bool fileExists(const std::string& p) {
     return ::stat(p.c_str(), &st) == 0;
 }
 
+// What became of every board's samples: each row is a packet, a hold for
+// a lost one, or a drift adjustment, so rows = packets + lost + held - dropped.
+void printBoardSummary(CDriveOpnBciMutiBoardzq& drv) {
+    for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
+        const CConfigComRadiozq* d = drv.m_dongles[b];
+        if (!d) continue;
+        std::printf("board %zu %s: %llu rows: %llu packets, %llu lost, %llu held and %llu dropped for clock drift; "
+                    "%llu rejected, %llu reconnects\n",
+                    b + 1, d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?",
+                    static_cast<unsigned long long>(d->m_statRows.load()),
+                    static_cast<unsigned long long>(d->m_statPackets.load()),
+                    static_cast<unsigned long long>(d->m_statGaps.load()),
+                    static_cast<unsigned long long>(d->m_statDriftHeld.load()),
+                    static_cast<unsigned long long>(d->m_statDriftDropped.load()),
+                    static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load()),
+                    static_cast<unsigned long long>(d->m_statReconnects.load()));
+    }
+}
+
 }  // namespace
 
 int runPorts(const SessionOptions& opts) {
@@ -125,10 +144,14 @@ int runMonitor(const SessionOptions& opts, double seconds) {
             std::uint64_t pk = d->m_statPackets.load();
             double pps = dt > 0 ? static_cast<double>(pk - lastPk[static_cast<size_t>(b)]) / dt : 0;
             lastPk[static_cast<size_t>(b)] = pk;
-            std::snprintf(line, sizeof line, "board %d %-7s %6.1f packets/s  dropped %llu  gaps %llu\n", b + 1,
-                          d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?", pps,
-                          static_cast<unsigned long long>(d->m_statDropped.load()),
-                          static_cast<unsigned long long>(d->m_statGaps.load()));
+            std::snprintf(line, sizeof line,
+                          "board %d %-7s %6.1f packets/s  lost %llu  rejected %llu  drift +%llu/-%llu  reconnects %llu\n",
+                          b + 1, d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?", pps,
+                          static_cast<unsigned long long>(d->m_statGaps.load()),
+                          static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load()),
+                          static_cast<unsigned long long>(d->m_statDriftHeld.load()),
+                          static_cast<unsigned long long>(d->m_statDriftDropped.load()),
+                          static_cast<unsigned long long>(d->m_statReconnects.load()));
             screen += line;
         }
         CMeAcqTrialzq* trial = drv.m_pTrial;
@@ -170,6 +193,7 @@ int runMonitor(const SessionOptions& opts, double seconds) {
         return 1;
     }
     std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
+    printBoardSummary(drv);
     return 0;
 }
 
@@ -263,6 +287,7 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     }
     if (!data.lastSaveError().IsEmpty()) error(narrowOf(data.lastSaveError()));  // saved, sidecar missing
     std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
+    printBoardSummary(s.driver());
     return 0;
 }
 
