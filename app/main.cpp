@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     auto* discover = cli.add_subcommand("discover", "Find and connect the boards, one line per board");
 
     double monSeconds = 0;
-    auto* monitor = cli.add_subcommand("monitor", "Live view: packets per second, drops, gaps, uV RMS per channel");
+    auto* monitor = cli.add_subcommand("monitor", "Live view: packets per second, lost, rejected, drift, reconnects, uV RMS per channel");
     monitor->add_option("--seconds", monSeconds, "Stop after N seconds (default: until Ctrl-C)")
         ->check(CLI::Range(0.0, 1e7));
 

@@ -1,143 +1,125 @@
-// The packet-stream decoder on arbitrary bytes, handed out in arbitrary read
-// splits and pauses. Input: byte 0 gives K (0..16), the next K bytes the read
-// plan (cycled: low 5 bits the chunk size - 1, high 3 bits the pause before
-// it), the rest is the stream. K = 0 hands everything out at once.
+// The packet cutter and the row aligner on arbitrary bytes, handed out in
+// arbitrary read splits and pauses, beside a second board that streams
+// cleanly. Input: byte 0 gives K (0..16), the next K bytes the read plan
+// (cycled: low 5 bits the chunk size - 1, high 3 bits the pause before it),
+// the rest is the first board's stream. K = 0 hands everything out at once.
 //
-// Checked on every call: a packet is decoded only from 33 bytes that began
-// with 0xA0 and ended with a footer 0xC0..0xC6, and its values are those
-// bytes' values; a call that decodes nothing leaves the sample record alone;
-// the per-board counts never run backwards; no call sits idle past its bound.
+// Checked: every packet cut is 33 bytes of the input that begin with 0xA0
+// and end with a footer 0xC0..0xC6; every board's rows add up (rows =
+// packets + lost + drift held - drift dropped); whatever the first board
+// sends, the clean board's rows are its packets in order, none held, none
+// skipped.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <deque>
 #include <string>
+#include <vector>
 
-#include "fuzz/FuzzDevice.h"
-#include "link/ConfigComRadiozq.h"
-#include "platform/clock.h"
-#include "platform/msgbox.h"
+#include "stream/PacketDecoder.h"
+#include "stream/RowAligner.h"
 
 namespace {
 
 void check(bool ok, const char* what) {
     if (!ok) {
-        std::fprintf(stderr, "stream decoder: %s\n", what);
+        std::fprintf(stderr, "stream: %s\n", what);
         std::abort();
     }
 }
 
 constexpr std::int64_t kPauseUs[8] = {0, 0, 0, 0, 0, 2000, 8000, 30000};
+constexpr std::int64_t kPeriodUs = 4000;
 
-struct Record {
-    double sample;
-    double eeg[8];
-    double aux[13];
-    double acc[3];
-    bool operator==(const Record& o) const { return std::memcmp(this, &o, sizeof *this) == 0; }
-};
+std::string bytesOf(const stream::CytonPacket& p) {
+    std::string b(33, '\0');
+    b[0] = static_cast<char>(stream::kPacketHeader);
+    b[1] = static_cast<char>(p.sampleNo);
+    for (int pin = 0; pin < 8; ++pin) {
+        const auto c = static_cast<std::uint32_t>(p.counts[static_cast<size_t>(pin)]);
+        b[2 + 3 * pin] = static_cast<char>(c >> 16);
+        b[3 + 3 * pin] = static_cast<char>(c >> 8);
+        b[4 + 3 * pin] = static_cast<char>(c);
+    }
+    for (int i = 0; i < 6; ++i) b[26 + i] = static_cast<char>(p.aux[static_cast<size_t>(i)]);
+    b[32] = static_cast<char>(p.footer);
+    return b;
+}
 
-Record recordOf(const CConfigComRadiozq& d) {
-    Record r;
-    r.sample = d.m_sampleNumber;
-    std::memcpy(r.eeg, d.m_eeg, sizeof r.eeg);
-    std::memcpy(r.aux, d.m_aux, sizeof r.aux);
-    std::memcpy(r.acc, d.m_lastAcc, sizeof r.acc);
-    return r;
+std::string cleanPacket(std::int64_t k) {
+    stream::CytonPacket p;
+    p.sampleNo = static_cast<std::uint8_t>(k);
+    p.counts[0] = static_cast<std::int32_t>(k);
+    return bytesOf(p);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    fuzzsupport::useScratchProfile();
     if (size < 1) return 0;
     const std::size_t k = data[0] % 17;
     if (size < 1 + k) return 0;
     const std::uint8_t* plan = data + 1;
-    const std::string stream(reinterpret_cast<const char*>(data + 1 + k), size - 1 - k);
+    const std::string input(reinterpret_cast<const char*>(data + 1 + k), size - 1 - k);
 
-    platform::ScopedVirtualClock clock;
-    platform::ScriptedMessageBoxes boxes;
-    fuzzsupport::ScopedFuzzPort port;
-    fuzzsupport::FuzzDevice& dev = port.device();
-
-    CConfigComRadiozq dongle;
-    dongle.m_portName = L"COM201";
-    check(dongle.connect_to_portName(nullptr) == 1, "memory port did not open");
-    check(dongle.getTrackGainMb(1, 6) != nullptr, "no gain tracker");
-    dongle.set4StreamCyton();
-    // The stream comes after "b" and its reply window, which purges input.
-    std::int64_t t = clock.get().nowUs();
-    std::size_t chunks = 0;
+    // The first board's reads: (time, bytes).
+    std::vector<std::pair<std::int64_t, std::string>> reads;
+    std::int64_t t = 0;
     if (k == 0) {
-        dev.queue(stream, t);
-        chunks = 1;
+        reads.emplace_back(t, input);
     } else {
-        for (std::size_t i = 0; i < stream.size(); ++chunks) {
-            const std::uint8_t p = plan[chunks % k];
-            const std::size_t n = std::min<std::size_t>((p & 0x1F) + 1, stream.size() - i);
+        for (std::size_t i = 0, chunk = 0; i < input.size(); ++chunk) {
+            const std::uint8_t p = plan[chunk % k];
+            const std::size_t n = std::min<std::size_t>((p & 0x1F) + 1, input.size() - i);
             t += kPauseUs[p >> 5];
-            dev.queue(stream.substr(i, n), t);
+            reads.emplace_back(t, input.substr(i, n));
             i += n;
         }
     }
 
-    std::uint64_t packets = dongle.m_statPackets, dropped = dongle.m_statDropped, gaps = dongle.m_statGaps;
-
-    const std::size_t limit = 2 * (stream.size() + 8 * chunks) + 64;
-    std::size_t calls = 0;
-    for (; calls < limit && !dev.exhausted(); ++calls) {
-        const Record before = recordOf(dongle);
-        const std::size_t outBefore = dev.handedOut().size();
-        const std::size_t handoutsBefore = dev.handoutTimes().size();
-        const std::int64_t t0 = clock.get().nowUs();
-        const int r = dongle.readCytonData();
-        const std::int64_t waited = clock.get().nowUs() - t0;
-        const std::string& out = dev.handedOut();
-
-        check(r == 0 || r == 1, "result not 0 or 1");
-        // A slow stream may keep a call as long as bytes keep coming, but it
-        // never sits idle longer than the packet bound and the read waits.
-        std::int64_t idle = 0, last = t0;
-        for (std::size_t i = handoutsBefore; i < dev.handoutTimes().size(); ++i) {
-            idle = std::max(idle, dev.handoutTimes()[i] - last);
-            last = dev.handoutTimes()[i];
-        }
-        idle = std::max(idle, clock.get().nowUs() - last);
-        check(idle <= 40'000, "a read sat idle past its bound");
-        check(waited <= 33 * 40'000, "one read waited too long");
-        check(dongle.m_newPacket == r, "new-packet flag differs from the result");
-        check(dongle.m_statPackets >= packets && dongle.m_statDropped >= dropped && dongle.m_statGaps >= gaps,
-              "counts ran backwards");
-        check(dongle.m_statPackets == packets + static_cast<std::uint64_t>(r), "packet count off");
-        if (r == 1) {
-            check(out.size() - outBefore == 33, "a packet not made of the 33 bytes read for it");
-            const auto* pkt = reinterpret_cast<const std::uint8_t*>(out.data() + out.size() - 33);
-            check(pkt[0] == 0xA0, "packet without a 0xA0 header");
-            check(pkt[32] >= 0xC0 && pkt[32] <= 0xC6, "packet without a valid footer");
-            check(dongle.m_sampleNumber == pkt[1], "sample number is not byte 1");
-            check(dongle.m_aux[3] == pkt[32], "footer slot differs");
-            for (int pin = 0; pin < 8; ++pin) {
-                const std::uint8_t* b = pkt + 2 + 3 * pin;
-                std::int32_t raw = (b[0] << 16) | (b[1] << 8) | b[2];
-                if (raw & 0x800000) raw -= 0x1000000;
-                const double uv = raw * 4.5 / 8388607.0 / 24 * 1e6;
-                check(std::fabs(dongle.m_eeg[pin] - uv) <= 1e-9 * (1 + std::fabs(uv)), "EEG value differs");
-            }
-            for (int i = 0; i < 6; ++i) check(dongle.m_aux[4 + i] == pkt[26 + i], "aux byte slot differs");
-            for (double a : dongle.m_lastAcc) check(std::isfinite(a) && std::fabs(a) <= 4.096, "accelerometer out of range");
-        } else {
-            check(recordOf(dongle) == before, "a failed read changed the sample record");
-        }
-        packets = dongle.m_statPackets;
-        dropped = dongle.m_statDropped;
-        gaps = dongle.m_statGaps;
+    // The cutter alone: only true packets of the input come out.
+    stream::PacketDecoder cutter;
+    std::deque<stream::CytonPacket> cut;
+    for (const auto& [at, bytes] : reads)
+        cutter.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), at, cut);
+    for (const auto& p : cut) {
+        check(p.footer >= stream::kFooterMin && p.footer <= stream::kFooterMax, "packet without a valid footer");
+        check(input.find(bytesOf(p)) != std::string::npos, "a packet not made of 33 bytes of the input");
     }
-    check(dev.exhausted(), "decoder made no progress through the stream");
-    // A quiet port afterwards: nothing decoded, nothing changed, bounded wait.
-    const Record last = recordOf(dongle);
-    check(dongle.readCytonData() == 0 && recordOf(dongle) == last, "a quiet port produced a packet");
-    dongle.closeSerialPorts();
+
+    // Both boards into rows, looked at every millisecond.
+    stream::RowAligner aligner(2);
+    const std::int64_t end = t + 2'000'000;
+    std::size_t next = 0;
+    std::int64_t sent = 0;
+    std::vector<stream::RowEntry> row;
+    std::int64_t lastClean = -1, droppedBefore = 0;
+    for (std::int64_t now = 0; now <= end; now += 1000) {
+        for (; next < reads.size() && reads[next].first <= now; ++next)
+            aligner.feed(0, reinterpret_cast<const std::uint8_t*>(reads[next].second.data()), reads[next].second.size(),
+                         now);
+        for (; sent * kPeriodUs <= now; ++sent) {
+            const std::string p = cleanPacket(sent);
+            aligner.feed(1, reinterpret_cast<const std::uint8_t*>(p.data()), p.size(), now);
+        }
+        aligner.update(now);
+        while (aligner.nextRow(row)) {
+            // Clock drift against the first board may move it, openly.
+            check(row[1].kind != stream::RowEntry::Lost, "the clean board was held");
+            if (row[1].kind != stream::RowEntry::Packet) continue;
+            const std::int64_t c = row[1].packet.counts[0];
+            const auto dropped = static_cast<std::int64_t>(aligner.counts(1).driftDropped);
+            check(lastClean < 0 || c == lastClean + 1 + dropped - droppedBefore,
+                  "the clean board skipped or repeated a packet");
+            lastClean = c;
+            droppedBefore = dropped;
+        }
+    }
+    for (std::size_t b = 0; b < 2; ++b) {
+        const stream::BoardCounts& c = aligner.counts(b);
+        check(c.rows == c.packets + c.lost + c.driftHeld - c.driftDropped, "rows do not add up");
+    }
+    check(aligner.counts(1).rejected() == 0 && aligner.counts(1).lost == 0, "the clean board's packets were lost");
     return 0;
 }
