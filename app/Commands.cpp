@@ -262,8 +262,8 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     };
     const long long total = static_cast<long long>(trials) * samples;
     // Wait for the reading loop to start before judging its status.
-    for (int i = 0; i < 500 && !g_interrupted && s.acquiring() && data.m_acqStatus.load() != 5; ++i) sleepReal(10);
-    while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == 5) {
+    for (int i = 0; i < 500 && !g_interrupted && s.acquiring() && data.m_acqStatus.load() != AcqStatus::Recording; ++i) sleepReal(10);
+    while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == AcqStatus::Recording) {
         sleepReal(200);
         tellLive();
         long long done = 0;
@@ -280,7 +280,7 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     if (g_interrupted) progress("stopping: saving what was recorded");
     s.stop();
     progressDone();
-    if (data.m_acqStatus.load() != 8 || data.savedPath().IsEmpty()) {
+    if (data.m_acqStatus.load() != AcqStatus::Saved || data.savedPath().IsEmpty()) {
         CString why = data.lastSaveError();
         error("the recording was not saved" + (why.IsEmpty() ? std::string() : ": " + narrowOf(why)));
         return 1;

@@ -67,9 +67,9 @@ bool Session::connect() {
         // line of ours says what failed (--verbose shows theirs).
         const int status = driver_->m_statusCode.load();
         std::string why;
-        if (status == -1)
+        if (status == StatusCode::Failed)
             why = "no dongle found among the serial ports (see 'mbeeg ports'): plug one in";
-        else if (status == 2) {
+        else if (status == StatusCode::NoDongle) {
             std::string ports;
             const CStringArray& names = driver_->m_donglePortNames;
             for (int i = 0; i < names.GetSize(); ++i)
@@ -129,7 +129,7 @@ bool Session::startRecord(const std::string& folder, const std::string& name, in
 bool Session::acquiring() const {
     if (!started_) return false;
     int st = driver_->m_statusCode.load();
-    return !(st == 20 || st == 22) && platform::runningThreads() > 0;
+    return !(st == StatusCode::MonitoringEnded || st == StatusCode::RecordingEnded) && platform::runningThreads() > 0;
 }
 
 void Session::stop() {

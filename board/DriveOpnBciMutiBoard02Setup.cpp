@@ -167,8 +167,7 @@ CStringA CDriveOpnBciMutiBoard02Setup::sendChannelCommands(unsigned int channel,
     CStringA ignored;
     port->sendCmdGetRspst(frame, ignored, kWriteWaitMs);
 
-    // While state 4 holds, the port's input belongs to the stream reader.
-    if (!reply || m_connState == 4) return CStringA();
+    if (!reply || m_connState == ConnState::Streaming) return CStringA();
     CAcqDriver02Prcs::addInfoStatus(port->getPortName());
     CStringA text;
     text.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), static_cast<int>(channel));
@@ -222,8 +221,7 @@ CStringA CDriveOpnBciMutiBoard02Setup::testSignalCtrlCmd(int index, int reply) {
     if (index < 0 || index >= TEST_SIGNAL_ROWS) return CStringA();
     if (!port->writeCmdUc1(static_cast<unsigned char>(g_testSignalCmds[index]), kWriteWaitMs))
         return CStringA("Send query failed!");
-    // While state 3 holds, a sensor-status reading owns the port's input.
-    if (!reply || m_connState == 3) return CStringA();
+    if (!reply || m_connState == ConnState::SensorStatus) return CStringA();
     CStringA text("\n QueryDeviceSettings\n");
     Sleep(kReplyWaitMs);
     text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);

@@ -39,7 +39,7 @@ CStringA sendImpedanceFrame(CDriveOpnBciMutiBoard07Impedance& drv, int c, char p
     if (!port->writeSynWaitCmdC(frame.GetString(), frame.GetLength(), kWriteWaitMs)) return CStringA(kWriteFailed);
 
     // While state 4 holds, the port's input belongs to the stream reader.
-    if (!reply || drv.m_connState == 4) return CStringA();
+    if (!reply || drv.m_connState == ConnState::Streaming) return CStringA();
     CAcqDriver02Prcs::addInfoStatus(port->getPortName());
     CStringA text;
     text.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), pin);

@@ -15,6 +15,32 @@
 class CDlgSetupMultiBoardEeg;
 class CDlgSetupMultiBoardBleCom;
 
+// The driver's status code (m_statusCode), for the host to read.
+namespace StatusCode {
+enum : int {
+    Failed = -1,         // nothing done yet, or no port could be opened for discovery
+    NoDongle = 2,        // discovery found no dongle with a board
+    NoChannels = 3,      // the EEG dialog found an empty channel list
+    Searching = 4,       // discovery runs
+    Connected = 5,
+    Monitoring = 19,     // the reading thread runs, monitoring
+    MonitoringEnded = 20,
+    Recording = 21,      // the reading thread runs, recording
+    RecordingEnded = 22,
+};
+}
+
+// Who owns the boards' ports just now (m_connState).
+namespace ConnState {
+enum : int {
+    None = 0,           // no search yet
+    Searching = 1,      // a search runs, or the last one failed
+    Connected = 2,
+    SensorStatus = 3,   // a sensor-status reading owns the ports' input
+    Streaming = 4,      // the stream reader owns the ports' input
+};
+}
+
 class CDriveOpnBciMutiBoard : public CAcqDriverzq {
 public:
     CDriveOpnBciMutiBoard();
@@ -50,8 +76,8 @@ public:
     std::vector<CConfigComRadiozq*> m_dongles;           // owned elements, board order
     CMeAcqDatazq* m_pData = nullptr;                     // borrowed
     CMeAcqTrialzq* m_pTrial = nullptr;                   // borrowed
-    std::atomic<int> m_connState{0};
-    std::atomic<int> m_statusCode{-1};
+    std::atomic<int> m_connState{ConnState::None};
+    std::atomic<int> m_statusCode{StatusCode::Failed};
     int m_cmdValue = 0;
     std::atomic<int> m_stopStatusReq{0};
     std::atomic<int> m_stopFlag{0};

@@ -9,11 +9,11 @@ int CDriveOpnBciMutiBoard09Acq::_01findConnectHdwr(CHdwrConfigzq* cfg, CMeAcqDat
     else
         data = m_pData;
     cleanDevice();
-    m_connState = 1;
+    m_connState = ConnState::Searching;
 
     int found = findAllComDevices();
     if (found && !m_dongles.empty() && m_pDevice) {
-        m_connState = 2;
+        m_connState = ConnState::Connected;
         showDlgSetupMultiBoardEeg(cfg, data);
         return 1;
     }
@@ -33,8 +33,8 @@ int CDriveOpnBciMutiBoard09Acq::_02connectCom2Device(CHdwrConfigzq* cfg, CMeAcqD
         m_pConfigDetect->m_statusCounter2 = 0;
     }
     m_busy = 1;
-    m_statusCode = 4;
-    m_connState = 1;
+    m_statusCode = StatusCode::Searching;
+    m_connState = ConnState::Searching;
 
     // The host's retry count is raised for the search only.
     unsigned int retries = m_retryCount;
@@ -69,8 +69,8 @@ int CDriveOpnBciMutiBoard09Acq::_02connectCom2Device(CHdwrConfigzq* cfg, CMeAcqD
         AfxMessageBox(L"Detect device failed?!");
         return 0;
     }
-    m_statusCode = 5;
-    m_connState = 2;
+    m_statusCode = StatusCode::Connected;
+    m_connState = ConnState::Connected;
     return 1;
 }
 
@@ -93,10 +93,10 @@ namespace {
 // A sensor-status reading in progress (state 3) is asked to stop and given a
 // second; 1 when acquisition may start.
 int sensorStatusReleased(CDriveOpnBciMutiBoard09Acq& drv) {
-    if (drv.m_connState != 3) return 1;
+    if (drv.m_connState != ConnState::SensorStatus) return 1;
     drv.m_stopStatusReq = 1;
     Sleep(1000);
-    return drv.m_connState == 2 && !drv.m_pSnsStatusThread ? 1 : 0;
+    return drv.m_connState == ConnState::Connected && !drv.m_pSnsStatusThread ? 1 : 0;
 }
 
 // The data set must have been prepared (_09CheckInitTrlChn) so that it has a

@@ -210,6 +210,18 @@ namespace acqhost {
 class RecordingFile;
 }
 
+// The data set's acquisition status (m_acqStatus), written by the reading loop.
+namespace AcqStatus {
+enum : int {
+    Idle = 0,
+    Monitoring = 3,
+    MonitoringEnded = 4,
+    Recording = 5,
+    RecordingEnded = 6,  // every trial full, or stopped; saving follows
+    Saved = 8,
+};
+}
+
 class CMeAcqData {
 public:
     CMeAcqData();
@@ -276,7 +288,7 @@ public:
 
     int m_trialCount = 0;
     int m_recordFlag = 0;                       // non-zero: recording
-    std::atomic<int> m_acqStatus{0};            // 3, 4 monitoring; 5, 6, 8 recording
+    std::atomic<int> m_acqStatus{AcqStatus::Idle};
     std::atomic<std::int64_t> m_curSample{0};   // current sample count
     std::atomic<int> m_roundCounter{0};
     std::atomic<int> m_counter3{0};

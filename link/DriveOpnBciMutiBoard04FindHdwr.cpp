@@ -57,7 +57,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
         m_pConfigDetect->m_statusCounter1 = 0;
         m_pConfigDetect->m_statusCounter2 = 0;
     }
-    m_statusCode = 4;
+    m_statusCode = StatusCode::Searching;
     m_boardSummary = L"MultiBoard:?COMs->Board:?x8=?";
     m_busy = 1;
 
@@ -67,7 +67,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
         if (n <= 0) {
             AfxMessageBox(L"Cannot open multi-board ports!?Please check connections and turn them on!", MB_OK);
             m_busy = 0;
-            m_statusCode = -1;
+            m_statusCode = StatusCode::Failed;
             return 0;
         }
 
@@ -124,7 +124,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
 
         const int m = static_cast<int>(m_dongles.size());
         if (m == 0) {
-            m_statusCode = 2;
+            m_statusCode = StatusCode::NoDongle;
             m_busy = 0;
             return 0;
         }
@@ -154,7 +154,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
             m_pDevice->m_statusFlag = 1;
         }
 
-        m_statusCode = 5;
+        m_statusCode = StatusCode::Connected;
         m_busy = 0;
         return 1;
     } catch (const std::exception&) {

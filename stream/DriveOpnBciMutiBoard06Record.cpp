@@ -367,7 +367,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     data->m_curSample = 0;
     data->m_roundCounter = 0;
     data->m_counter3 = 0;
-    data->m_acqStatus = record ? 5 : 3;
+    data->m_acqStatus = record ? AcqStatus::Recording : AcqStatus::Monitoring;
     int trialIndex = 0;
     findSetStimTrigTrlData(0, trial, 14);
 
@@ -460,7 +460,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
                         setEegRanges(trial, dongles);
                         map.build(trial, dongles, S);
                     } else {
-                        data->m_acqStatus = 6;
+                        data->m_acqStatus = AcqStatus::RecordingEnded;
                         m_stopFlag = 1;
                     }
                 }
@@ -480,7 +480,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     threadStopMonitRecordStiTrg();
     keeper.finish();
     if (record) {
-        data->m_acqStatus = 6;
+        data->m_acqStatus = AcqStatus::RecordingEnded;
         handBoardInfo(data, dongles);
         data->setAcqStimTrig2Data(m_pStimTrig);
         data->saveAllTrials();
@@ -489,9 +489,9 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
             msg.Format(L"Saving the recording failed: %s", data->lastSaveError().GetString());
             addInfoStatus(msg);
         }
-        data->m_acqStatus = 8;
+        data->m_acqStatus = AcqStatus::Saved;
     } else {
-        data->m_acqStatus = 4;
+        data->m_acqStatus = AcqStatus::MonitoringEnded;
     }
 
     for (CConfigComRadiozq* d : dongles)
@@ -503,9 +503,9 @@ UINT CDriveOpnBciMutiBoard06Record::acqThreadProc(LPVOID param) {
     auto* drv = static_cast<CDriveOpnBciMutiBoard06Record*>(param);
     if (!drv) return 0;
     const bool record = drv->m_pData && drv->m_pData->m_recordFlag != 0;
-    drv->m_statusCode = record ? 21 : 19;
+    drv->m_statusCode = record ? StatusCode::Recording : StatusCode::Monitoring;
     if (drv->m_pDevice && drv->m_pDevice->m_linkType == LINK_TYPE_CYTON8) drv->s6ReadStreamCyton();
-    drv->m_statusCode = record ? 22 : 20;
+    drv->m_statusCode = record ? StatusCode::RecordingEnded : StatusCode::MonitoringEnded;
     // The thread's handle deletes itself when the thread ends, so neither
     // pointer to it may outlive this procedure.
     drv->m_pMonitThread = nullptr;

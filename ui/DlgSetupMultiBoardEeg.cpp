@@ -245,7 +245,7 @@ void CDlgSetupMultiBoardEeg::OnTimer(UINT_PTR id) {
     }
     if (!IsWindowVisible() || !m_pDriver) return;
     CDeviceEegObBleComzq* device = refreshGeometry();
-    if (device && m_pDriver->m_connState == 3) {
+    if (device && m_pDriver->m_connState == ConnState::SensorStatus) {
         ChnGeomList* list = device->m_pCurChnList;
         OPENBCIPARAMV1* p = nullptr;
         if (list && m_channelIndex >= 0 && static_cast<std::uint32_t>(m_channelIndex) < list->Size())
@@ -262,7 +262,7 @@ void CDlgSetupMultiBoardEeg::OnTimer(UINT_PTR id) {
         for (std::uint32_t i = 0; i < n && i < list->Size(); ++i)
             if (paramOf((*list)[i])) m_listElectrode.updateChannelRow(static_cast<int>(i));
     }
-    if (device && (!device->m_pCurChnList || device->m_pCurChnList->Size() == 0)) m_pDriver->m_statusCode = 3;
+    if (device && (!device->m_pCurChnList || device->m_pCurChnList->Size() == 0)) m_pDriver->m_statusCode = StatusCode::NoChannels;
     UpdateData(FALSE);
 }
 
