@@ -122,9 +122,11 @@ int CDriveOpnBciMutiBoard09Acq::AcqMonit(CMeAcqDatazq* data, CWnd*) {
         AfxMessageBox(L"Please stop reading sensor-status!");
         return 0;
     }
-    // Kept before the thread runs: a thread that ends at once clears it itself.
-    // A stop asked for from now on, even before the loop runs, is kept.
+    // Cleared before the thread starts, so that a stop asked for from now
+    // on, even before the loop runs, is kept.
     m_stopFlag = 0;
+    // Started suspended so that its handle is stored before it runs: a
+    // thread that ends at once clears the pointer itself.
     CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
                                    CREATE_SUSPENDED);
     m_pMonitThread = t;
@@ -139,9 +141,11 @@ int CDriveOpnBciMutiBoard09Acq::AcqRecord(CMeAcqDatazq* data, CWnd*) {
         if (AfxMessageBox(L"Reading sensor-status in progress, Stop it?", MB_YESNO) == IDYES) m_stopStatusReq = 1;
         return 0;
     }
-    // Kept before the thread runs: a thread that ends at once clears it itself.
-    // A stop asked for from now on, even before the loop runs, is kept.
+    // Cleared before the thread starts, so that a stop asked for from now
+    // on, even before the loop runs, is kept.
     m_stopFlag = 0;
+    // Started suspended so that its handle is stored before it runs: a
+    // thread that ends at once clears the pointer itself.
     CWinThread* t = AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, this, THREAD_PRIORITY_HIGHEST, 0,
                                    CREATE_SUSPENDED);
     m_pRecordThread = t;

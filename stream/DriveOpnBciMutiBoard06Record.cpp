@@ -163,9 +163,9 @@ void handBoardInfo(Data* data, const std::vector<CConfigComRadiozq*>& dongles) {
 // loop at most the command's short wait, so the other boards' rows keep
 // coming. Meanwhile the row aligner holds the board's rows and counts them;
 // the outage goes into the data set as an annotation.
-class Keeper {
+class BoardRecovery {
 public:
-    Keeper(const std::vector<CConfigComRadiozq*>& dongles, CMeAcqDatazq* data, double rate,
+    BoardRecovery(const std::vector<CConfigComRadiozq*>& dongles, CMeAcqDatazq* data, double rate,
            stream::RowAligner& aligner)
         : dongles_(dongles), data_(data), rate_(rate > 0 ? rate : 250.0), aligner_(aligner), boards_(dongles.size()) {
         const std::int64_t now = platform::clock().nowUs();
@@ -390,7 +390,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     const size_t n = dongles.size();
     const double rate = m_pDevice ? m_pDevice->m_sampleRate : 250.0;
     stream::RowAligner aligner(n);
-    Keeper keeper(dongles, data, rate, aligner);
+    BoardRecovery recovery(dongles, data, rate, aligner);
     for (CConfigComRadiozq* d : dongles)
         if (d) d->m_statReconnects = 0;
     aligner.setEventSink([&](size_t b, stream::RowAligner::Event what, std::int64_t row) {
@@ -470,7 +470,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
             }
         }
         publishCounts(aligner, dongles);
-        keeper.afterStep(now, aligner.rowsOut());
+        recovery.afterStep(now, aligner.rowsOut());
 
         // Bytes that come within the next moment wait for the next look.
         const std::int64_t until = wakeUs + kMinWakeUs;
@@ -478,7 +478,7 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     }
 
     threadStopMonitRecordStiTrg();
-    keeper.finish();
+    recovery.finish();
     if (record) {
         data->m_acqStatus = AcqStatus::RecordingEnded;
         handBoardInfo(data, dongles);
