@@ -75,7 +75,7 @@ int CConfigComRadio02Ble::get_channelDeviceHost(CDialog* /*dlg*/) {
     m_confirmedChnl = -1;
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(kReadChannel, -1);
-    const CStringA& reply = readRadioReply(1000, 10, 200);
+    const CStringA& reply = readRadioReply(radiowait::kGetChannel);
     if (reply.IsEmpty()) {
         m_statusText = "Get radio channel error: empty";
         return 0;
@@ -101,7 +101,7 @@ int CConfigComRadio02Ble::set_channelBoardDvc(CDialog* /*dlg*/, std::uint8_t cha
     if (!checkChannelRange(c)) return 0;
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(kSetChannel, c);
-    const CStringA& reply = readRadioReply(0, 10, 600);
+    const CStringA& reply = readRadioReply(radiowait::kSetChannel);
     if (reply.IsEmpty()) {
         m_statusText = kReadError;
         return 0;
@@ -129,7 +129,7 @@ int CConfigComRadio02Ble::alignDeviceHostChannels(CDialog* /*dlg*/, std::uint8_t
     if (!checkChannelRange(c)) return 0;
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(kSetChannel, c);
-    const CStringA& reply = readRadioReply(1000, 10, 1000);
+    const CStringA& reply = readRadioReply(radiowait::kAlignChannels);
     m_statusText += reply;
     if (!reply.IsEmpty() && holds(reply, "Success")) {
         m_radioChnl = static_cast<std::uint8_t>(c);
@@ -146,7 +146,7 @@ int CConfigComRadio02Ble::set_channelHostOverrideDongle(CDialog* /*dlg*/, int ch
     m_hostOverride = 1;
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(kHostOverride, channel);
-    const CStringA& reply = readRadioReply(300, 10, 300);
+    const CStringA& reply = readRadioReply(radiowait::kHostOverride);
     if (reply.IsEmpty()) {
         m_statusText = "Radio channel override host without response, try differenct radio channel?";
         return 0;
@@ -167,7 +167,7 @@ int CConfigComRadio02Ble::system_status(CDialog* /*dlg*/) {
         return 0;
     }
     sendRadioCommand(kSystemStatus, -1);
-    const CStringA& reply = readRadioReply(100, 10, 200);
+    const CStringA& reply = readRadioReply(radiowait::kSystemStatus);
     if (reply.IsEmpty()) {
         m_statusText = "Getting Ratio System Status error: return empty ";
         return 0;
@@ -178,7 +178,7 @@ int CConfigComRadio02Ble::system_status(CDialog* /*dlg*/) {
 
 int CConfigComRadio02Ble::print_bytes(CDialog* /*dlg*/) {
     if (!checkInitOpenSerialPort(1)) return 0;
-    const CStringA& reply = readRadioReply(0, 10, 200);
+    const CStringA& reply = readRadioReply(radiowait::kPrintBytes);
     if (reply.IsEmpty()) {
         m_statusText = kReadError;
         return 0;

@@ -24,7 +24,7 @@ int CConfigComRadiozq::getRadioPolltime(int /*unused*/) {
     if (!m_pSerialPort && !connect_to_portName(nullptr)) return 0;
     if (!m_pSerialPort || !m_pSerialPort->isOpen()) return 0;
     sendRadioCommand(kReadPollTime, -1);
-    const CStringA& reply = readRadioReply(100, 10, 160);
+    const CStringA& reply = readRadioReply(radiowait::kGetPollTime);
     if (reply.IsEmpty()) {
         m_statusText = "Get Poll-time: return empty";
         return 0;
@@ -42,7 +42,7 @@ int CConfigComRadiozq::getRadioPolltime(int /*unused*/) {
 int CConfigComRadiozq::setRadioPolltime(std::uint8_t pollTime, int /*unused*/) {
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(kSetPollTime, pollTime);
-    const CStringA& reply = readRadioReply(300, 10, 160);
+    const CStringA& reply = readRadioReply(radiowait::kSetPollTime);
     if (reply.IsEmpty()) {
         m_statusText = "Set Radio poll-time: return empty";
         return 0;
@@ -61,7 +61,7 @@ int CConfigComRadiozq::setHost2DriverBaudRate(CDialog* /*dlg*/, int index) {
     m_baudIndex = static_cast<std::uint32_t>(index);
     if (!checkInitOpenSerialPort(1)) return 0;
     sendRadioCommand(g_dongleBaudRows[index].radioCode, -1);
-    const CStringA& reply = readRadioReply(300, 300, 1000);
+    const CStringA& reply = readRadioReply(radiowait::kSetBaud);
     if (reply.IsEmpty()) {
         m_statusText = "Radios_Config: Error reading from Serial/COM port";
         return 0;
