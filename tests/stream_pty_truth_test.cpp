@@ -23,6 +23,7 @@
 
 #include "serialport/ComAlias.h"
 #include "sim/TruthFile.h"
+#include "tests/support/SimProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -60,52 +61,6 @@ std::string slurp(const fs::path& p) {
     std::ifstream f(p);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
-
-// mbeeg-sim with its stdout on a pipe, for the PORT lines; SIGTERM ends it
-// and makes it flush the truth.
-struct Sim {
-    pid_t pid = -1;
-    int out = -1;
-    explicit Sim(const std::vector<std::string>& args) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(fds[1], 1);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out = fds[0];
-    }
-    ~Sim() {
-        stop();
-        if (out >= 0) ::close(out);
-    }
-    std::string line() {
-        std::string s;
-        char c;
-        while (true) {
-            pollfd p{out, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(out, &c, 1) != 1) return "";
-            if (c == '\n') return s;
-            s += c;
-        }
-    }
-    int stop() {
-        if (pid <= 0) return -1;
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-};
 
 // One board's rows against its truth. Rows start at the sent packet that
 // has the first row's counts; from there each row is the next packet: a sent
@@ -171,7 +126,7 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
     const fs::path dir = tmpl;
     const fs::path truthPath = dir / "truth.txt", bdfPath = dir / "rec.bdf", log = dir / "mbeeg.log";
 
-    Sim sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", std::to_string(N), "--seed", std::to_string(40 + N),
+    SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", std::to_string(N), "--seed", std::to_string(40 + N),
              "--drop-rate", c.drops ? "0.01" : "0", "--usb-latency-us", std::to_string(c.usbLatencyUs), "--truth",
              truthPath.string()});
     std::vector<std::string> ptys;

@@ -20,6 +20,19 @@
 
 namespace {
 
+// Each dongle of the rig opened straight on its port, as discovery leaves it.
+void attachRig(drivertest::TestDriver& drv, sim::SimRig& rig) {
+    for (int b = 0; b < rig.boards(); ++b) {
+        auto* d = new CConfigComRadiozq;
+        auto* port = new CMegSerialPortzq();
+        ASSERT_TRUE(port->openRW(CString(rig.portName(b).c_str()), 1, 1));
+        d->m_pSerialPort = port;
+        d->m_portName = CString(rig.portName(b).c_str());
+        d->getTrackGainMb(1, 6);
+        drv.m_dongles.push_back(d);
+    }
+}
+
 TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
     platform::ScopedVirtualClock vclock;
     mbeeg::serial::setRealPortsEnabled(false);
@@ -39,15 +52,7 @@ TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
     CHdwrConfigzq user, detect;
     drv.m_pConfigUser = &user;
     drv.m_pConfigDetect = &detect;
-    for (int b = 0; b < 3; ++b) {
-        auto* d = new CConfigComRadiozq;
-        auto* port = new CMegSerialPortzq();
-        ASSERT_TRUE(port->openRW(CString(rig.portName(b).c_str()), 1, 1));
-        d->m_pSerialPort = port;
-        d->m_portName = CString(rig.portName(b).c_str());
-        d->getTrackGainMb(1, 6);
-        drv.m_dongles.push_back(d);
-    }
+    ASSERT_NO_FATAL_FAILURE(attachRig(drv, rig));
     ASSERT_NE(drv.getDevice(1), nullptr);
 
     CMeAcqDatazq data;
@@ -167,14 +172,7 @@ TEST(StreamSim, ClockDriftIsEvenedOutAndEveryAdjustmentNoted) {
     CHdwrConfigzq user, detect;
     drv.m_pConfigUser = &user;
     drv.m_pConfigDetect = &detect;
-    for (int b = 0; b < 3; ++b) {
-        auto* d = new CConfigComRadiozq;
-        auto* port = new CMegSerialPortzq();
-        ASSERT_TRUE(port->openRW(CString(rig.portName(b).c_str()), 1, 1));
-        d->m_pSerialPort = port;
-        d->getTrackGainMb(1, 6);
-        drv.m_dongles.push_back(d);
-    }
+    ASSERT_NO_FATAL_FAILURE(attachRig(drv, rig));
     ASSERT_NE(drv.getDevice(1), nullptr);
     CMeAcqDatazq data;
     data.getMEGRecordInfozq()->m_trialCount = 1;
