@@ -50,11 +50,11 @@ CMeAcgChannelzq::CMeAcgChannelzq(const CAcqChnlGeomzq& geom, std::int64_t sample
         m_elcZ = e->m_z;
     }
     auto n = static_cast<size_t>(m_samples > 0 ? m_samples : 1);
-    m_pData1 = new double[n]();
-    m_pData2 = new double[n]();
+    m_pValues = new double[n]();
+    m_pValuesMirror = new double[n]();
 }
 
 CMeAcgChannelzq::~CMeAcgChannelzq() {
-    delete[] m_pData1;
-    delete[] m_pData2;
+    delete[] m_pValues;
+    delete[] m_pValuesMirror;
 }

@@ -82,7 +82,6 @@ int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, 
     m_recordInfo.m_samplesPerTrial = samples;
     m_curSample = 0;
     m_roundCounter = 0;
-    m_counter3 = 0;
     m_stim.m_events.clear();
     {
         std::lock_guard<std::mutex> lock(m_infoMutex);
@@ -101,8 +100,8 @@ int CMeAcqData::acqInitDataTrlChnlGeom4Monit(int trials, std::int64_t samples, C
 int CMeAcqData::acqInitDataTrlChnlGeom4Record(const CString& folder, const CString& name, int trials,
                                               std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb) {
     if (!initTrials(trials, samples, list, cb)) return 0;
-    m_text1 = folder;
-    m_text2 = name;
+    m_recordFolder = folder;
+    m_recordName = name;
     m_recordFlag = 1;
     return 1;
 }
@@ -162,7 +161,7 @@ double CMeAcqData::getSample(int trial, int channel, std::int64_t sample, int wh
     if (!t || channel < 0 || channel >= t->getTotalChannel()) return std::numeric_limits<double>::quiet_NaN();
     const CMeAcgChannelzq* c = t->getChannel(channel);
     if (sample < 0 || sample >= c->m_samples) return std::numeric_limits<double>::quiet_NaN();
-    return (which == 2 ? c->m_pData2 : c->m_pData1)[sample];
+    return (which == 2 ? c->m_pValuesMirror : c->m_pValues)[sample];
 }
 
 std::int64_t CMeAcqData::filledSamples(int trial) const {

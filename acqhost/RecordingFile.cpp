@@ -262,10 +262,10 @@ bool RecordingFile::fail(const std::string& why) {
 
 bool RecordingFile::resolveTarget() {
     m_target.clear();
-    CString nameText = m_data.m_text2;
+    CString nameText = m_data.m_recordName;
     nameText.Trim();
     if (nameText.IsEmpty()) return fail("no file name was given for the recording");
-    CString folderText = m_data.m_text1;
+    CString folderText = m_data.m_recordFolder;
     folderText.Trim();
     m_target = folderText.IsEmpty() ? fs::path(utf8(nameText)) : fs::path(utf8(folderText)) / utf8(nameText);
     if (!m_target.has_filename()) return fail("the file name is missing");
@@ -329,7 +329,7 @@ bool RecordingFile::openFile(std::int64_t rows, std::int64_t knownNotes, std::in
     if (knownRecords > 0) slots = std::max(slots, (knownNotes + knownRecords - 1) / knownRecords);
     slots = std::clamp<std::int64_t>(slots, 1, kMaxSlots);
     m_slots = static_cast<int>(slots);
-    if (m_timeChannel >= 0) m_t0 = m_data.getTrial(0)->getChannel(m_timeChannel)->m_pData1[0];
+    if (m_timeChannel >= 0) m_t0 = m_data.getTrial(0)->getChannel(m_timeChannel)->m_pValues[0];
 
     const std::string stem = m_target.stem().string(), ext = m_target.extension().string();
     m_livePath.clear();
@@ -414,7 +414,7 @@ bool RecordingFile::appendUpTo(std::int64_t upTo, std::int64_t rowsWithData) {
             if (trial) {
                 const std::int64_t k = g % m_S;
                 for (int c = 0; c < m_channels; ++c) {
-                    double v = trial->getChannel(c)->m_pData1[k];
+                    double v = trial->getChannel(c)->m_pValues[k];
                     if (c == m_timeChannel) v -= m_t0;
                     m_last[static_cast<size_t>(c)] = v;
                 }

@@ -44,7 +44,7 @@ int lastValues(const CMeAcgChannelzq* ch, std::int64_t cur, std::int64_t total, 
     if (avail > n) avail = n;
     for (std::int64_t i = 0; i < avail; ++i) {
         std::int64_t idx = (cur - avail + i + total) % total;
-        out[i] = ch->m_pData1[idx];
+        out[i] = ch->m_pValues[idx];
     }
     return static_cast<int>(avail);
 }

@@ -5,7 +5,7 @@
 #include "app/Console.h"
 #include "app/SimHardware.h"
 #include "platform/clock.h"
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 #include "serialport/ComAlias.h"
 
 namespace app {

@@ -110,8 +110,8 @@ bool Session::startMonitor(std::int64_t samplesPerTrial) {
 
 bool Session::startRecord(const std::string& folder, const std::string& name, int trials, std::int64_t samples) {
     data_->m_recordFlag = 1;
-    data_->m_text1 = CString(folder.c_str());
-    data_->m_text2 = CString(name.c_str());
+    data_->m_recordFolder = CString(folder.c_str());
+    data_->m_recordName = CString(name.c_str());
     data_->getMEGRecordInfozq()->m_trialCount = trials;
     data_->getMEGRecordInfozq()->m_samplesPerTrial = samples;
     if (!driver_->_09CheckInitTrlChn(data_.get(), 1)) {

@@ -278,7 +278,7 @@ bool RowWatcher::start(Rig& rig, std::int64_t samplesPerTrial) {
             const int g = d->m_pTrackGain ? d->m_pTrackGain->get_gain_for_channel(p) : 1;
             uvPerCount_.push_back(4.5 / 8388607.0 / (g > 0 ? g : 1) * 1000000.0);
             CMeAcgChannelzq* ch = trial->getChannel(8 * b + p);
-            if (!ch || !ch->m_pData1 || ch->m_samples < S_) return false;
+            if (!ch || !ch->m_pValues || ch->m_samples < S_) return false;
             chans_.push_back(ch);
         }
     }
@@ -316,7 +316,7 @@ std::int64_t RowWatcher::look(std::vector<std::uint64_t>* seenNs) {
         } else {
             const std::int64_t i = r % S_;
             for (std::size_t k = 0; k < chans_.size(); ++k)
-                buf_[k] = static_cast<std::int32_t>(std::llround(chans_[k]->m_pData1[i] / uvPerCount_[k]));
+                buf_[k] = static_cast<std::int32_t>(std::llround(chans_[k]->m_pValues[i] / uvPerCount_[k]));
         }
         std::fwrite(buf_.data(), sizeof(std::int32_t), buf_.size(), log_);
         if (seenNs) seenNs->push_back(seen);

@@ -2,9 +2,6 @@
 
 #include <new>
 
-#include "ui/DlgSetupMultiBoardBleCom.h"
-#include "ui/DlgSetupMultiBoardEeg.h"
-
 namespace {
 // Board command letter of each pin: "1".."8" for the Cyton pins, then the
 // letters of the Daisy pins.
@@ -112,14 +109,6 @@ int CDriveOpnBciMutiBoard::cleanDevice() {
     return 1;
 }
 
-int CDriveOpnBciMutiBoard::cleanDlg() {
-    delete m_pDlgEeg;
-    m_pDlgEeg = nullptr;
-    delete m_pDlgBleCom;
-    m_pDlgBleCom = nullptr;
-    return 1;
-}
-
 int CDriveOpnBciMutiBoard::cleanCloseFaceCom() {
     if (m_pFaceSerial) {
         m_pFaceSerial->closeAllPorts();
@@ -135,17 +124,3 @@ int CDriveOpnBciMutiBoard::cleanConfigComBle2Board() {
     return 1;
 }
 
-int CDriveOpnBciMutiBoard::hideDlg() {
-    if (m_pDlgBleCom && m_pDlgBleCom->IsWindowVisible()) m_pDlgBleCom->ShowWindow(SW_HIDE);
-    if (m_pDlgEeg && m_pDlgEeg->IsWindowVisible()) m_pDlgEeg->ShowWindow(SW_HIDE);
-    return 1;
-}
-
-int CDriveOpnBciMutiBoard::setDlgComBleMsg(CStringA text) {
-    if (!m_pDlgBleCom || !m_pDlgBleCom->IsWindowVisible()) return 0;
-    m_pDlgBleCom->UpdateData(TRUE);
-    m_pDlgBleCom->m_msgText += L"\n";
-    m_pDlgBleCom->m_msgText += CString(text);
-    m_pDlgBleCom->UpdateData(FALSE);
-    return 1;
-}

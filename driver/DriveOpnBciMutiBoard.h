@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "driver/OpenBciParam.h"
+#include "common/OpenBciParam.h"
 #include "geometry/DeviceEegObBleCom.h"
 #include "host/AcqFramework.h"
 #include "host/MegSerialPort.h"

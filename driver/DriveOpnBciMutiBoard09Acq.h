@@ -1,7 +1,7 @@
 // The acquisition entry points: connect, channel list, data set, start, stop.
 #pragma once
 
-#include "board/DriveOpnBciMutiBoard07Impedance.h"
+#include "driver/DriveOpnBciMutiBoard07Impedance.h"
 
 class CWnd;
 class CDialog;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "driver/DriveOpnBciMutiBoard09Acq.h"
-#include "driver/OpenBciParam.h"
+#include "common/OpenBciParam.h"
 
 class CComboBox;
 

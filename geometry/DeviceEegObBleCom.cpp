@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "driver/OpenBciParam.h"
+#include "common/OpenBciParam.h"
 #include "geometry/ElectrodeTables.h"
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 #include "link/ConfigComRadiozq.h"
 #include "platform/msgbox.h"
 
@@ -41,8 +41,8 @@ void CDeviceEegObBleCom::copyOwnFields(const CDeviceEegObBleCom& other) {
     m_reserved2 = other.m_reserved2;
     m_cytonList = other.m_cytonList;
     m_daisyList = other.m_daisyList;
-    m_text1 = other.m_text1;
-    m_text2 = other.m_text2;
+    m_recordFolder = other.m_recordFolder;
+    m_recordName = other.m_recordName;
     m_reservedPtr = other.m_reservedPtr;
     m_pBoards = other.m_pBoards;
     m_boardCount = other.m_boardCount;
@@ -209,7 +209,7 @@ int CDeviceEegObBleCom::acgSns2chnl(CMeAcqDatazq* data, int trials, std::int64_t
     info->m_sampleRate2 = m_sampleRate;
     if (trials < 1) trials = info->m_trialCount;
     if (samples < 1) samples = info->m_samplesPerTrial;
-    int ok = record ? data->acqInitDataTrlChnlGeom4Record(data->m_text1, data->m_text2, trials, samples,
+    int ok = record ? data->acqInitDataTrlChnlGeom4Record(data->m_recordFolder, data->m_recordName, trials, samples,
                                                           m_pCurChnList, acgFinishTrial)
                     : data->acqInitDataTrlChnlGeom4Monit(1, samples, m_pCurChnList, acgFinishTrial);
     return ok ? 1 : 0;

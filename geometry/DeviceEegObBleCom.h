@@ -38,8 +38,8 @@ public:
     std::int32_t m_reserved2 = 0;
     ChnGeomList m_cytonList;
     ChnGeomList m_daisyList;
-    CString m_text1;
-    CString m_text2;
+    CString m_recordFolder;
+    CString m_recordName;
     void* m_reservedPtr = nullptr;
     std::vector<CConfigComRadiozq*>* m_pBoards = nullptr;
     std::int32_t m_boardCount = 0;

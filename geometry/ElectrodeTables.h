@@ -4,7 +4,7 @@
 // (scripts/gen_electrode_tables.py -> ElectrodeTables.cpp).
 #pragma once
 
-#include "geometry/ElectrodePos.h"
+#include "common/ElectrodePos.h"
 
 constexpr int ELCTD_T1_ROWS = 10;
 constexpr int ELCTD_T2_ROWS = 18;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "geometry/AurexArray.h"
-#include "geometry/ElectrodePos.h"
+#include "common/AurexArray.h"
+#include "common/ElectrodePos.h"
 #include "platform/afxstr.h"
 
 class CWnd;
@@ -167,8 +167,8 @@ public:
     CString m_portText;
     double m_elcX = 0, m_elcY = 0, m_elcZ = 0;
     std::int64_t m_samples = 0;
-    double* m_pData1 = nullptr;  // first sample array
-    double* m_pData2 = nullptr;  // second sample array
+    double* m_pValues = nullptr;        // the samples: what files, views and readers take
+    double* m_pValuesMirror = nullptr;  // the same samples again, for the trigger bookkeeping
     std::atomic<std::int64_t> m_lastSample{-1};  // index of the last sample written
 };
 
@@ -291,9 +291,8 @@ public:
     std::atomic<int> m_acqStatus{AcqStatus::Idle};
     std::atomic<std::int64_t> m_curSample{0};   // current sample count
     std::atomic<int> m_roundCounter{0};
-    std::atomic<int> m_counter3{0};
-    CString m_text1;  // folder of the recording
-    CString m_text2;  // file name of the recording (".bdf" added when missing)
+    CString m_recordFolder;  // folder of the recording
+    CString m_recordName;    // file name of the recording (".bdf" added when missing)
 
     // Wall-clock start of the recording (seconds since 1970) for the file
     // header; 0: the save time minus the recorded duration.

@@ -6,16 +6,11 @@
 #include "platform/msgbox.h"
 
 namespace {
-constexpr std::uint8_t kReadChannel = 0x00;
-constexpr std::uint8_t kSetChannel = 0x01;
-constexpr std::uint8_t kHostOverride = 0x02;
-constexpr std::uint8_t kSystemStatus = 0x07;
+using radio::holds;
+using radio::kChannelSuccess;
 
-const char kChannelSuccess[] = "Success: Host and Device on Channel number:";
 const char kNoBoard[] = "Found dongle! No connection to the board. Please turn on the board!\n";
 const char kReadError[] = "Radios_Config: Error reading from Serial/COM port";
-
-bool holds(const CStringA& text, const char* what) { return text.Find(what) >= 0; }
 
 // Clears a flag on every way out of an operation.
 struct FlagReset {
@@ -27,31 +22,12 @@ struct FlagReset {
 CConfigComRadio02Ble::~CConfigComRadio02Ble() = default;
 
 int CConfigComRadio02Ble::extractNumber(const CStringA& reply, const char* marker) {
-    const int at = reply.Find(marker);
-    if (at < 0) return 0;
-    const int start = at + static_cast<int>(CStringA(marker).GetLength());
-    const int end = reply.Find("$$$");
-    if (end < start) return 0;  // no "$$$" after the value: nothing to read
-    const std::string& s = reply.str();
-    size_t i = static_cast<size_t>(start);
-    const size_t stop = static_cast<size_t>(end);
-    while (i < stop && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < stop && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    long long value = 0;
-    while (i < stop && s[i] >= '0' && s[i] <= '9') {
-        value = value * 10 + (s[i++] - '0');
-        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;  // saturate
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return radio::extractNumber(reply, marker);
 }
 
 int CConfigComRadio02Ble::sendRadioCommand(std::uint8_t command, int arg) {
     if (!m_pSerialPort) return 0;
-    int ok = m_pSerialPort->writeSynCmdUc1(0xF0);
+    int ok = m_pSerialPort->writeSynCmdUc1(radio::kFrameStart);
     ok = m_pSerialPort->writeSynCmdUc1(command) && ok;
     if (arg >= 0) ok = m_pSerialPort->writeSynCmdUc1(static_cast<unsigned char>(arg)) && ok;
     return ok;
@@ -74,7 +50,7 @@ int CConfigComRadio02Ble::checkChannelRange(int& channel) {
 int CConfigComRadio02Ble::get_channelDeviceHost(CDialog* /*dlg*/) {
     m_confirmedChnl = -1;
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kReadChannel, -1);
+    sendRadioCommand(radio::kReadChannel, -1);
     const CStringA& reply = readRadioReply(radiowait::kGetChannel);
     if (reply.IsEmpty()) {
         m_statusText = "Get radio channel error: empty";
@@ -100,7 +76,7 @@ int CConfigComRadio02Ble::set_channelBoardDvc(CDialog* /*dlg*/, std::uint8_t cha
     int c = channel;
     if (!checkChannelRange(c)) return 0;
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kSetChannel, c);
+    sendRadioCommand(radio::kSetChannel, c);
     const CStringA& reply = readRadioReply(radiowait::kSetChannel);
     if (reply.IsEmpty()) {
         m_statusText = kReadError;
@@ -128,7 +104,7 @@ int CConfigComRadio02Ble::alignDeviceHostChannels(CDialog* /*dlg*/, std::uint8_t
     int c = channel;
     if (!checkChannelRange(c)) return 0;
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kSetChannel, c);
+    sendRadioCommand(radio::kSetChannel, c);
     const CStringA& reply = readRadioReply(radiowait::kAlignChannels);
     m_statusText += reply;
     if (!reply.IsEmpty() && holds(reply, "Success")) {
@@ -145,7 +121,7 @@ int CConfigComRadio02Ble::set_channelHostOverrideDongle(CDialog* /*dlg*/, int ch
     if (!checkChannelRange(channel)) return 0;
     m_hostOverride = 1;
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kHostOverride, channel);
+    sendRadioCommand(radio::kHostOverride, channel);
     const CStringA& reply = readRadioReply(radiowait::kHostOverride);
     if (reply.IsEmpty()) {
         m_statusText = "Radio channel override host without response, try differenct radio channel?";
@@ -166,7 +142,7 @@ int CConfigComRadio02Ble::system_status(CDialog* /*dlg*/) {
         m_statusText = CStringA(m_portName) + "(Serial port) is not opened";
         return 0;
     }
-    sendRadioCommand(kSystemStatus, -1);
+    sendRadioCommand(radio::kSystemStatus, -1);
     const CStringA& reply = readRadioReply(radiowait::kSystemStatus);
     if (reply.IsEmpty()) {
         m_statusText = "Getting Ratio System Status error: return empty ";

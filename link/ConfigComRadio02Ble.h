@@ -4,25 +4,7 @@
 #include <cstdint>
 
 #include "link/ConfigComRadio01SerialPort.h"
-
-// What one radio command waits for the dongle's reply, in ms: a pause before
-// looking (the dongle asks the board over the radio meanwhile), the quiet gap
-// that ends a reply, and the wait for its first byte. These are the dongle
-// protocol's own timings; shorter ones cut replies on real dongles.
-struct RadioWait {
-    int pauseMs, gapMs, waitMs;
-};
-namespace radiowait {
-constexpr RadioWait kGetChannel{1000, 10, 200};
-constexpr RadioWait kSetChannel{0, 10, 600};
-constexpr RadioWait kAlignChannels{1000, 10, 1000};
-constexpr RadioWait kHostOverride{300, 10, 300};
-constexpr RadioWait kSystemStatus{100, 10, 200};
-constexpr RadioWait kPrintBytes{0, 10, 200};
-constexpr RadioWait kGetPollTime{100, 10, 160};
-constexpr RadioWait kSetPollTime{300, 10, 160};
-constexpr RadioWait kSetBaud{300, 300, 1000};
-}  // namespace radiowait
+#include "link/RadioProtocol.h"
 
 class CConfigComRadio02Ble : public CConfigComRadio01SerialPort {
 public:
@@ -40,12 +22,11 @@ public:
     int scan_channels(CDialog* dlg);
     int reAlignDeviceHostChan(CDialog* dlg);
 
-    // The decimal number after the first `marker`, up to the first "$$$",
-    // read as atoi reads; 0 when the marker or the "$$$" is missing.
+    // radio::extractNumber, kept where callers of the dongle look for it.
     static int extractNumber(const CStringA& reply, const char* marker);
 
 protected:
-    // Sends 0xF0, the command byte and (when arg >= 0) one argument byte.
+    // Sends radio::kFrameStart, the command byte and (when arg >= 0) one argument byte.
     int sendRadioCommand(std::uint8_t command, int arg);
     // Sleeps pauseMs (none when 0), reads the dongle's reply and keeps it as
     // the last reply.

@@ -3,14 +3,11 @@
 #include <exception>
 #include <new>
 
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 #include "platform/msgbox.h"
 
 namespace {
-constexpr std::uint8_t kReadPollTime = 0x03;
-constexpr std::uint8_t kSetPollTime = 0x04;
-
-bool holds(const CStringA& text, const char* what) { return text.Find(what) >= 0; }
+using radio::holds;
 
 struct FlagReset {
     int& flag;
@@ -23,7 +20,7 @@ CConfigComRadiozq::~CConfigComRadiozq() = default;
 int CConfigComRadiozq::getRadioPolltime(int /*unused*/) {
     if (!m_pSerialPort && !connect_to_portName(nullptr)) return 0;
     if (!m_pSerialPort || !m_pSerialPort->isOpen()) return 0;
-    sendRadioCommand(kReadPollTime, -1);
+    sendRadioCommand(radio::kReadPollTime, -1);
     const CStringA& reply = readRadioReply(radiowait::kGetPollTime);
     if (reply.IsEmpty()) {
         m_statusText = "Get Poll-time: return empty";
@@ -41,7 +38,7 @@ int CConfigComRadiozq::getRadioPolltime(int /*unused*/) {
 
 int CConfigComRadiozq::setRadioPolltime(std::uint8_t pollTime, int /*unused*/) {
     if (!checkInitOpenSerialPort(1)) return 0;
-    sendRadioCommand(kSetPollTime, pollTime);
+    sendRadioCommand(radio::kSetPollTime, pollTime);
     const CStringA& reply = readRadioReply(radiowait::kSetPollTime);
     if (reply.IsEmpty()) {
         m_statusText = "Set Radio poll-time: return empty";

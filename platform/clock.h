@@ -44,6 +44,25 @@ private:
     std::atomic<std::int64_t> now_;
 };
 
+// A point in time on a clock, for the loops that wait until something comes
+// or the time is up.
+class Deadline {
+public:
+    Deadline(Clock& c, std::int64_t inUs) : clock_(c), atUs_(c.nowUs() + (inUs > 0 ? inUs : 0)) {}
+    static Deadline inMs(Clock& c, std::int64_t ms) { return Deadline(c, ms * 1000); }
+    bool passed() const { return clock_.nowUs() >= atUs_; }
+    // Time left, never negative.
+    std::int64_t leftUs() const {
+        const std::int64_t left = atUs_ - clock_.nowUs();
+        return left > 0 ? left : 0;
+    }
+    std::int64_t atUs() const { return atUs_; }
+
+private:
+    Clock& clock_;
+    std::int64_t atUs_;
+};
+
 // The clock in force (the real one unless a test installed another).
 Clock& clock();
 // Installs a clock (nullptr restores the real one); returns the previous.

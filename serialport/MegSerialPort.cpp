@@ -156,14 +156,13 @@ int CMegSerialPortzq::sendCmdGetRspst(const CStringA& command, CStringA& reply, 
     m_channel->purge();
     const std::string& cmd = command.str();
     if (!writeAll(reinterpret_cast<const unsigned char*>(cmd.data()), cmd.size())) return 0;
-    platform::Clock& c = m_channel->clock();
-    const std::int64_t deadline = c.nowUs() + std::max(waitMs, 0) * std::int64_t{1000};
+    const platform::Deadline deadline = platform::Deadline::inMs(m_channel->clock(), std::max(waitMs, 0));
     std::string got;
     unsigned char buf[512];
     for (;;) {
-        std::int64_t left = deadline - c.nowUs();
+        const std::int64_t left = deadline.leftUs();
         // Past the deadline only what has already arrived is taken.
-        long n = readSome(buf, sizeof buf, std::max<std::int64_t>(left, 0));
+        long n = readSome(buf, sizeof buf, left);
         if (n > 0) got.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
         if (n <= 0 || endsWithReplyEnd(got) || left <= 0) break;
     }
@@ -174,19 +173,19 @@ int CMegSerialPortzq::sendCmdGetRspst(const CStringA& command, CStringA& reply, 
 CStringA CMegSerialPortzq::readSynWaitAll2StrA(int gapMs, int waitMs) {
     if (!isOpen()) return CStringA();
     platform::Clock& c = m_channel->clock();
-    const std::int64_t firstBy = c.nowUs() + std::max(waitMs, 0) * std::int64_t{1000};
-    const std::int64_t hardEnd = firstBy + kReplyOverrunUs;
+    const platform::Deadline firstBy = platform::Deadline::inMs(c, std::max(waitMs, 0));
+    const platform::Deadline hardEnd(c, firstBy.leftUs() + kReplyOverrunUs);
     const std::int64_t gapUs = std::max(gapMs, 0) * std::int64_t{1000};
     std::string got;
     unsigned char buf[512];
     long n = 0;
     do {
-        n = readSome(buf, sizeof buf, firstBy - c.nowUs());
-    } while (n == 0 && c.nowUs() < firstBy);
+        n = readSome(buf, sizeof buf, firstBy.leftUs());
+    } while (n == 0 && !firstBy.passed());
     if (n <= 0) return CStringA();
     got.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     while (!endsWithReplyEnd(got)) {
-        std::int64_t left = hardEnd - c.nowUs();
+        const std::int64_t left = hardEnd.leftUs();
         if (left <= 0) break;
         n = readSome(buf, sizeof buf, std::min(gapUs, left));
         if (n <= 0) break;

@@ -37,18 +37,18 @@ public:
 
     long read(std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs) override {
         platform::Clock& c = platform::clock();
+        const platform::Deadline deadline(c, timeoutUs);
         std::int64_t now = c.nowUs();
-        const std::int64_t deadline = now + std::max<std::int64_t>(timeoutUs, 0);
         if (max == 0) return 0;
         for (;;) {
             if (!alive()) return -1;
             std::size_t n = entry_->device->transmit(buf, max, now);
             if (n > 0) return static_cast<long>(n);
-            if (now >= deadline) return 0;
+            if (deadline.passed()) return 0;
             std::int64_t next = entry_->device->nextTransmitUs(now);
-            std::int64_t t = std::min(deadline, next);
+            std::int64_t t = std::min(deadline.atUs(), next);
             // A device that promises a byte now but gives none must not spin us.
-            if (t <= now) t = std::min(deadline, now + 1000);
+            if (t <= now) t = std::min(deadline.atUs(), now + 1000);
             c.sleepUntilUs(t);
             now = c.nowUs();
         }

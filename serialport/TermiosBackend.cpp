@@ -162,9 +162,9 @@ platform::Clock& realClock() {
 
 long pollRead(int fd, std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs, std::string& error) {
     if (max == 0) return 0;
-    const std::int64_t deadline = realClock().nowUs() + std::max<std::int64_t>(timeoutUs, 0);
+    const platform::Deadline deadline(realClock(), timeoutUs);
     for (;;) {
-        std::int64_t left = std::max<std::int64_t>(deadline - realClock().nowUs(), 0);
+        const std::int64_t left = deadline.leftUs();
         timespec ts{static_cast<time_t>(left / 1'000'000), static_cast<long>(left % 1'000'000) * 1000};
         pollfd p{fd, POLLIN, 0};
         int r = ::ppoll(&p, 1, &ts, nullptr);
@@ -182,7 +182,7 @@ long pollRead(int fd, std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs
             ssize_t n = ::read(fd, buf, max);
             if (n > 0) return static_cast<long>(n);
             if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                if (realClock().nowUs() >= deadline) return 0;
+                if (deadline.passed()) return 0;
                 continue;
             }
             error = n == 0 ? std::string("device hung up") : std::string("read: ") + std::strerror(errno);
@@ -194,7 +194,7 @@ long pollRead(int fd, std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs
 }
 
 bool pollWriteAll(int fd, const std::uint8_t* data, std::size_t n, int timeoutMs, std::string& error) {
-    const std::int64_t deadline = realClock().nowUs() + static_cast<std::int64_t>(timeoutMs) * 1000;
+    const platform::Deadline deadline = platform::Deadline::inMs(realClock(), timeoutMs);
     std::size_t done = 0;
     while (done < n) {
         ssize_t w = ::write(fd, data + done, n - done);
@@ -207,7 +207,7 @@ bool pollWriteAll(int fd, const std::uint8_t* data, std::size_t n, int timeoutMs
             error = std::string("write: ") + std::strerror(errno);
             return false;
         }
-        std::int64_t left = deadline - realClock().nowUs();
+        const std::int64_t left = deadline.leftUs();
         if (left <= 0) {
             error = "write timed out";
             return false;

@@ -53,8 +53,8 @@ int waitForInput(Channel* const* channels, std::size_t n, std::int64_t timeoutUs
     // Memory ports run on the platform clock, which may be virtual: sleep
     // on it until the first byte is due.
     platform::Clock& c = platform::clock();
+    const platform::Deadline deadline(c, timeoutUs);
     std::int64_t now = c.nowUs();
-    const std::int64_t deadline = now + timeoutUs;
     for (;;) {
         int count = 0;
         std::int64_t due = INT64_MAX;
@@ -70,8 +70,8 @@ int waitForInput(Channel* const* channels, std::size_t n, std::int64_t timeoutUs
         }
         pollFds(fds, 0);
         count += collect();
-        if (count > 0 || now >= deadline) return count;
-        c.sleepUntilUs(std::min(deadline, due));
+        if (count > 0 || deadline.passed()) return count;
+        c.sleepUntilUs(std::min(deadline.atUs(), due));
         now = c.nowUs();
     }
 }

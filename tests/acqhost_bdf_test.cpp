@@ -234,7 +234,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
 
     // A folder that does not exist.
     CString missing = wdir() + L"/no/such/folder";
-    data.m_text1 = missing;
+    data.m_recordFolder = missing;
     EXPECT_EQ(data.saveDataset4Record(), 0);
     EXPECT_NE(data.lastSaveError().Find(missing + L"/rec.bdf"), -1) << data.lastSaveError().GetString();
     EXPECT_NE(data.lastSaveError().Find(L"does not exist"), -1);
@@ -242,7 +242,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
 
     // A "folder" that is a file.
     std::ofstream(dir / "plain").put('x');
-    data.m_text1 = wdir() + L"/plain";
+    data.m_recordFolder = wdir() + L"/plain";
     EXPECT_EQ(data.saveDataset4Record(), 0);
     EXPECT_NE(data.lastSaveError().Find(L"not a folder"), -1);
 
@@ -250,7 +250,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     if (::geteuid() != 0) {
         fs::create_directory(dir / "ro");
         fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-        data.m_text1 = wdir() + L"/ro";
+        data.m_recordFolder = wdir() + L"/ro";
         EXPECT_EQ(data.saveDataset4Record(), 0);
         EXPECT_NE(data.lastSaveError().Find(L"/ro/rec.bdf"), -1);
         EXPECT_NE(data.lastSaveError().Find(L"not writable"), -1);
@@ -262,8 +262,8 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     // is written, and with overwriting asked for the finished file cannot be
     // put in place; it stays under its own name.
     fs::create_directories(dir / "busy.bdf" / "inside");
-    data.m_text1 = wdir();
-    data.m_text2 = L"busy";
+    data.m_recordFolder = wdir();
+    data.m_recordName = L"busy";
     EXPECT_EQ(data.saveDataset4Record(), 0);
     EXPECT_NE(data.lastSaveError().Find(L"busy.bdf: the file exists already"), -1) << data.lastSaveError().GetString();
     EXPECT_TRUE(data.partialPath().IsEmpty());
@@ -278,7 +278,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     EXPECT_EQ(data.savedPath(), L"");
 
     // An existing recording is replaced only when asked for.
-    data.m_text2 = L"rec";
+    data.m_recordName = L"rec";
     ASSERT_EQ(data.saveDataset4Record(), 1);
     auto goodSize = fs::file_size(dir / "rec.bdf");
     EXPECT_EQ(data.saveDataset4Record(), 0);
@@ -315,7 +315,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     EXPECT_EQ(files, expectedFiles);
 
     // No name at all.
-    data.m_text2 = L"  ";
+    data.m_recordName = L"  ";
     EXPECT_EQ(data.saveDataset4Record(), 0);
     EXPECT_NE(data.lastSaveError().Find(L"no file name"), -1);
 }

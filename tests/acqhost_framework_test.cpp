@@ -109,8 +109,8 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(data.m_trialCount, 3);
     EXPECT_EQ(data.getMEGRecordInfozq()->m_trialCount, 3);
     EXPECT_EQ(data.getMEGRecordInfozq()->m_samplesPerTrial, 100);
-    EXPECT_EQ(data.m_text1, L"/tmp/x");
-    EXPECT_EQ(data.m_text2, L"rec");
+    EXPECT_EQ(data.m_recordFolder, L"/tmp/x");
+    EXPECT_EQ(data.m_recordName, L"rec");
     EXPECT_EQ(data.switchTrl4Record(2, 0), data.getTrial(2));
     EXPECT_NE(data.getTrial(2), data.getTrial(1));
     EXPECT_EQ(data.switchTrl4Record(3, 0), nullptr);
@@ -119,8 +119,8 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
 
     // Reading back, and what counts as filled.
     CMeAcgChannelzq* c = data.getTrial(1)->getChannel(acqtest::FP1);
-    c->m_pData1[4] = 12.5;
-    c->m_pData2[4] = 13.5;
+    c->m_pValues[4] = 12.5;
+    c->m_pValuesMirror[4] = 13.5;
     c->m_lastSample = 4;
     EXPECT_EQ(data.getSample(1, acqtest::FP1, 4), 12.5);
     EXPECT_EQ(data.getSample(1, acqtest::FP1, 4, 2), 13.5);

@@ -59,7 +59,7 @@ TEST(AcqhostMne, SavedRecordingOpensInMne) {
     for (int t = 0; t < 2; ++t) {
         CMeAcgChannelzq* ch = data.getTrial(t)->getChannel(FP2);
         ch->setValueRange(-562500, 562500);
-        for (std::int64_t k = 0; k < 250; ++k) ch->m_pData1[k] = eegCount(FP2, t * 250 + k) * uvPerCount8;
+        for (std::int64_t k = 0; k < 250; ++k) ch->m_pValues[k] = eegCount(FP2, t * 250 + k) * uvPerCount8;
     }
     data.addAnnotation(1.5, L"Blink");
     ASSERT_EQ(data.saveDataset4Record(), 1) << data.lastSaveError().GetString();

@@ -106,8 +106,8 @@ TEST_F(Road, ConnectMonitorStop) {
     for (int c = 0; c < 16; ++c) {
         CMeAcgChannelzq* ch = trial->getChannel(c);
         ASSERT_GE(ch->m_lastSample.load(), 0) << c;
-        EXPECT_TRUE(std::isfinite(ch->m_pData1[0])) << c;
-        EXPECT_LT(std::fabs(ch->m_pData1[0]), 187600.0) << c;
+        EXPECT_TRUE(std::isfinite(ch->m_pValues[0])) << c;
+        EXPECT_LT(std::fabs(ch->m_pValues[0]), 187600.0) << c;
     }
 }
 
@@ -144,8 +144,8 @@ TEST_F(Road, RecordingRunsThroughTheTrialsAndSaves) {
     ASSERT_EQ(drv._02connectCom2Device(&cfg, &data), 1);
     folder = std::filesystem::temp_directory_path() / ("mbeeg-road-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    data.m_text1 = CString(folder.wstring().c_str());
-    data.m_text2 = L"road";
+    data.m_recordFolder = CString(folder.wstring().c_str());
+    data.m_recordName = L"road";
     data.getMEGRecordInfozq()->m_trialCount = 2;
     data.getMEGRecordInfozq()->m_samplesPerTrial = 100;
     ASSERT_EQ(drv._03makeAcgSns(), 1);
@@ -164,8 +164,8 @@ TEST_F(Road, RecordingRunsThroughTheTrialsAndSaves) {
 
     // Through AcqRecord, the same again into a fresh set.
     CMeAcqDatazq second;
-    second.m_text1 = data.m_text1;
-    second.m_text2 = L"road2";
+    second.m_recordFolder = data.m_recordFolder;
+    second.m_recordName = L"road2";
     second.getMEGRecordInfozq()->m_trialCount = 1;
     second.getMEGRecordInfozq()->m_samplesPerTrial = 50;
     ASSERT_EQ(drv._09CheckInitTrlChn(&second, 1), 1);

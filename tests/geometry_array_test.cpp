@@ -5,7 +5,7 @@
 #include <limits>
 #include <tuple>
 
-#include "geometry/AurexArray.h"
+#include "common/AurexArray.h"
 
 // Huge requests must come back as null under the address sanitizer too.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }

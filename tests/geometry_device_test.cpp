@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/OpenBciParam.h"
+#include "common/OpenBciParam.h"
 #include "geometry/DeviceEegObBleCom.h"
 #include "geometry/ElectrodeTables.h"
 #include "link/ConfigComRadiozq.h"
@@ -269,8 +269,8 @@ TEST(GeometryDevice, PreparesTheDataSet) {
     EXPECT_EQ(trial->getChannel(0)->m_unit, L"uV");
 
     dev.getSampleRate(6);
-    data.m_text1 = L"/tmp";
-    data.m_text2 = L"rec";
+    data.m_recordFolder = L"/tmp";
+    data.m_recordName = L"rec";
     ASSERT_EQ(dev.acgSns2chnl(&data, 2, 50, 1), 1);
     EXPECT_EQ(data.m_recordFlag, 1);
     EXPECT_EQ(info->m_sampleRate, 250.0);

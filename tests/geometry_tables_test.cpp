@@ -9,7 +9,7 @@
 #include <string>
 
 #include "geometry/ElectrodeTables.h"
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <set>
 
-#include "link/DriveOpnBciMutiBoard04FindHdwr.h"
+#include "driver/DriveOpnBciMutiBoard04FindHdwr.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "serialport/Backend.h"

@@ -335,8 +335,8 @@ void FaultMatrix::runAcquisition(bool record) {
     const std::int64_t S = longRun ? 250 * 24 : 250 * 4;
     const int trials = record ? 2 : 1;
     const std::int64_t trialS = record ? S : runUs / 4000 + 500;  // a monitoring trial never wraps here
-    data.m_text1 = CString(folder.wstring().c_str());
-    data.m_text2 = CString(fmt("matrix-%d", static_cast<int>(fault.kind)).c_str());
+    data.m_recordFolder = CString(folder.wstring().c_str());
+    data.m_recordName = CString(fmt("matrix-%d", static_cast<int>(fault.kind)).c_str());
     data.getMEGRecordInfozq()->m_trialCount = trials;
     data.getMEGRecordInfozq()->m_samplesPerTrial = trialS;
     ASSERT_EQ(drv._09CheckInitTrlChn(&data, record ? 1 : 0), 1);
@@ -405,7 +405,7 @@ void FaultMatrix::runAcquisition(bool record) {
         CMeAcqTrialzq* tr = data.getTrial(0);
         beforeRows = std::min<std::int64_t>(data.m_curSample.load(), tr->getTotalSample(-1));
         for (int c = 0; c < nChan; ++c)
-            before[static_cast<size_t>(c)].assign(tr->getChannel(c)->m_pData1, tr->getChannel(c)->m_pData1 + beforeRows);
+            before[static_cast<size_t>(c)].assign(tr->getChannel(c)->m_pValues, tr->getChannel(c)->m_pValues + beforeRows);
     });
     if (std::getenv("MATRIX_TRACE"))
         for (std::int64_t t = t0; t < tStop; t += kSec / 4)
@@ -469,7 +469,7 @@ void FaultMatrix::runAcquisition(bool record) {
         long first = -1;
         for (std::int64_t k = 0; k < data.filledSamples(0) && first < 0 && k < 50; ++k) {
             std::array<double, 8> v{};
-            for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pData1[k];
+            for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pValues[k];
             first = t.find(v.data());
         }
         const long last = t.find(d->m_eeg);
@@ -534,14 +534,14 @@ void FaultMatrix::runAcquisition(bool record) {
             std::vector<char> seen(t.packets.size(), 0);
             for (std::int64_t k = 0; k < data.filledSamples(0); ++k) {
                 std::array<double, 8> v{};
-                for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pData1[k];
+                for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pValues[k];
                 long i = t.find(v.data());
                 if (i >= 0) seen[static_cast<size_t>(i)] = 1;
             }
             std::printf("  rows of b%d:", b + 1);
             for (std::int64_t k = 0; k < 60; ++k) {
                 std::array<double, 8> v{};
-                for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pData1[k];
+                for (int p = 0; p < 8; ++p) v[p] = trial0->getChannel(8 * b + p)->m_pValues[k];
                 std::printf(" %ld", t.find(v.data()));
             }
             std::printf("\n");
@@ -586,7 +586,7 @@ void FaultMatrix::runAcquisition(bool record) {
     bool rowsOk = beforeRows > 0;
     for (int c = 0; c < nChan && rowsOk; ++c)
         for (std::int64_t k = 0; k < beforeRows; ++k)
-            if (std::memcmp(&before[static_cast<size_t>(c)][static_cast<size_t>(k)], &trial0->getChannel(c)->m_pData1[k],
+            if (std::memcmp(&before[static_cast<size_t>(c)][static_cast<size_t>(k)], &trial0->getChannel(c)->m_pValues[k],
                             sizeof(double)) != 0) {
                 rowsOk = false;
                 ADD_FAILURE() << "row " << k << " channel " << c << " changed after the fault";
@@ -601,10 +601,10 @@ void FaultMatrix::runAcquisition(bool record) {
         std::int64_t held = 0;
         bool same = true;
         for (std::int64_t k = 1; k < data.filledSamples(0); ++k) {
-            const double ms = trial0->getChannel(timeCh)->m_pData1[k];
+            const double ms = trial0->getChannel(timeCh)->m_pValues[k];
             if (ms < static_cast<double>(goneFromMs) || ms >= static_cast<double>(goneToMs)) continue;
             for (int p = 0; p < 8; ++p) {
-                const double* v = trial0->getChannel(8 * kVictim + p)->m_pData1;
+                const double* v = trial0->getChannel(8 * kVictim + p)->m_pValues;
                 same = same && v[k] == v[k - 1];
             }
             ++held;
@@ -679,9 +679,9 @@ void FaultMatrix::runAcquisition(bool record) {
             const int timeCh = 14 * kBoards + TRAILER_TIMESTAMP;
             std::int64_t backAtMs = -1;
             for (std::int64_t k = 1; k < data.filledSamples(0) && backAtMs < 0; ++k) {
-                if (tr0->getChannel(timeCh)->m_pData1[k] * 1000 < static_cast<double>(tBack)) continue;
-                if (tr0->getChannel(8 * kVictim)->m_pData1[k] != tr0->getChannel(8 * kVictim)->m_pData1[k - 1])
-                    backAtMs = static_cast<std::int64_t>(tr0->getChannel(timeCh)->m_pData1[k]);
+                if (tr0->getChannel(timeCh)->m_pValues[k] * 1000 < static_cast<double>(tBack)) continue;
+                if (tr0->getChannel(8 * kVictim)->m_pValues[k] != tr0->getChannel(8 * kVictim)->m_pValues[k - 1])
+                    backAtMs = static_cast<std::int64_t>(tr0->getChannel(timeCh)->m_pValues[k]);
             }
             const std::int64_t delayUs = backAtMs < 0 ? -1 : backAtMs * 1000 - tBack;
             const bool inTime = delayUs >= 0 && delayUs <= kBackUs;

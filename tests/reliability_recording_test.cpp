@@ -150,8 +150,8 @@ struct Bench {
     bool prepare(const fs::path& dir, const wchar_t* name, int trials, int seconds) {
         rig.plugIn();
         if (drv._02connectCom2Device(&cfg, &data) != 1 || drv._03makeAcgSns() != 1) return false;
-        data.m_text1 = CString(dir.wstring().c_str());
-        data.m_text2 = name;
+        data.m_recordFolder = CString(dir.wstring().c_str());
+        data.m_recordName = name;
         data.getMEGRecordInfozq()->m_trialCount = trials;
         data.getMEGRecordInfozq()->m_samplesPerTrial = seconds * kRate;
         if (drv._09CheckInitTrlChn(nullptr, 1) != 1) return false;

@@ -72,8 +72,8 @@ protected:
         if (record) {
             folder = std::filesystem::temp_directory_path() / ("mbeeg-stream-" + std::to_string(::getpid()));
             std::filesystem::create_directories(folder);
-            data.m_text1 = CString(folder.wstring().c_str());
-            data.m_text2 = L"loop";
+            data.m_recordFolder = CString(folder.wstring().c_str());
+            data.m_recordName = L"loop";
         }
         return drv._09CheckInitTrlChn(&data, record);
     }
@@ -84,9 +84,9 @@ protected:
         CMeAcgChannelzq* lo = ch(trial, 8 * N + 6 * b + 5);
         CMeAcgChannelzq* mid = ch(trial, 8 * N + 6 * b + 4);
         auto word = [](double v) { return static_cast<std::int64_t>(v) & 0xFFFF; };
-        return word(lo->m_pData1[row]) + 65536 * word(mid->m_pData1[row]);
+        return word(lo->m_pValues[row]) + 65536 * word(mid->m_pValues[row]);
     }
-    double eegAt(int trial, int b, int pin, std::int64_t row) { return ch(trial, 8 * b + pin)->m_pData1[row]; }
+    double eegAt(int trial, int b, int pin, std::int64_t row) { return ch(trial, 8 * b + pin)->m_pValues[row]; }
     static double uv(std::int32_t count) { return count * 4.5 / 8388607.0 / 24 * 1000000.0; }
 
     platform::ScopedVirtualClock vclock;
@@ -123,13 +123,13 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
         for (int b = 0; b < N; ++b) {
             ASSERT_EQ(indexAt(0, b, r), k) << "row " << r << " board " << b;
             ASSERT_DOUBLE_EQ(eegAt(0, b, 1, r), uv(countFor(b, 1, k)));
-            ASSERT_DOUBLE_EQ(ch(0, 8 * b + 7)->m_pData2[r], uv(countFor(b, 7, k)));
+            ASSERT_DOUBLE_EQ(ch(0, 8 * b + 7)->m_pValuesMirror[r], uv(countFor(b, 7, k)));
         }
     }
     // The host time advances one sample period per row.
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
     ASSERT_TRUE(ts->isTimeStampChannel());
-    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 1.0);
+    EXPECT_NEAR(ts->m_pValues[cur - 1] - ts->m_pValues[0], 4.0 * (cur - 1), 1.0);
     EXPECT_EQ(ch(0, 0)->m_lastSample.load(), cur - 1);
 
     // EEG ranges hold every 24-bit count at gain 24 (the count -2^23 is
@@ -168,7 +168,7 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     for (int t = 0; t < 3; ++t)
         for (std::int64_t r = 0; r < S; ++r) ASSERT_EQ(indexAt(t, 1, r), k0 + t * S + r) << t << " " << r;
     // Board 0 sends accelerometer packets: X = 1 count.
-    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pData1[S - 1], 0.000125);
+    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.000125);
     EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
 
     for (auto& b : boards) EXPECT_EQ(b->received().back(), 's');
@@ -239,7 +239,7 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     // The rows keep the boards' pace after the power-off, late at most by
     // the short wait for a board already held.
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
-    EXPECT_NEAR(ts->m_pData1[cur - 1] - ts->m_pData1[0], 4.0 * (cur - 1), 52.0);
+    EXPECT_NEAR(ts->m_pValues[cur - 1] - ts->m_pValues[0], 4.0 * (cur - 1), 52.0);
 
     CConfigComRadiozq* d0 = drv.m_dongles[0];
     CConfigComRadiozq* d1 = drv.m_dongles[1];

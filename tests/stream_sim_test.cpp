@@ -59,8 +59,8 @@ TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
     const std::int64_t S = 500;
     const auto folder = std::filesystem::temp_directory_path() / ("mbeeg-streamsim-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    data.m_text1 = CString(folder.wstring().c_str());
-    data.m_text2 = L"sim";
+    data.m_recordFolder = CString(folder.wstring().c_str());
+    data.m_recordName = L"sim";
     data.getMEGRecordInfozq()->m_trialCount = 1;
     data.getMEGRecordInfozq()->m_samplesPerTrial = S;
     ASSERT_EQ(drv._09CheckInitTrlChn(&data, 1), 1);
@@ -82,7 +82,7 @@ TEST(StreamSim, RecordingPairsPacketsOfOnePeriodAndCountsWhatTheRadioLost) {
     auto packetAt = [&](int b, std::int64_t row) -> long {
         std::array<std::int32_t, 8> c{};
         for (int p = 0; p < 8; ++p)
-            c[p] = static_cast<std::int32_t>(std::llround(trial->getChannel(8 * b + p)->m_pData1[row] / sim::uvPerCount(24)));
+            c[p] = static_cast<std::int32_t>(std::llround(trial->getChannel(8 * b + p)->m_pValues[row] / sim::uvPerCount(24)));
         auto it = byCounts[b].find(c);
         return it == byCounts[b].end() ? -1 : static_cast<long>(it->second);
     };

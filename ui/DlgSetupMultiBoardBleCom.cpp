@@ -1,7 +1,7 @@
 #include "ui/DlgSetupMultiBoardBleCom.h"
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 #include "platform/msgbox.h"
 #include "ui/DialogTemplates.h"
 

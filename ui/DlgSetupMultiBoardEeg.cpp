@@ -1,7 +1,7 @@
 #include "ui/DlgSetupMultiBoardEeg.h"
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 #include "ui/DialogTemplates.h"
 
 namespace {

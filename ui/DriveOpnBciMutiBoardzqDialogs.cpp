@@ -1,5 +1,5 @@
-// The driver's two dialog operations: each shows its setup dialog, making it
-// on first use; the driver keeps the dialog until its clean-up.
+// The driver's dialog operations: each setup dialog is made on first use and
+// kept until the driver's clean-up, which is here too, beside the dialogs' types.
 #include <new>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
@@ -74,4 +74,27 @@ int CDriveOpnBciMutiBoardzq::showDlgSetupMultiBoardEeg(CHdwrConfigzq* cfg, CMeAc
         dlg->m_listElectrode.SetExtendedStyle(LVS_EX_TRACKSELECT | LVS_EX_ONECLICKACTIVATE);
     }
     return finish();
+}
+
+int CDriveOpnBciMutiBoard::cleanDlg() {
+    delete m_pDlgEeg;
+    m_pDlgEeg = nullptr;
+    delete m_pDlgBleCom;
+    m_pDlgBleCom = nullptr;
+    return 1;
+}
+
+int CDriveOpnBciMutiBoard::hideDlg() {
+    if (m_pDlgBleCom && m_pDlgBleCom->IsWindowVisible()) m_pDlgBleCom->ShowWindow(SW_HIDE);
+    if (m_pDlgEeg && m_pDlgEeg->IsWindowVisible()) m_pDlgEeg->ShowWindow(SW_HIDE);
+    return 1;
+}
+
+int CDriveOpnBciMutiBoard::setDlgComBleMsg(CStringA text) {
+    if (!m_pDlgBleCom || !m_pDlgBleCom->IsWindowVisible()) return 0;
+    m_pDlgBleCom->UpdateData(TRUE);
+    m_pDlgBleCom->m_msgText += L"\n";
+    m_pDlgBleCom->m_msgText += CString(text);
+    m_pDlgBleCom->UpdateData(FALSE);
+    return 1;
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <map>
 
-#include "driver/OpenBciParam.h"
+#include "common/OpenBciParam.h"
 #include "host/AcqFramework.h"
 #include "platform/controls.h"
 

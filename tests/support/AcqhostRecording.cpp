@@ -73,8 +73,8 @@ void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill) {
             CMeAcgChannelzq* ch = trial->getChannel(c);
             for (std::int64_t k = 0; k < n; ++k) {
                 double v = valueAt(c, t * S + k);
-                ch->m_pData1[k] = v;
-                ch->m_pData2[k] = v;
+                ch->m_pValues[k] = v;
+                ch->m_pValuesMirror[k] = v;
                 ch->m_lastSample = k;
             }
         }

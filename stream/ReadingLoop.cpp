@@ -1,7 +1,4 @@
-// The worker thread's reading loop: every board's bytes as they come, put
-// into rows by sample number, one row after another into the current trial,
-// trials switched or rewritten, the recording saved at the end.
-#include "stream/DriveOpnBciMutiBoard06Record.h"
+#include "stream/ReadingLoop.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +7,8 @@
 
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "stream/RowAligner.h"
+
+namespace stream {
 
 namespace {
 
@@ -41,7 +39,7 @@ struct RowMap {
     CMeAcgChannelzq* timeCh = nullptr;
     std::int64_t samples = 0;  // writable length: the shortest channel
 
-    void build(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& dongles, std::int64_t S) {
+    void build(CMeAcqTrialzq* trial, const std::vector<LoopBoard*>& dongles, std::int64_t S) {
         routes.clear();
         timeCh = nullptr;
         samples = S;
@@ -52,7 +50,7 @@ struct RowMap {
         const int n = static_cast<int>(dongles.size());
         auto at = [&](int i, int kind) -> CMeAcgChannelzq* {
             if (i < 0 || i >= total || !chans[i] || chans[i]->m_kind != kind) return nullptr;
-            if (!chans[i]->m_pData1 && !chans[i]->m_pData2) return nullptr;
+            if (!chans[i]->m_pValues && !chans[i]->m_pValuesMirror) return nullptr;
             return chans[i];
         };
         auto add = [&](CMeAcgChannelzq* ch, const double* src) {
@@ -61,11 +59,11 @@ struct RowMap {
             samples = std::min(samples, ch->m_samples);
         };
         for (int b = 0; b < n; ++b) {
-            CConfigComRadiozq* d = dongles[static_cast<size_t>(b)];
+            LoopBoard* d = dongles[static_cast<size_t>(b)];
             if (!d) continue;
-            for (int p = 0; p < 8; ++p) add(at(8 * b + p, GEOM_KIND_EEG), &d->m_eeg[p]);
-            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + i, GEOM_KIND_ACCEL), &d->m_aux[i]);
-            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + 3 + i, GEOM_KIND_ANALOG), &d->m_aux[10 + i]);
+            for (int p = 0; p < 8; ++p) add(at(8 * b + p, GEOM_KIND_EEG), &d->eegSlots()[p]);
+            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + i, GEOM_KIND_ACCEL), &d->auxSlots()[i]);
+            for (int i = 0; i < 3; ++i) add(at(8 * n + 6 * b + 3 + i, GEOM_KIND_ANALOG), &d->auxSlots()[10 + i]);
         }
         timeCh = at(14 * n + TRAILER_TIMESTAMP, GEOM_KIND_TIMESTAMP);
         for (int i = 0; i < total && !timeCh; ++i) timeCh = at(i, GEOM_KIND_TIMESTAMP);
@@ -74,24 +72,24 @@ struct RowMap {
 };
 
 inline void putSample(CMeAcgChannelzq* ch, std::int64_t idx, double v) {
-    if (ch->m_pData1) ch->m_pData1[idx] = v;
-    if (ch->m_pData2) ch->m_pData2[idx] = v;
+    if (ch->m_pValues) ch->m_pValues[idx] = v;
+    if (ch->m_pValuesMirror) ch->m_pValuesMirror[idx] = v;
 }
 
 // EEG channels of a trial get the full range of the 24-bit counts at their
 // board's gain, so that a recording keeps every count: ±(2^23 - 1) counts are
 // ±4.5 V / gain, a whole number of microvolts at every gain the boards have,
 // which a file header holds without rounding.
-void setEegRanges(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& dongles) {
+void setEegRanges(CMeAcqTrialzq* trial, const std::vector<LoopBoard*>& dongles) {
     if (!trial || !trial->getAllChannelPt()) return;
     const int total = trial->getTotalChannel();
     CMeAcgChannelzq** chans = trial->getAllChannelPt();
     for (size_t b = 0; b < dongles.size(); ++b) {
-        CConfigComRadiozq* d = dongles[b];
+        LoopBoard* d = dongles[b];
         for (int p = 0; p < 8; ++p) {
             const int i = static_cast<int>(8 * b) + p;
             if (i >= total || !chans[i] || !chans[i]->isEEGChannel()) continue;
-            int gain = (d && d->m_pTrackGain) ? d->m_pTrackGain->get_gain_for_channel(p) : 1;
+            int gain = d ? d->gain(p) : 1;
             if (gain <= 0) gain = 1;
             const double full = 4.5e6 / gain;
             chans[i]->setValueRange(-full, full);
@@ -99,60 +97,46 @@ void setEegRanges(CMeAcqTrialzq* trial, const std::vector<CConfigComRadiozq*>& d
     }
 }
 
-// "Board 2 (COM202)"; a dongle found by discovery has only its port's name.
-CString portOf(const CConfigComRadiozq* d) {
-    CString port = d->m_portName;
-    if (port.IsEmpty() && d->m_pSerialPort) port = d->m_pSerialPort->getPortName();
-    return port;
-}
-
-CString boardName(const std::vector<CConfigComRadiozq*>& dongles, size_t b) {
+// "Board 2 (COM202)"
+CString boardName(const std::vector<LoopBoard*>& dongles, size_t b) {
     CString text;
-    text.Format(L"Board %d (%s)", static_cast<int>(b) + 1, portOf(dongles[b]).GetString());
+    text.Format(L"Board %d (%s)", static_cast<int>(b) + 1, dongles[b]->portName().GetString());
     return text;
 }
 
 // The counts of the row aligner, where other threads (a monitor, the
 // program's summary) read them.
-void publishCounts(const stream::RowAligner& aligner, const std::vector<CConfigComRadiozq*>& dongles) {
-    for (size_t b = 0; b < dongles.size(); ++b) {
-        CConfigComRadiozq* d = dongles[b];
-        if (!d) continue;
-        const stream::BoardCounts& c = aligner.counts(b);
-        d->m_statRows.store(c.rows, std::memory_order_relaxed);
-        d->m_statPackets.store(c.packets, std::memory_order_relaxed);
-        d->m_statDropped.store(c.badFooters, std::memory_order_relaxed);
-        d->m_statGaps.store(c.lost, std::memory_order_relaxed);
-        d->m_statOutOfStep.store(c.outOfSequence + c.late, std::memory_order_relaxed);
-        d->m_statDriftHeld.store(c.driftHeld, std::memory_order_relaxed);
-        d->m_statDriftDropped.store(c.driftDropped, std::memory_order_relaxed);
-    }
+void publishCounts(const RowAligner& aligner, const std::vector<LoopBoard*>& dongles) {
+    for (size_t b = 0; b < dongles.size(); ++b)
+        if (dongles[b]) dongles[b]->publish(aligner.counts(b));
 }
 
 // Hands each board's port, radio channel and counts to the data set, when
 // the host's data set takes them.
 template <class Data>
-void handBoardInfo(Data* data, const std::vector<CConfigComRadiozq*>& dongles) {
+void handBoardInfo(Data* data, const std::vector<LoopBoard*>& dongles, const RowAligner& aligner) {
     if constexpr (requires(Data* x, typename Data::BoardInfo i) { x->addBoardInfo(i); }) {
         for (size_t b = 0; b < dongles.size(); ++b) {
-            CConfigComRadiozq* d = dongles[b];
+            LoopBoard* d = dongles[b];
             if (!d) continue;
+            const BoardCounts& c = aligner.counts(b);
             typename Data::BoardInfo info;
             info.board = static_cast<int>(b);
-            info.port = portOf(d);
-            info.radioChannel = static_cast<int>(d->m_radioChnl);
-            info.rows = d->m_statRows.load();
-            info.packets = d->m_statPackets.load();
-            info.lost = d->m_statGaps.load();
-            info.rejected = d->m_statDropped.load() + d->m_statOutOfStep.load();
-            info.driftHeld = d->m_statDriftHeld.load();
-            info.driftDropped = d->m_statDriftDropped.load();
-            info.reconnects = d->m_statReconnects.load();
+            info.port = d->portName();
+            info.radioChannel = d->radioChannel();
+            info.rows = c.rows;
+            info.packets = c.packets;
+            info.lost = c.lost;
+            info.rejected = c.badFooters + c.outOfSequence + c.late;
+            info.driftHeld = c.driftHeld;
+            info.driftDropped = c.driftDropped;
+            info.reconnects = d->reconnects();
             data->addBoardInfo(info);
         }
     } else {
         (void)data;
         (void)dongles;
+        (void)aligner;
     }
 }
 
@@ -165,8 +149,8 @@ void handBoardInfo(Data* data, const std::vector<CConfigComRadiozq*>& dongles) {
 // the outage goes into the data set as an annotation.
 class BoardRecovery {
 public:
-    BoardRecovery(const std::vector<CConfigComRadiozq*>& dongles, CMeAcqDatazq* data, double rate,
-           stream::RowAligner& aligner)
+    BoardRecovery(const std::vector<LoopBoard*>& dongles, CMeAcqDatazq* data, double rate,
+                  RowAligner& aligner)
         : dongles_(dongles), data_(data), rate_(rate > 0 ? rate : 250.0), aligner_(aligner), boards_(dongles.size()) {
         const std::int64_t now = platform::clock().nowUs();
         for (size_t b = 0; b < boards_.size(); ++b) {
@@ -178,7 +162,7 @@ public:
     // After each look at the ports; rowNo is the next row to be given out.
     void afterStep(std::int64_t now, std::int64_t rowNo) {
         for (size_t b = 0; b < dongles_.size(); ++b) {
-            CConfigComRadiozq* d = dongles_[b];
+            LoopBoard* d = dongles_[b];
             Board& s = boards_[b];
             if (!d) continue;
             if (now - s.windowUs >= kWindowUs) checkPace(b, now, rowNo);
@@ -190,7 +174,7 @@ public:
                 s.lastRow = rowNo;
                 continue;
             }
-            CMegSerialPortzq* port = d->m_pSerialPort;
+            CMegSerialPortzq* port = d->port();
             if (!s.lost) {
                 if (port && !port->isOpen()) {
                     CString why(port->lastError().IsEmpty() ? CStringA("port failed") : port->lastError());
@@ -260,7 +244,7 @@ private:
         CString text;
         if (two)
             text.Format(L"%s receives the packets of two boards from %.3f s: another board is on its radio channel %d",
-                        name(b).GetString(), seconds(rowNo), static_cast<int>(dongles_[b]->m_radioChnl));
+                        name(b).GetString(), seconds(rowNo), dongles_[b]->radioChannel());
         else
             text.Format(L"%s receives one board again from %.3f s", name(b).GetString(), seconds(rowNo));
         CAcqDriver02Prcs::addInfoStatus(text);
@@ -288,8 +272,8 @@ private:
     }
 
     void restart(size_t b) {
-        CConfigComRadiozq* d = dongles_[b];
-        CMegSerialPortzq* port = d->m_pSerialPort;
+        LoopBoard* d = dongles_[b];
+        CMegSerialPortzq* port = d->port();
         if (!port->isOpen()) {
             port->closeCom(1);
             if (!port->openSynRW(port->getPortName(), 1)) return;  // still gone
@@ -302,14 +286,14 @@ private:
                 CAcqDriver02Prcs::addInfoStatus(text);
             }
         }
-        d->set4StreamCyton();
+        d->startStream();
         aligner_.restarted(b);
     }
 
     void back(size_t b, std::int64_t rowNo) {
         Board& s = boards_[b];
         s.lost = false;
-        dongles_[b]->m_statReconnects.fetch_add(1);
+        dongles_[b]->countReconnect();
         newWindow(b, platform::clock().nowUs());
         CString text;
         text.Format(L"%s lost at %.3f s, back at %.3f s", name(b).GetString(), seconds(s.lastRow), seconds(rowNo));
@@ -317,85 +301,70 @@ private:
         CAcqDriver02Prcs::addInfoStatus(text);
     }
 
-    const std::vector<CConfigComRadiozq*>& dongles_;
+    const std::vector<LoopBoard*>& dongles_;
     CMeAcqDatazq* data_;
     double rate_;
-    stream::RowAligner& aligner_;
+    RowAligner& aligner_;
     std::vector<Board> boards_;
 };
 
 }  // namespace
 
-CDriveOpnBciMutiBoard06Record::~CDriveOpnBciMutiBoard06Record() = default;
-
-int CDriveOpnBciMutiBoard06Record::s6ReadStream() {
-    if (!m_pDevice) return 0;
-    switch (m_pDevice->m_linkType) {
-    case LINK_TYPE_CYTON8:
-        return s6ReadStreamCyton();
-    case LINK_TYPE_DAISY16:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
-int CDriveOpnBciMutiBoard06Record::s6ReadStreamDaisy() { return 1; }
-
-int CDriveOpnBciMutiBoard06Record::findSetStimTrigTrlData(int trialIndex, CMeAcqTrialzq* trial, int firstChannel) {
+int attachStimTrig(CAcqDriver02Prcs& host, int trialIndex, CMeAcqTrialzq* trial, int firstChannel) {
     if (!trial) return 0;
     const int total = trial->getTotalChannel();
     CMeAcgChannelzq** chans = trial->getAllChannelPt();
     for (int i = std::max(firstChannel, 0); chans && i < total; ++i) {
         CMeAcgChannelzq* ch = chans[i];
-        if (ch && ch->isTriggerChannel()) return setTrlDataPts4StimTrg(trialIndex, i, ch->m_pData2, ch->m_pData1);
+        if (ch && ch->isTriggerChannel()) return host.setTrlDataPts4StimTrg(trialIndex, i, ch->m_pValuesMirror, ch->m_pValues);
     }
-    return setTrlDataPts4StimTrg(0, 0, nullptr, nullptr);
+    return host.setTrlDataPts4StimTrg(0, 0, nullptr, nullptr);
 }
 
-int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
-    CMeAcqDatazq* data = m_pData;
-    CMeAcqTrialzq* trial = m_pTrial;
+int runReadingLoop(const LoopRun& run) {
+    CMeAcqDatazq* data = run.data;
+    CMeAcqTrialzq* trial = run.trial ? *run.trial : nullptr;
+    CAcqDriver02Prcs& host = *run.host;
+    std::atomic<int>& stopFlag = *run.stop;
     std::int64_t S = trial ? trial->getTotalSample(-1) : 0;
     if (!data || !trial || S < 1 || !trial->getAllChannelPt()) {
-        addInfoStatus(L"No trial to acquire into: prepare the data set first.");
+        CAcqDriver02Prcs::addInfoStatus(L"No trial to acquire into: prepare the data set first.");
         return 0;
     }
     const bool record = data->m_recordFlag != 0;
-    const std::vector<CConfigComRadiozq*>& dongles = m_dongles;
+    const std::vector<LoopBoard*>& dongles = run.boards;
 
     data->m_curSample = 0;
     data->m_roundCounter = 0;
-    data->m_counter3 = 0;
     data->m_acqStatus = record ? AcqStatus::Recording : AcqStatus::Monitoring;
     int trialIndex = 0;
-    findSetStimTrigTrlData(0, trial, 14);
+    attachStimTrig(host, 0, trial, 14);
 
-    threadStartMonitRecordStiTrg();
+    host.threadStartMonitRecordStiTrg();
     // The flag was cleared by AcqMonit / AcqRecord before this thread ran;
     // clearing it here would lose an AcqStop that came in the meantime.
 
-    for (CConfigComRadiozq* d : dongles)
-        if (d) d->set4StreamCyton();
+    for (LoopBoard* d : dongles)
+        if (d) d->startStream();
     // The boards were started one after the other; what the first ones sent
     // meanwhile has no partner in the others. Dropping everything received
     // so far lets every board's first packet fall in the same sample period
     // (a packet cut by the purge is skipped on resync).
-    for (CConfigComRadiozq* d : dongles)
-        if (d && d->m_pSerialPort) d->m_pSerialPort->purgeAll();
+    for (LoopBoard* d : dongles)
+        if (d && d->port()) d->port()->purgeAll();
 
     setEegRanges(trial, dongles);
     RowMap map;
     map.build(trial, dongles, S);
     const size_t n = dongles.size();
-    const double rate = m_pDevice ? m_pDevice->m_sampleRate : 250.0;
-    stream::RowAligner aligner(n);
+    const double rate = run.rate;
+    RowAligner aligner(n);
     BoardRecovery recovery(dongles, data, rate, aligner);
-    for (CConfigComRadiozq* d : dongles)
-        if (d) d->m_statReconnects = 0;
-    aligner.setEventSink([&](size_t b, stream::RowAligner::Event what, std::int64_t row) {
+    for (LoopBoard* d : dongles)
+        if (d) d->resetReconnects();
+    aligner.setEventSink([&](size_t b, RowAligner::Event what, std::int64_t row) {
         CString text;
-        text.Format(what == stream::RowAligner::Event::DriftHeld ? L"%s: one sample held for clock drift"
+        text.Format(what == RowAligner::Event::DriftHeld ? L"%s: one sample held for clock drift"
                                                                  : L"%s: one sample dropped for clock drift",
                     boardName(dongles, b).GetString());
         data->addAnnotation(static_cast<double>(row) / (rate > 0 ? rate : 250.0), text);
@@ -404,14 +373,14 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
     platform::Clock& clock = platform::clock();
     std::vector<CMegSerialPortzq*> ports(n, nullptr);
     std::vector<char> ready;
-    std::vector<stream::RowEntry> row;
+    std::vector<RowEntry> row;
     unsigned char buf[4096];
     std::int64_t idx = 0;
-    while (m_stopFlag.load(std::memory_order_relaxed) == 0) {
+    while (stopFlag.load(std::memory_order_relaxed) == 0) {
         const std::int64_t wakeUs = clock.nowUs();
         bool anyOpen = false;
         for (size_t b = 0; b < n; ++b) {
-            ports[b] = dongles[b] ? dongles[b]->m_pSerialPort : nullptr;
+            ports[b] = dongles[b] ? dongles[b]->port() : nullptr;
             anyOpen = anyOpen || (ports[b] && ports[b]->isOpen());
         }
         const std::int64_t deadline = aligner.nextDeadlineUs();
@@ -431,18 +400,18 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
         }
         aligner.update(now);
 
-        while (m_stopFlag.load(std::memory_order_relaxed) == 0 && aligner.nextRow(row)) {
+        while (stopFlag.load(std::memory_order_relaxed) == 0 && aligner.nextRow(row)) {
             // Held boards keep their previous values in their slots.
             for (size_t b = 0; b < n; ++b)
-                if (row[b].kind == stream::RowEntry::Packet && dongles[b]) dongles[b]->takePacket(row[b].packet);
+                if (row[b].kind == RowEntry::Packet && dongles[b]) dongles[b]->take(row[b].packet);
             if (idx < map.samples) {
                 for (const Route& r : map.routes) putSample(r.ch, idx, *r.src);
-                if (map.timeCh) putSample(map.timeCh, idx, static_cast<double>(getTimeStampMs()));
+                if (map.timeCh) putSample(map.timeCh, idx, static_cast<double>(host.getTimeStampMs()));
                 for (const Route& r : map.routes) r.ch->m_lastSample.store(idx, std::memory_order_release);
                 if (map.timeCh) map.timeCh->m_lastSample.store(idx, std::memory_order_release);
             }
 
-            setSmp4StimTrg(idx);
+            host.setSmp4StimTrg(idx);
             ++idx;
             data->m_curSample = idx;
 
@@ -454,14 +423,14 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
                     std::int64_t nextS = next ? next->getTotalSample(-1) : 0;
                     if (next && nextS >= 1 && next->getAllChannelPt()) {
                         trial = next;
-                        m_pTrial = next;
+                        if (run.trial) *run.trial = next;
                         S = nextS;
-                        findSetStimTrigTrlData(trialIndex, trial, 14);
+                        attachStimTrig(host, trialIndex, trial, 14);
                         setEegRanges(trial, dongles);
                         map.build(trial, dongles, S);
                     } else {
                         data->m_acqStatus = AcqStatus::RecordingEnded;
-                        m_stopFlag = 1;
+                        stopFlag = 1;
                     }
                 }
                 data->m_curSample = 0;
@@ -477,38 +446,26 @@ int CDriveOpnBciMutiBoard06Record::s6ReadStreamCyton() {
         if (clock.nowUs() < until) clock.sleepUntilUs(until);
     }
 
-    threadStopMonitRecordStiTrg();
+    host.threadStopMonitRecordStiTrg();
     recovery.finish();
     if (record) {
         data->m_acqStatus = AcqStatus::RecordingEnded;
-        handBoardInfo(data, dongles);
-        data->setAcqStimTrig2Data(m_pStimTrig);
+        handBoardInfo(data, dongles, aligner);
+        data->setAcqStimTrig2Data(host.m_pStimTrig);
         data->saveAllTrials();
         if (!data->saveDataset4Record()) {
             CString msg;
             msg.Format(L"Saving the recording failed: %s", data->lastSaveError().GetString());
-            addInfoStatus(msg);
+            CAcqDriver02Prcs::addInfoStatus(msg);
         }
         data->m_acqStatus = AcqStatus::Saved;
     } else {
         data->m_acqStatus = AcqStatus::MonitoringEnded;
     }
 
-    for (CConfigComRadiozq* d : dongles)
-        if (d) d->stopStreamCyton();
+    for (LoopBoard* d : dongles)
+        if (d) d->stopStream();
     return 1;
 }
 
-UINT CDriveOpnBciMutiBoard06Record::acqThreadProc(LPVOID param) {
-    auto* drv = static_cast<CDriveOpnBciMutiBoard06Record*>(param);
-    if (!drv) return 0;
-    const bool record = drv->m_pData && drv->m_pData->m_recordFlag != 0;
-    drv->m_statusCode = record ? StatusCode::Recording : StatusCode::Monitoring;
-    if (drv->m_pDevice && drv->m_pDevice->m_linkType == LINK_TYPE_CYTON8) drv->s6ReadStreamCyton();
-    drv->m_statusCode = record ? StatusCode::RecordingEnded : StatusCode::MonitoringEnded;
-    // The thread's handle deletes itself when the thread ends, so neither
-    // pointer to it may outlive this procedure.
-    drv->m_pMonitThread = nullptr;
-    drv->m_pRecordThread = nullptr;
-    return 0;
-}
+}  // namespace stream

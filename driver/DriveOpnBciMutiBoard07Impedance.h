@@ -1,7 +1,7 @@
 // Impedance test signals: one channel on or off, a sweep, the channel flags.
 #pragma once
 
-#include "stream/DriveOpnBciMutiBoard06Record.h"
+#include "driver/DriveOpnBciMutiBoard06Record.h"
 
 class CDriveOpnBciMutiBoard07Impedance : public CDriveOpnBciMutiBoard06Record {
 public:

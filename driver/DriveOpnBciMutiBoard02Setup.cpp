@@ -1,60 +1,19 @@
-#include "board/DriveOpnBciMutiBoard02Setup.h"
+#include "driver/DriveOpnBciMutiBoard02Setup.h"
 
-#include <cstring>
-#include <vector>
+#include "board/BoardCommands.h"
+#include "common/OptionTables.h"
 
-#include "geometry/OptionTables.h"
+using board::kWriteWaitMs;
 
 namespace {
-constexpr int kWriteWaitMs = 160;
-constexpr int kReadGapMs = 4;
-constexpr int kReadWaitMs = 16;
-constexpr int kReplyWaitMs = 16;
-
 const char* const kMsg200Chnl = "Only multi-CytonDaisy device has more than 200 channels!?";
 const char* const kHeaderDefaults = "\n GetDefaultSettings for all channels\n";
 
-// Channel off and on letters by pin.
-constexpr unsigned char kOffLetters[16] = {'1', '2', '3', '4', '5', '6', '7', '8',
-                                           'q', 'w', 'e', 'r', 't', 'y', 'u', 'i'};
-constexpr unsigned char kOnLetters[16] = {'!', '@', '#', '$', '%', '^', '&', '*',
-                                          'Q', 'W', 'E', 'R', 'T', 'Y', 'U', 'I'};
-
 void addInfo(const CStringA& text) { CAcqDriver02Prcs::addInfoStatus(CString(text)); }
 
-// One write of a board query: a single byte goes with writeCmdUc1, longer
-// commands in one writeSynWaitCmdC. An empty failure text makes a failed write
-// end the query with an empty result.
-struct QueryWrite {
-    std::vector<unsigned char> bytes;
-    const char* failure;
-};
-
-struct QuerySpec {
-    std::vector<QueryWrite> writes;
-    const char* header;
-    int waitMs;
-    bool reportPortName;
-};
-}  // namespace
-
-CDriveOpnBciMutiBoard02Setup::~CDriveOpnBciMutiBoard02Setup() = default;
-
-unsigned int CDriveOpnBciMutiBoard02Setup::gainCodeOf(int gain) {
-    switch (gain) {
-        case 1: return 0;
-        case 2: return 1;
-        case 4: return 2;
-        case 6: return 3;
-        case 8: return 4;
-        case 12: return 5;
-        default: return 6;  // 24, and a gain not given
-    }
-}
-
-namespace {
-// The per-board query transaction shared by the "every board" commands.
-CStringA runBoardQuery(CDriveOpnBciMutiBoard02Setup& drv, const QuerySpec& q, int reply) {
+// The query on every board in turn. A failed write ends it with the failure
+// alone: what earlier boards answered is dropped.
+CStringA runBoardQuery(CDriveOpnBciMutiBoard02Setup& drv, const board::Query& q, int reply) {
     CStringA result;
     for (CConfigComRadiozq* dongle : drv.m_dongles) {
         const CHdwrConfigzq* det = drv.m_pConfigDetect;
@@ -67,32 +26,21 @@ CStringA runBoardQuery(CDriveOpnBciMutiBoard02Setup& drv, const QuerySpec& q, in
             continue;
         }
         if (!dongle || !dongle->m_pSerialPort || !dongle->m_pSerialPort->isOpen()) continue;
-        CMegSerialPortzq* port = dongle->m_pSerialPort;
-        port->purgeAll();
-        for (const QueryWrite& w : q.writes) {
-            int ok = w.bytes.size() == 1
-                         ? port->writeCmdUc1(w.bytes[0], kWriteWaitMs)
-                         : port->writeSynWaitCmdC(reinterpret_cast<const char*>(w.bytes.data()),
-                                                  static_cast<int>(w.bytes.size()), kWriteWaitMs);
-            // What earlier boards answered is dropped: the caller sees the failure alone.
-            if (!ok) return CStringA(w.failure);
-        }
-        if (reply) {
-            if (q.reportPortName) CAcqDriver02Prcs::addInfoStatus(port->getPortName());
-            CStringA text(q.header);
-            Sleep(static_cast<DWORD>(q.waitMs));
-            text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
-            addInfo(text);
-            result += text;
-        }
+        CStringA text, failure;
+        if (!board::runQuery(*dongle->m_pSerialPort, q, reply != 0, text, failure)) return failure;
+        result += text;
     }
     return result;
 }
 
-QuerySpec oneByte(unsigned char b, const char* failure, const char* header, int waitMs = kReplyWaitMs) {
-    return QuerySpec{{QueryWrite{{b}, failure}}, header, waitMs, true};
+board::Query oneByte(unsigned char b, const char* failure, const char* header) {
+    return board::oneByteQuery(b, failure, header);
 }
 }  // namespace
+
+CDriveOpnBciMutiBoard02Setup::~CDriveOpnBciMutiBoard02Setup() = default;
+
+unsigned int CDriveOpnBciMutiBoard02Setup::gainCodeOf(int gain) { return board::gainCodeOf(gain); }
 
 CStringA CDriveOpnBciMutiBoard02Setup::resetBoard(int) {
     CStringA result;
@@ -124,16 +72,8 @@ CStringA CDriveOpnBciMutiBoard02Setup::configureChannels(ChnGeomList& geoms, int
         if (!geom || geom->m_hdwrParamKind != OPENBCIPARAM_BLOCK_KIND || !geom->getHdwrParam()) continue;
         const auto* p = static_cast<const OPENBCIPARAMV1*>(geom->getHdwrParam());
 
-        unsigned int gainCode = gainCodeOf(p->gain);
-        unsigned int inputCode = 0;
-        if (!p->inputTypeText.IsEmpty()) {
-            for (unsigned int k = 0; k < INPUT_TYPE_ROWS; ++k) {
-                if (p->inputTypeText.CompareNoCase(g_inputTypeNames[k]) == 0) {
-                    inputCode = k;
-                    break;
-                }
-            }
-        }
+        const unsigned int gainCode = board::gainCodeOf(p->gain);
+        const unsigned int inputCode = board::inputTypeCodeOf(p->inputTypeText);
         bool poweredDown = p->powerDown != 0;
         // A powered-down channel leaves the bias drive and SRB2.
         bool bias = !poweredDown && p->includeBias != 0;
@@ -157,22 +97,17 @@ CStringA CDriveOpnBciMutiBoard02Setup::sendChannelCommands(unsigned int channel,
     }
     int pin = 0;
     char letter = getChar4Chnl(static_cast<int>(channel), pin);
-    CStringA frame;
-    frame.Format("x%c%c%i%i%c%c%cX", letter, powerDown ? '1' : '0', static_cast<int>(gainCode),
-                 static_cast<int>(inputType), '0' + (bias ? 1 : 0), '0' + (srb2 ? 1 : 0), '0' + (srb1 ? 1 : 0));
+    const CStringA frame = board::channelFrame(letter, powerDown != 0, gainCode, inputType, bias, srb2, srb1);
 
     CMegSerialPortzq* port = getChnlCom(static_cast<int>(channel));
     if (!port) return CStringA();
-    port->purgeAll();
-    CStringA ignored;
-    port->sendCmdGetRspst(frame, ignored, kWriteWaitMs);
+    board::sendCommand(*port, frame);
 
     if (!reply || m_connState == ConnState::Streaming) return CStringA();
     CAcqDriver02Prcs::addInfoStatus(port->getPortName());
-    CStringA text;
-    text.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), static_cast<int>(channel));
-    Sleep(kReplyWaitMs);
-    text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+    CStringA header;
+    header.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), static_cast<int>(channel));
+    const CStringA text = board::readReply(*port, header);
     addInfo(text);
     return text;
 }
@@ -190,25 +125,26 @@ CStringA CDriveOpnBciMutiBoard02Setup::turnOnOffChnl(unsigned int channel, int o
         return blank;
     }
     // getChnlCom has just set the channels per board from the layout.
-    unsigned int pin = channel % static_cast<unsigned int>(m_chnPerBoard > 0 ? m_chnPerBoard : 8);
-    if (pin > 15) pin = 15;
+    const unsigned int pin = channel % static_cast<unsigned int>(m_chnPerBoard > 0 ? m_chnPerBoard : 8);
+    const unsigned char onOff[1] = {on == 1 ? board::onLetter(pin) : board::offLetter(pin)};
 
     int ok;
     if (on == 1) {
         const unsigned char stars[2] = {'*', '*'};
         port->writeCmdUca(stars, 2, kWriteWaitMs);
-        ok = port->writeCmdUca(&kOnLetters[pin], 1, kWriteWaitMs);
+        ok = port->writeCmdUca(onOff, 1, kWriteWaitMs);
         port->writeCmdUca(stars, 2, kWriteWaitMs);
     } else {
         port->purgeAll();
-        ok = port->writeCmdUca(&kOffLetters[pin], 1, kWriteWaitMs);
+        ok = port->writeCmdUca(onOff, 1, kWriteWaitMs);
     }
     if (!report) return CStringA();
     return CStringA(ok == 1 ? "OK" : "Er");
 }
 
 CStringA CDriveOpnBciMutiBoard02Setup::getAllChnlSetReport(int reply) {
-    QuerySpec q = oneByte('D', "Send query failed!", "\n QueryChannelDefaultSettings \n", 600);
+    // The board lists every channel's settings: it takes a while.
+    board::Query q = board::oneByteQuery('D', "Send query failed!", "\n QueryChannelDefaultSettings \n", 600);
     q.reportPortName = false;
     return runBoardQuery(*this, q, reply);
 }
@@ -222,9 +158,7 @@ CStringA CDriveOpnBciMutiBoard02Setup::testSignalCtrlCmd(int index, int reply) {
     if (!port->writeCmdUc1(static_cast<unsigned char>(g_testSignalCmds[index]), kWriteWaitMs))
         return CStringA("Send query failed!");
     if (!reply || m_connState == ConnState::SensorStatus) return CStringA();
-    CStringA text("\n QueryDeviceSettings\n");
-    Sleep(kReplyWaitMs);
-    text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+    const CStringA text = board::readReply(*port, "\n QueryDeviceSettings\n");
     addInfo(text);
     return text;
 }
@@ -237,9 +171,7 @@ CStringA CDriveOpnBciMutiBoard02Setup::resetAllChnl2default(int reply) {
         if (!port->writeCmdUc1('d', kWriteWaitMs)) return CStringA("Send query failed!");
         if (reply) {
             CAcqDriver02Prcs::addInfoStatus(port->getPortName());
-            CStringA text("\n QueryDeviceSettings\n");
-            Sleep(kReplyWaitMs);
-            text += port->readSynWaitAll2StrA(kReadGapMs, kReadWaitMs);
+            const CStringA text = board::readReply(*port, "\n QueryDeviceSettings\n");
             addInfo(text);
             result += text;
         }
@@ -272,20 +204,20 @@ CStringA CDriveOpnBciMutiBoard02Setup::daisyModuleAttach(int reply) {
 }
 
 CStringA CDriveOpnBciMutiBoard02Setup::turnTimeStamp(int on, int reply) {
-    QuerySpec q{{QueryWrite{{0xF0}, "Send new command failed!"},
-                 on ? QueryWrite{{'<'}, "Turn-On time stamping failed!"}
-                    : QueryWrite{{'>'}, "Turn-Off time stampingfailed!"}},
-                kHeaderDefaults, kReplyWaitMs, true};
+    board::Query q{{board::QueryWrite{{0xF0}, "Send new command failed!"},
+                 on ? board::QueryWrite{{'<'}, "Turn-On time stamping failed!"}
+                        : board::QueryWrite{{'>'}, "Turn-Off time stampingfailed!"}},
+                kHeaderDefaults, board::kReplyWaitMs, true};
     return runBoardQuery(*this, q, reply);
 }
 
 CStringA CDriveOpnBciMutiBoard02Setup::setBoardMode4AuxByte(std::uint8_t mode, int reply) {
-    QuerySpec q{{QueryWrite{{'/'}, ""}, QueryWrite{{mode}, ""}}, kHeaderDefaults, kReplyWaitMs, true};
+    board::Query q{{board::QueryWrite{{'/'}, ""}, board::QueryWrite{{mode}, ""}}, kHeaderDefaults, board::kReplyWaitMs, true};
     return runBoardQuery(*this, q, reply);
 }
 
 CStringA CDriveOpnBciMutiBoard02Setup::getBoardMode4AuxByte(int reply) {
-    QuerySpec q{{QueryWrite{{'/', '/'}, "Send command to get Mode4AuxByte failed!"}}, kHeaderDefaults, kReplyWaitMs,
+    board::Query q{{board::QueryWrite{{'/', '/'}, "Send command to get Mode4AuxByte failed!"}}, kHeaderDefaults, board::kReplyWaitMs,
                 true};
     return runBoardQuery(*this, q, reply);
 }

@@ -1,4 +1,4 @@
-#include "geometry/OptionTables.h"
+#include "common/OptionTables.h"
 
 const char* const g_inputTypeNames[INPUT_TYPE_ROWS] = {
     "Normal", "Shorted", "BIAS Meas", "MVDD", "Temp", "Test Signals", "BIAS DRP", "BIAS DRN",

@@ -1,7 +1,8 @@
-#include "board/DriveOpnBciMutiBoard07Impedance.h"
+#include "driver/DriveOpnBciMutiBoard07Impedance.h"
+
+#include "board/BoardCommands.h"
 
 namespace {
-constexpr int kWriteWaitMs = 160;
 constexpr int kMinDwellMs = 1000;
 const char* const kWriteFailed = "Send channel command failed \n";
 
@@ -33,32 +34,25 @@ CStringA sendImpedanceFrame(CDriveOpnBciMutiBoard07Impedance& drv, int c, char p
     if (!dongle || !dongle->m_pSerialPort) return CStringA();
     CMegSerialPortzq* port = dongle->m_pSerialPort;
 
-    CStringA frame;
-    frame.Format("z%c%c%cZ", letter, pos, neg);
-    port->purgeAll();
-    if (!port->writeSynWaitCmdC(frame.GetString(), frame.GetLength(), kWriteWaitMs)) return CStringA(kWriteFailed);
+    const CStringA frame = board::impedanceFrame(letter, pos, neg);
+    if (!board::writeFrame(*port, frame)) return CStringA(kWriteFailed);
 
     // While state 4 holds, the port's input belongs to the stream reader.
     if (!reply || drv.m_connState == ConnState::Streaming) return CStringA();
     CAcqDriver02Prcs::addInfoStatus(port->getPortName());
-    CStringA text;
-    text.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), pin);
-    Sleep(16);
-    text += port->readSynWaitAll2StrA(4, 16);
+    CStringA header;
+    header.Format("\n send command:%s ->chnl:%d\n", frame.GetString(), pin);
+    const CStringA text = board::readReply(*port, header);
     CAcqDriver02Prcs::addInfoStatus(CString(text));
     return text;
 }
 }  // namespace
 
 CStringA CDriveOpnBciMutiBoard07Impedance::impedanceMeasureStart(int channel, int mode, int reply) {
-    switch (mode) {
-        case 0: return sendImpedanceFrame(*this, channel, '0', '0', reply);
-        case 1: return sendImpedanceFrame(*this, channel, '1', '0', reply);
-        case 2: return sendImpedanceFrame(*this, channel, '1', '1', reply);
-        default:
-            // No frame exists for this mode; nothing goes to the board.
-            return CStringA(kWriteFailed);
-    }
+    char pos = '0', neg = '0';
+    // No frame exists for another mode; nothing goes to the board.
+    if (!board::impedanceInputs(mode, pos, neg)) return CStringA(kWriteFailed);
+    return sendImpedanceFrame(*this, channel, pos, neg, reply);
 }
 
 CStringA CDriveOpnBciMutiBoard07Impedance::impedanceMeasureStop(int channel, int reply) {

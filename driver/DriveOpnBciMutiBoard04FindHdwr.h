@@ -2,7 +2,7 @@
 // the board list, the detected configuration and the geometry.
 #pragma once
 
-#include "board/DriveOpnBciMutiBoard02Setup.h"
+#include "driver/DriveOpnBciMutiBoard02Setup.h"
 
 class CDriveOpnBciMutiBoard04FindHdwr : public CDriveOpnBciMutiBoard02Setup {
 public:

@@ -1,7 +1,7 @@
 // The reading loop: every board's packets into sample rows of the host's trials.
 #pragma once
 
-#include "link/DriveOpnBciMutiBoard04FindHdwr.h"
+#include "driver/DriveOpnBciMutiBoard04FindHdwr.h"
 
 class CDriveOpnBciMutiBoard06Record : public CDriveOpnBciMutiBoard04FindHdwr {
 public:
