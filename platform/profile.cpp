@@ -1,5 +1,6 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
 namespace platform {
@@ -74,22 +76,75 @@ void notify(const std::string& msg) {
     else std::fprintf(stderr, "mbeeg: %s\n", msg.c_str());
 }
 
+// A settings file is small; anything larger is not ours to trust.
+constexpr std::size_t kMaxProfileBytes = 1 << 20;
+
+// Says a thing about a path once per process, not at every lookup.
+void notifyOnce(const std::string& path, const std::string& msg) {
+    static std::set<std::string> told;
+    if (told.insert(path + '\n' + msg).second) notify(msg);
+}
+
+// Where writes to path really go: through symbolic links to their target,
+// so that a linked profile stays linked.
+std::string resolveLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        char buf[4096];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return path;  // not a link (or gone): the path itself
+        std::string target(buf, static_cast<size_t>(n));
+        if (target.empty() || target[0] != '/') {
+            const size_t slash = path.rfind('/');
+            target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
+        }
+        path = target;
+    }
+    return path;
+}
+
+// Whether a path may be read and written as a settings file: absent, or a
+// regular file. Anything else (a directory, a device, a pipe) is left alone.
+bool usable(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (S_ISREG(st.st_mode)) return true;
+    notifyOnce(path, "settings file " + path + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file") +
+                         "; using the defaults and leaving it alone");
+    return false;
+}
+
 // Reads the profile; a corrupt file is moved aside (never destroyed).
 Ini load(const std::string& path) {
     Ini ini;
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return ini;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    if (parse(ss.str(), ini)) return ini;
-    ini.clear();
-    std::string aside = path + ".corrupt";
+    if (!usable(path)) return ini;
+    // Non-blocking, so that a pipe put there in the meantime cannot hang us.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return ini;
     struct stat st;
+    std::string text;
+    bool tooLarge = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        char buf[8192];
+        ssize_t n;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+            text.append(buf, static_cast<size_t>(n));
+            if (text.size() > kMaxProfileBytes) {
+                tooLarge = true;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!tooLarge && parse(text, ini)) return ini;
+    ini.clear();
+    const std::string target = resolveLinks(path);
+    std::string aside = target + ".corrupt";
     if (::stat(aside.c_str(), &st) == 0) aside += "." + std::to_string(std::time(nullptr));
-    if (std::rename(path.c_str(), aside.c_str()) == 0)
-        notify("settings file " + path + " was unreadable; kept it as " + aside + " and used the defaults");
+    const std::string what = tooLarge ? " is larger than 1 MiB" : " was unreadable";
+    if (std::rename(target.c_str(), aside.c_str()) == 0)
+        notify("settings file " + path + what + "; kept it as " + aside + " and used the defaults");
     else
-        notify("settings file " + path + " is unreadable (" + std::strerror(errno) + "); using the defaults");
+        notify("settings file " + path + what + " (" + std::strerror(errno) + "); using the defaults");
     return ini;
 }
 
@@ -98,10 +153,13 @@ void makeDirs(const std::string& path) {
         ::mkdir(path.substr(0, p).c_str(), 0755);
 }
 
-bool save(const std::string& path, const Ini& ini) {
+bool save(const std::string& linkPath, const Ini& ini) {
+    const std::string path = resolveLinks(linkPath);
+    if (!usable(path)) return false;
     makeDirs(path);
     std::string tmp = path + ".tmp." + std::to_string(::getpid());
     {
+        std::remove(tmp.c_str());  // a stale one, or a link someone left there
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
         if (!f) return false;
         for (const auto& [sec, entries] : ini) {
@@ -167,7 +225,11 @@ BOOL CWinApp::WriteProfileInt(const wchar_t* section, const wchar_t* entry, int 
     if (!storable(sec, false) || !storable(key, true)) return FALSE;
     std::string path = g_path.empty() ? defaultPath() : g_path;
     Ini ini = load(path);
-    ini[sec][key] = std::to_string(value);
+    const std::string text = std::to_string(value);
+    // A value the file already holds is not written again.
+    if (auto s = ini.find(sec); s != ini.end())
+        if (auto e = s->second.find(key); e != s->second.end() && e->second == text) return TRUE;
+    ini[sec][key] = text;
     return save(path, ini) ? TRUE : FALSE;
 }
 

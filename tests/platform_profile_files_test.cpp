@@ -1,0 +1,112 @@
+// The settings file is the one file mbeeg writes outside a recording; it must
+// never read without bound, hang on a pipe, replace what is not a settings
+// file, or turn a symbolic link into a copy.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/profile.h"
+
+namespace {
+const wchar_t* const kSection = L"XFaceZovAviComRadioSetting";
+
+struct ProfileFiles : ::testing::Test {
+    std::string dir;
+    std::string saved;
+    std::vector<std::string> notices;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/mbeeg-profile-files.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        saved = platform::profilePath();
+        platform::setProfileNotice([this](const std::string& m) { notices.push_back(m); });
+    }
+    void TearDown() override {
+        platform::setProfilePath(saved);
+        platform::setProfileNotice(nullptr);
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    static mode_t kind(const std::string& p) {
+        struct stat st {};
+        return ::lstat(p.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+    }
+    static std::string slurp(const std::string& p) {
+        std::ifstream f(p);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+    CWinApp& app() { return *AfxGetApp(); }
+};
+}  // namespace
+
+// A device, a pipe or a directory where the settings file should be: the
+// defaults are used, nothing is written, the node stays what it was, and the
+// user hears of it once.
+TEST_F(ProfileFiles, WhatIsNotARegularFileIsLeftAloneAndNamedOnce) {
+    struct Case {
+        const char* name;
+        mode_t kind;
+    };
+    for (const Case& c : {Case{"fifo", S_IFIFO}, Case{"device", S_IFCHR}, Case{"dir", S_IFDIR}}) {
+        const std::string p = dir + "/" + c.name;
+        int made = c.kind == S_IFIFO  ? ::mkfifo(p.c_str(), 0600)
+                   : c.kind == S_IFDIR ? ::mkdir(p.c_str(), 0700)
+                                       : ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 5));  // like /dev/zero
+        if (made != 0 && c.kind == S_IFCHR) continue;  // not root: no device nodes
+        ASSERT_EQ(made, 0) << c.name;
+        platform::setProfilePath(p);
+        notices.clear();
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", 11), 11) << c.name;
+            EXPECT_FALSE(app().WriteProfileInt(kSection, L"RadioChnl", 5)) << c.name;
+        }
+        EXPECT_EQ(kind(p), c.kind) << c.name;
+        ASSERT_EQ(notices.size(), 1u) << c.name;
+        EXPECT_NE(notices[0].find(c.kind == S_IFDIR ? "is a directory" : "is not a regular file"), std::string::npos)
+            << notices[0];
+    }
+}
+
+// Through a (relative, chained) link the target is written and the links
+// stay links; a value the file already holds is not written again.
+TEST_F(ProfileFiles, LinksAreWrittenThroughAndUnchangedValuesNotRewritten) {
+    ASSERT_EQ(::mkdir((dir + "/real").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("real/mbeeg.ini", (dir + "/hop").c_str()), 0);
+    ASSERT_EQ(::symlink("hop", (dir + "/link.ini").c_str()), 0);
+    platform::setProfilePath(dir + "/link.ini");
+
+    ASSERT_TRUE(app().WriteProfileInt(kSection, L"RadioChnl", 9));
+    EXPECT_EQ(kind(dir + "/link.ini"), S_IFLNK);
+    EXPECT_EQ(kind(dir + "/hop"), S_IFLNK);
+    EXPECT_NE(slurp(dir + "/real/mbeeg.ini").find("RadioChnl=9"), std::string::npos);
+    EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", -1), 9);
+
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat((dir + "/real/mbeeg.ini").c_str(), &before), 0);
+    ASSERT_TRUE(app().WriteProfileInt(kSection, L"RadioChnl", 9));
+    ASSERT_EQ(::stat((dir + "/real/mbeeg.ini").c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // a write would have renamed a new file over it
+    EXPECT_TRUE(notices.empty());
+}
+
+// More than 1 MiB is no settings file: it is kept aside, not read to the end.
+TEST_F(ProfileFiles, AnOversizedFileIsKeptAsideAndTheDefaultsUsed) {
+    const std::string p = dir + "/big.ini";
+    {
+        std::ofstream f(p);
+        f << "[XFaceZovAviComRadioSetting]\nRadioChnl=3\n";
+        for (int i = 0; i < 50000; ++i) f << "; padding padding padding\n";
+    }
+    platform::setProfilePath(p);
+    EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", 11), 11);
+    EXPECT_EQ(kind(p + ".corrupt"), S_IFREG);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("larger than 1 MiB"), std::string::npos) << notices[0];
+}
