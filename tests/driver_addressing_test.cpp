@@ -85,44 +85,31 @@ TEST(DriverAddressing, ChannelNumberCheck) {
     }
 }
 
-TEST(DriverAddressing, GettersDialogHelpersAndCleanUpsAreSafeToRepeat) {
+TEST(DriverAddressing, GettersMakeOnceAndCleanUpsAreSafeToRepeat) {
     TestDriver drv;
     EXPECT_EQ(drv.setDlgComBleMsg("no dialog"), 0);
     EXPECT_EQ(drv.hideDlg(), 1);
-    EXPECT_EQ(drv.getConfigComRadio(1), nullptr);
-    EXPECT_EQ(drv.getConfigComRadio(1), nullptr);
+    EXPECT_TRUE(!drv.getConfigComRadio(1) && !drv.getConfigComRadio(1));
     EXPECT_EQ(drv.m_dongles.size(), 1u);  // only an empty list gets a default dongle
-    CDeviceEegObBleComzq* dev = drv.getDevice(1);
-    ASSERT_NE(dev, nullptr);
-    EXPECT_EQ(drv.getDevice(1), dev);
-    CFaceMegSerialPortzq* face = drv.getFaceSerialPort(1);
-    EXPECT_EQ(drv.getFaceSerialPort(1), face);
-
+    ASSERT_NE(drv.getDevice(1), nullptr);
+    EXPECT_EQ(drv.getDevice(1), drv.getDevice(1));
+    EXPECT_EQ(drv.getFaceSerialPort(1), drv.getFaceSerialPort(1));
     drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
     drv.m_pDlgBleCom = new CDlgSetupMultiBoardBleCom;
-    for (int twice = 0; twice < 2; ++twice) {
-        EXPECT_EQ(drv.cleanDlg(), 1);
-        EXPECT_TRUE(!drv.m_pDlgEeg && !drv.m_pDlgBleCom);
-        EXPECT_NE(drv.m_pDevice, nullptr);
-    }
-    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
-    for (int twice = 0; twice < 2; ++twice) {
-        EXPECT_EQ(drv.cleanDevice(), 1);
-        EXPECT_TRUE(!drv.m_pDevice && !drv.m_pDlgEeg);
-        EXPECT_EQ(drv.cleanCloseFaceCom(), 0);
-        EXPECT_EQ(drv.m_pFaceSerial, nullptr);
-        EXPECT_EQ(drv.cleanConfigComBle2Board(), 1);
-        EXPECT_TRUE(drv.m_dongles.empty());
-    }
+    EXPECT_EQ(drv.cleanDlg() + drv.cleanDlg(), 2);
+    EXPECT_TRUE(!drv.m_pDlgEeg && !drv.m_pDlgBleCom && drv.m_pDevice);
+    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;  // the device's clean-up takes the dialog with it
+    EXPECT_EQ(drv.cleanDevice() + drv.cleanDevice(), 2);
+    EXPECT_EQ(drv.cleanCloseFaceCom() + drv.cleanCloseFaceCom(), 0);
+    EXPECT_EQ(drv.cleanConfigComBle2Board() + drv.cleanConfigComBle2Board(), 2);
+    EXPECT_TRUE(!drv.m_pDevice && !drv.m_pDlgEeg && !drv.m_pFaceSerial && drv.m_dongles.empty());
 }
 
 TEST(DriverAddressing, ChannelSettingsComeFromAFreshRebuild) {
     Rig rig(2, LINK_TYPE_CYTON8);
     ASSERT_NE(rig.drv.getDevice(1), nullptr);
-    OPENBCIPARAMV1* p5 = rig.drv.getChnlParam(5);
-    ASSERT_NE(p5, nullptr);
-    p5->gain = 2;
     ASSERT_NE(rig.drv.getChnlParam(5), nullptr);
+    rig.drv.getChnlParam(5)->gain = 2;
     EXPECT_EQ(rig.drv.getChnlParam(5)->gain, 6);  // the rebuild hands out default records
     // EEG channels have settings; the accelerometers after them and out-of-range ones none.
     for (auto [chnl, has] : {std::pair{15, true}, {16, false}, {-1, false}, {14 * 2 + 6, false}})

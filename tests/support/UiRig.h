@@ -39,15 +39,10 @@ struct UiRig {
     std::unique_ptr<CDriveOpnBciMutiBoardzq> driver;
 };
 
-// The texts, or check states, of several controls at once, for one comparison.
+// The texts of several controls at once, for one comparison.
 inline std::vector<CString> texts(const CWnd& dlg, std::initializer_list<int> ids) {
     std::vector<CString> v;
     for (int id : ids) v.push_back(platform::ui::text(dlg, id));
-    return v;
-}
-inline std::vector<int> checks(const CWnd& dlg, std::initializer_list<int> ids) {
-    std::vector<int> v;
-    for (int id : ids) v.push_back(platform::ui::checkState(dlg, id));
     return v;
 }
 
