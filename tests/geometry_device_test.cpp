@@ -145,22 +145,17 @@ TEST(GeometryDevice, CopiesShareRecordsButKeepTheirOwnCurrentList) {
     Boards two(2);
     auto dev = std::make_unique<CDeviceEegObBleComzq>();
     dev->resetChnGeomCyton8(&two.list);
-    dev->resetChnGeomDaisy16(&two.list);
     dev->selectChnGeom2Link(6);
-
     CDeviceEegObBleComzq copy(*dev), assigned;
     assigned = *dev;
-    assigned.selectChnGeom2Link(7);
-    EXPECT_EQ(std::make_tuple(copy.m_cytonList[0], copy.m_daisyList[49], copy.m_pBoards, copy.m_boardCount),
-              std::make_tuple(dev->m_cytonList[0], dev->m_daisyList[49], &two.list, 2));
-    EXPECT_EQ(copy.m_pCurChnList, &copy.m_cytonList);
-    EXPECT_EQ(assigned.m_pCurChnList, &assigned.m_daisyList);
-    EXPECT_EQ(dev->m_pCurChnList, &dev->m_cytonList);
-
+    EXPECT_EQ(std::make_tuple(copy.m_cytonList[0], copy.m_pBoards, copy.m_boardCount),
+              std::make_tuple(dev->m_cytonList[0], &two.list, 2));
+    EXPECT_EQ(std::make_pair(copy.m_pCurChnList, assigned.m_pCurChnList),
+              std::make_pair(&copy.m_cytonList, &assigned.m_cytonList));
     dev.reset();  // the records stay with the copies
     EXPECT_EQ(copy.m_cytonList[0]->getElectrode()->m_portText, L"COM3");
     EXPECT_EQ(copy.cleanOpenBciGeom(), 1);
-    EXPECT_EQ(copy.m_daisyList.Data(), nullptr);
+    EXPECT_EQ(copy.m_cytonList.Data(), nullptr);
     EXPECT_EQ(assigned.m_cytonList.Size(), 34u);
 }
 

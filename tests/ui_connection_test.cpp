@@ -52,16 +52,6 @@ TEST(UiConnection, NoDonglesShowsNoSerialPortAndNotConnectedTitle) {
     EXPECT_EQ(r.driver->m_dongles[0]->m_pSerialPort, nullptr);
     EXPECT_TRUE(act::click(dlg, IDC_BLE_CLOSE));  // nothing to close
     EXPECT_EQ(dlg.GetWindowText(), kNotConnectedTitle);
-
-    // Without a driver the dialog has no configuration and says nothing.
-    r.boxes.clear();
-    CDlgSetupMultiBoardBleCom alone;
-    ASSERT_TRUE(alone.createWindow());
-    alone.ShowWindow(SW_SHOW);
-    EXPECT_EQ(alone.GetWindowText(), CString(L"Setup connection: No configuration for  connection"));
-    EXPECT_TRUE(act::click(alone, IDC_BLE_CLOSE));
-    EXPECT_EQ(alone.GetWindowText(), CString(L"No USB Ble Com"));
-    EXPECT_TRUE(r.boxes.texts().empty());
 }
 
 TEST(UiConnection, AutoConnectOnSimulatedDongleThenStatusGivesConnectedTitle) {
@@ -127,21 +117,16 @@ TEST_F(UiBle, BaudRateAsksOnlyForHyperSpeed) {
 }
 
 TEST_F(UiBle, RadioChannelAndPollTimeRoads) {
-    // Poll time: set, then read back into the edit.
+    // Poll time, then board and dongle onto channel 9; each read back into the dialog.
     ASSERT_TRUE(act::typeText(dlg, IDC_BLE_POLL_TIME, L"120"));
     ASSERT_TRUE(act::click(dlg, IDC_BLE_SET_POLL));
-    EXPECT_EQ(dongle.pollTime(), 120);
-    ASSERT_TRUE(act::typeText(dlg, IDC_BLE_POLL_TIME, L"1"));
-    ASSERT_TRUE(act::click(dlg, IDC_BLE_GET_POLL));
-    EXPECT_EQ(act::text(dlg, IDC_BLE_POLL_TIME), CString(L"120"));
-
-    // Board and dongle onto channel 9, then read back.
     ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RADIO_CHNL, L"9"));
     ASSERT_TRUE(act::click(dlg, IDC_BLE_SET_BOARD_CHAN));
-    EXPECT_EQ(dongle.channel(), 9);
-    EXPECT_EQ(r.rig->board(0).channel(), 9);
+    EXPECT_EQ(std::make_tuple(dongle.pollTime(), dongle.channel(), r.rig->board(0).channel()), std::make_tuple(120, 9, 9));
+    ASSERT_TRUE(act::typeText(dlg, IDC_BLE_POLL_TIME, L"1"));
+    ASSERT_TRUE(act::click(dlg, IDC_BLE_GET_POLL));
     ASSERT_TRUE(act::click(dlg, IDC_BLE_GET_RADIO_CHNL));
-    EXPECT_EQ(act::text(dlg, IDC_BLE_RADIO_CHNL), CString(L"9"));
+    EXPECT_EQ(uitest::texts(dlg, {IDC_BLE_POLL_TIME, IDC_BLE_RADIO_CHNL}), (std::vector<CString>{L"120", L"9"}));
     EXPECT_EQ(act::comboSelectedText(dlg, IDC_BLE_DONGLE_CHNL_BOX), CString(L"Channel 9"));
 
     // A value the edit cannot hold is refused with a message; nothing is sent.
