@@ -3,48 +3,27 @@
 
 #include <cstdint>
 #include <limits>
-#include <tuple>
 
 #include "geometry/AurexArray.h"
 
 // Huge requests must come back as null under the address sanitizer too.
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 
-namespace {
-// Size, capacity and storage in one comparable value.
-template <class T>
-std::tuple<std::uint32_t, std::uint32_t, const T*> shape(const CAurexArray<T>& a) {
-    return {a.Size(), a.Capacity(), a.Data()};
-}
-}  // namespace
-
-TEST(GeometryAurexArray, GrowsToExactSizeNeverShrinksAndCopiesThePointers) {
-    int x = 1, y = 2, z = 3;
-    CAurexArray<int*> a, b;
+TEST(GeometryAurexArray, GrowsToExactSizeKeepsStorageOnClearAndCopiesThePointers) {
+    int x = 1, y = 2;
+    CAurexArray<int*> a;
     a.Add(&x);
     a.Add(&y);
     EXPECT_EQ(a.Capacity(), 2u);  // never spare room
     ASSERT_TRUE(a.Grow(5));
     EXPECT_EQ(a[1], &y);  // kept through the move
-    const auto storage = a.Data();
-    a.Clear(false);  // keeps the storage for reuse
+    a.Clear(false);       // keeps the storage for reuse
+    EXPECT_EQ(a.Capacity(), 5u);
     a.Add(&y);
-    a.Add(&x);
-    EXPECT_EQ(shape(a), std::make_tuple(2u, 5u, storage));
-    // Assignment keeps the target's capacity; a copy gets its own storage.
-    for (int i = 0; i < 6; ++i) b.Add(&z);
-    const auto bStorage = b.Data();
-    b = a;
-    EXPECT_EQ(shape(b), std::make_tuple(2u, 6u, bStorage));
     CAurexArray<int*> copy(a);
-    EXPECT_EQ(shape(copy), std::make_tuple(2u, 2u, copy.Data()));
-    EXPECT_NE(copy.Data(), a.Data());
-    EXPECT_EQ(std::make_tuple(b[0], b[1], copy[0], copy[1]), std::make_tuple(&y, &x, &y, &x));
-    // Clear(true), Free and Realloc(0) give the storage back.
+    EXPECT_TRUE(copy.Size() == 1 && copy[0] == &y && copy.Data() != a.Data());
     a.Clear(true);
-    b.Free();
-    EXPECT_TRUE(copy.Realloc(0));
-    for (const auto* e : {&a, &b, &copy}) EXPECT_EQ(shape(*e), std::make_tuple(0u, 0u, nullptr));
+    EXPECT_TRUE(a.Size() == 0 && a.Capacity() == 0 && a.Data() == nullptr);
 }
 
 TEST(GeometryAurexArray, FailedAllocationLeavesItUnchanged) {

@@ -1,10 +1,7 @@
-// The platform stand-ins the driver leans on: Windows-style formatting, the
-// profile file under corruption, the virtual clock. Threads are met through
-// the reading loop's tests.
+// The platform stand-ins the driver leans on: Windows-style formatting and the
+// virtual clock. The profile file has the reliability tests, threads the
+// reading loop's.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "platform/afxwin.h"
 
@@ -21,28 +18,6 @@ TEST(Strings, WideFormatTakesWideStringsNarrowTakesNarrowAndConversionKeepsUtf8)
     EXPECT_EQ(w.GetLength(), 5000);
     EXPECT_EQ(CStringA(CString(L"µV")), "\xC2\xB5V");
     EXPECT_EQ(CString(CStringA("number: 7$$$")).Find(L"7"), 8);
-}
-
-// Writing and reading back are the reliability tests' business; here the
-// values the file cannot give.
-TEST(Profile, ANonNumberReadsAsTheDefaultAndACorruptFileIsKeptAside) {
-    const std::string dir = "/tmp/mbeeg-profile-" + std::to_string(::getpid());
-    const std::string saved = platform::profilePath();
-    std::vector<std::string> notices;
-    platform::setProfilePath(dir + "/p.ini");
-    platform::setProfileNotice([&](const std::string& m) { notices.push_back(m); });
-    CWinApp* app = AfxGetApp();
-    ASSERT_TRUE(app->WriteProfileInt(L"S", L"A", 4));
-    std::ofstream(dir + "/p.ini", std::ios::app) << "B=twelve\n";
-    EXPECT_EQ(app->GetProfileInt(L"S", L"B", 5), 5);
-    EXPECT_TRUE(notices.empty());
-    std::ofstream(dir + "/p.ini", std::ios::binary) << "[S]\nA=9\n\x01\x02garbage without equals\n";
-    EXPECT_EQ(app->GetProfileInt(L"S", L"A", 1), 1);
-    EXPECT_EQ(notices.size(), 1u);
-    EXPECT_TRUE(std::filesystem::exists(dir + "/p.ini.corrupt"));
-    platform::setProfileNotice(nullptr);
-    platform::setProfilePath(saved);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(Clock, VirtualSleepCostsNoRealTimeAndMovesForwardOnly) {

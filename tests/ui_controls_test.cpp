@@ -1,6 +1,6 @@
-// The window layer under the dialogs: templates to pixels, data exchange with
-// MFC's validation, and user actions only where a user could act. The rest of
-// the layer is met through the real dialogs.
+// The window layer under the dialogs: data exchange with MFC's validation and
+// messages, and user actions only where a user could act. The rest of the
+// layer is met through the real dialogs.
 #include <gtest/gtest.h>
 
 #include "platform/uitest.h"
@@ -49,14 +49,6 @@ protected:
     TestDlg dlg;
 };
 }  // namespace
-
-TEST_F(UiLayer, TemplateBecomesWindowInPixels) {
-    CRect client, go;
-    dlg.GetClientRect(&client);
-    EXPECT_EQ(client, CRect(0, 0, 300, 163));  // 200 x 100 units at 6 x 13
-    act::control(dlg, 10)->GetWindowRect(&go);
-    EXPECT_EQ(go, CRect(11, 15, 105, 37));  // x*6/4, y*13/8, rounded like MulDiv
-}
 
 TEST_F(UiLayer, DataExchangeRefusesWhatMfcRefuses) {
     const wchar_t* kInt = L"Please enter an integer.";
