@@ -2,8 +2,6 @@
 // link type, and the preparation of the host's data set from them.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <new>
 #include <tuple>
 #include <string>
 #include <vector>
@@ -96,21 +94,6 @@ TEST(GeometryDevice, ListsByLayoutAndBoardCountTakeTheFittingTemplate) {
     }
 }
 
-TEST(GeometryDevice, RebuildHandsOutFreshDefaultRecords) {
-    Boards two(2);
-    CDeviceEegObBleComzq dev;
-    ASSERT_EQ(dev.resetChnGeomCyton8(&two.list), 1);
-    CAcqChnlGeomzq* before = dev.m_cytonList[3];
-    auto* prm = static_cast<OPENBCIPARAMV1*>(before->getHdwrParam());
-    prm->gain = 24;
-    ASSERT_EQ(dev.resetChnGeomCyton8(&two.list), 1);
-    EXPECT_NE(dev.m_cytonList[3], before);
-    EXPECT_EQ(static_cast<OPENBCIPARAMV1*>(dev.m_cytonList[3]->getHdwrParam())->gain, 6);
-    // The earlier record is the host's and still alive.
-    EXPECT_EQ(prm->gain, 24);
-    EXPECT_EQ(before->m_name, L"F4");
-}
-
 TEST(GeometryDevice, SelectionByLinkType) {
     Boards two(2), three(3);
     CDeviceEegObBleComzq dev;
@@ -124,8 +107,8 @@ TEST(GeometryDevice, SelectionByLinkType) {
         int type, channels;
         ChnGeomList* list;
         int cur, stored;
-    } steps[] = {{6, 34, &dev.m_cytonList, 33, 6},   {7, 50, &dev.m_daisyList, 49, 7}, {-1, 50, &dev.m_daisyList, 49, 7},
-                 {5, 0, &dev.m_daisyList, 49, 5},    {-1, 0, &dev.m_daisyList, 49, 5}};
+    } steps[] = {{6, 34, &dev.m_cytonList, 33, 6}, {7, 50, &dev.m_daisyList, 49, 7}, {-1, 50, &dev.m_daisyList, 49, 7},
+                 {5, 0, &dev.m_daisyList, 49, 5},  {-1, 0, &dev.m_daisyList, 49, 5}};
     for (const auto& s : steps) {
         EXPECT_EQ(dev.selectChnGeom2Link(s.type), s.channels) << s.type;
         EXPECT_EQ(std::make_tuple(dev.m_pCurChnList, dev.m_curChnIndex, dev.m_linkType),
@@ -139,24 +122,6 @@ TEST(GeometryDevice, SelectionByLinkType) {
     EXPECT_EQ(dev.selectChnGeom2Link(7), 22 * 3 + 6);
     EXPECT_NE(dev.m_daisyList[0], daisyFirst);
     EXPECT_EQ(dev.m_daisyList[16]->getElectrode()->m_boardLabel, L"DaisyBoard2");
-}
-
-TEST(GeometryDevice, CopiesShareRecordsButKeepTheirOwnCurrentList) {
-    Boards two(2);
-    auto dev = std::make_unique<CDeviceEegObBleComzq>();
-    dev->resetChnGeomCyton8(&two.list);
-    dev->selectChnGeom2Link(6);
-    CDeviceEegObBleComzq copy(*dev), assigned;
-    assigned = *dev;
-    EXPECT_EQ(std::make_tuple(copy.m_cytonList[0], copy.m_pBoards, copy.m_boardCount),
-              std::make_tuple(dev->m_cytonList[0], &two.list, 2));
-    EXPECT_EQ(std::make_pair(copy.m_pCurChnList, assigned.m_pCurChnList),
-              std::make_pair(&copy.m_cytonList, &assigned.m_cytonList));
-    dev.reset();  // the records stay with the copies
-    EXPECT_EQ(copy.m_cytonList[0]->getElectrode()->m_portText, L"COM3");
-    EXPECT_EQ(copy.cleanOpenBciGeom(), 1);
-    EXPECT_EQ(copy.m_cytonList.Data(), nullptr);
-    EXPECT_EQ(assigned.m_cytonList.Size(), 34u);
 }
 
 TEST(GeometryDevice, PreparesTheDataSet) {

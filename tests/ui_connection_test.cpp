@@ -129,24 +129,14 @@ TEST_F(UiBle, RadioChannelAndPollTimeRoads) {
     EXPECT_EQ(uitest::texts(dlg, {IDC_BLE_POLL_TIME, IDC_BLE_RADIO_CHNL}), (std::vector<CString>{L"120", L"9"}));
     EXPECT_EQ(act::comboSelectedText(dlg, IDC_BLE_DONGLE_CHNL_BOX), CString(L"Channel 9"));
 
-    // A value the edit cannot hold is refused with a message; nothing is sent.
-    r.boxes.clear();
-    std::size_t before = dongle.received().size();
-    ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RADIO_CHNL, L"3x"));
-    ASSERT_TRUE(act::click(dlg, IDC_BLE_SET_BOARD_CHAN));
-    EXPECT_EQ(r.boxes.texts(), std::vector<std::wstring>{L"Please enter an integer between 0 and 255."});
-    EXPECT_EQ(dongle.received().size(), before);
-    EXPECT_EQ(dlg.m_radioChnl, 9);
-
     // "Select Connect..." hands the retry count to the driver.
-    ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RADIO_CHNL, L"9"));
     ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RETRY, L"5"));
     ASSERT_TRUE(act::click(dlg, IDC_BLE_SELECT_CONNECT));
     EXPECT_EQ(r.driver->m_retryCount, 5u);
     EXPECT_TRUE(act::enabled(dlg, IDC_BLE_FIND_DEVICE));
 
     // Choosing a channel sends nothing; "Set Dongle Chan" then forces it.
-    before = dongle.received().size();
+    const std::size_t before = dongle.received().size();
     ASSERT_TRUE(act::selectComboText(dlg, IDC_BLE_DONGLE_CHNL_BOX, L"Channel 7"));
     EXPECT_EQ(dlg.m_hostChnl, 7);
     EXPECT_EQ(dongle.received().size(), before);
@@ -156,6 +146,28 @@ TEST_F(UiBle, RadioChannelAndPollTimeRoads) {
     EXPECT_EQ(r.driver->m_dongles[0]->m_hostChnl, 7);
 }
 
+TEST_F(UiBle, ValuesTheEditsCannotHoldAreRefusedWithMfcsMessageAndNothingIsSent) {
+    const wchar_t* kInt = L"Please enter an integer.";
+    const wchar_t* kByte = L"Please enter an integer between 0 and 255.";
+    // The retry count is an int, the radio channel a byte; a refusal stops the exchange.
+    const struct {
+        const wchar_t *retry, *chnl, *message;  // message null: accepted
+    } cases[] = {{L" 4 ", L"9", nullptr}, {L"4 2", L"9", kInt},  {L"", L"9", kInt},     {L"99999999999", L"9", kInt},
+                 {L"3", L"256", kByte},    {L"3", L"-1", kByte}, {L"3", L"3x", kByte}};
+    for (const auto& c : cases) {
+        r.boxes.clear();
+        const std::size_t before = dongle.received().size();
+        ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RETRY, c.retry));
+        ASSERT_TRUE(act::typeText(dlg, IDC_BLE_RADIO_CHNL, c.chnl));
+        ASSERT_TRUE(act::click(dlg, IDC_BLE_SET_BOARD_CHAN));
+        EXPECT_EQ(r.boxes.texts(), c.message ? std::vector<std::wstring>{c.message} : std::vector<std::wstring>{})
+            << platform::narrow(c.retry) << " " << platform::narrow(c.chnl);
+        EXPECT_EQ(dongle.received().size() == before, c.message != nullptr);
+    }
+    EXPECT_EQ(dlg.m_radioChnl, 9);
+    EXPECT_FALSE(act::click(dlg, IDC_BLE_SYNCH));  // disabled
+}
+
 TEST_F(UiBle, MessagesReachThePaneOnlyWhileItIsVisibleAndItFollowsTheSize) {
     ASSERT_TRUE(act::click(dlg, IDC_BLE_CLEAN_MSG));
     EXPECT_EQ(r.driver->setDlgComBleMsg("first"), 1);
@@ -163,6 +175,7 @@ TEST_F(UiBle, MessagesReachThePaneOnlyWhileItIsVisibleAndItFollowsTheSize) {
     ASSERT_TRUE(act::click(dlg, IDC_BLE_EXIT));
     EXPECT_EQ(r.driver->setDlgComBleMsg("second"), 0);
     EXPECT_EQ(dlg.m_msgText, CString(L"\nfirst"));
+    EXPECT_FALSE(act::click(dlg, IDC_BLE_CLEAN_MSG));  // a hidden window takes no clicks
     ASSERT_EQ(r.driver->showDlgSetupMultiBoardBleCom(nullptr, nullptr), 1);
     CRect pane, now;
     act::control(dlg, IDC_BLE_MSG_PANE)->GetWindowRect(&pane);
