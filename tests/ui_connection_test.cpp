@@ -1,5 +1,5 @@
 // The connection dialog as a user meets it: no dongles, connecting to a
-// simulated dongle, radio settings, baud-rate warning, resizing.
+// simulated dongle, radio settings, baud-rate warning, values refused.
 #include <gtest/gtest.h>
 
 #include "tests/support/UiRig.h"
