@@ -23,19 +23,17 @@ TEST(DriverAddressing, LettersBoardsPinsAndPortsByLayout) {
         Rig r(c.boards, c.linkType);
         auto port = [&](int b) { return r.drv.m_dongles[static_cast<size_t>(b)]->m_pSerialPort; };
         const int per = static_cast<int>(std::string(c.letters).size());
-        const int last = c.boards - 1;
-        for (int p = 0; p < per; ++p) {
+        for (int ch = 0; ch < c.boards * per; ++ch) {
             int pin = -99, board = -99;
-            EXPECT_EQ(r.drv.getChar4Chnl(last * per + p, pin), c.letters[p]) << p;
-            EXPECT_EQ(pin, p);
-            ASSERT_EQ(r.drv.driverChnl2BoardPinChanID(last * per + p, board, pin), 1);
-            EXPECT_EQ(board, last);
-            EXPECT_EQ(pin, p);
-            EXPECT_EQ(r.drv.getChnlCom(last * per + p), port(last));
+            EXPECT_EQ(r.drv.getChar4Chnl(ch, pin), c.letters[ch % per]) << ch;
+            EXPECT_EQ(pin, ch % per) << ch;
+            ASSERT_EQ(r.drv.driverChnl2BoardPinChanID(ch, board, pin), 1);
+            EXPECT_EQ(std::make_pair(board, pin), std::make_pair(ch / per, ch % per)) << ch;
+            EXPECT_EQ(r.drv.getChnlCom(ch), port(ch / per)) << ch;
         }
         EXPECT_EQ(r.drv.m_chnPerBoard, per);
-        EXPECT_EQ(r.drv.getChnlCom(1000), port(last));  // clamped to the last board
-        EXPECT_EQ(r.drv.getChnlCom(-20), port(0));      // and to the first
+        EXPECT_EQ(r.drv.getChnlCom(1000), port(c.boards - 1));  // clamped to the last board
+        EXPECT_EQ(r.drv.getChnlCom(-20), port(0));              // and to the first
         // A negative channel keeps its truncating remainder and has no letter.
         int pin = 0;
         EXPECT_EQ(r.drv.getChar4Chnl(-3, pin), '0');
@@ -48,10 +46,8 @@ TEST(DriverAddressing, UnservedLayoutOrNoDonglesGiveNothing) {
     r.drv.m_chnPerBoard = 8;
     int pin = 77, board = 55;
     EXPECT_EQ(r.drv.getChar4Chnl(13, pin), '0');
-    EXPECT_EQ(pin, 77);
     EXPECT_EQ(r.drv.driverChnl2BoardPinChanID(13, board, pin), 0);
-    EXPECT_EQ(board, 55);
-    EXPECT_EQ(pin, 77);
+    EXPECT_EQ(std::make_pair(board, pin), std::make_pair(55, 77));
     EXPECT_EQ(r.drv.getChnlCom(0), nullptr);
     EXPECT_EQ(r.drv.m_chnPerBoard, 8);
 
@@ -60,8 +56,6 @@ TEST(DriverAddressing, UnservedLayoutOrNoDonglesGiveNothing) {
     EXPECT_EQ(r.drv.getChar4Chnl(9, pin), '2');
     EXPECT_EQ(r.drv.getChnlCom(9), nullptr);
 
-    Rig none(0, LINK_TYPE_CYTON8);
-    EXPECT_EQ(none.drv.getChnlCom(0), nullptr);
     TestDriver bare;  // no configurations at all
     EXPECT_EQ(bare.getChar4Chnl(1, pin), '0');
     EXPECT_EQ(bare.getChnlCom(1), nullptr);
@@ -71,100 +65,53 @@ TEST(DriverAddressing, UnservedLayoutOrNoDonglesGiveNothing) {
 TEST(DriverAddressing, ChannelNumberCheck) {
     platform::ScriptedMessageBoxes boxes;
     TestDriver drv;
-    // Without a device only the upper bound applies, silently.
-    EXPECT_EQ(drv.checkMultiBoardChnl(200), 1);
-    EXPECT_EQ(drv.checkMultiBoardChnl(399), 1);
-    EXPECT_EQ(drv.checkMultiBoardChnl(400), 0);
-    EXPECT_EQ(drv.checkMultiBoardChnl(-1), 0);
-    EXPECT_TRUE(boxes.texts().empty());
-
-    ASSERT_NE(drv.getDevice(1), nullptr);
-    drv.m_pDevice->m_linkType = LINK_TYPE_CYTON8;
-    EXPECT_EQ(drv.checkMultiBoardChnl(199), 1);
-    EXPECT_EQ(drv.checkMultiBoardChnl(200), 0);
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_EQ(boxes.texts()[0], L"Only multi-CytonDaisy device has more than 200 channels!?");
-    EXPECT_EQ(drv.checkMultiBoardChnl(400), 0);
-    EXPECT_EQ(boxes.texts().size(), 1u);
-
-    drv.m_pDevice->m_linkType = LINK_TYPE_DAISY16;
-    EXPECT_EQ(drv.checkMultiBoardChnl(200), 1);
-    EXPECT_EQ(drv.checkMultiBoardChnl(399), 1);
-    EXPECT_EQ(boxes.texts().size(), 1u);
+    const wchar_t* kOnlyDaisy = L"Only multi-CytonDaisy device has more than 200 channels!?";
+    struct Case {
+        int linkType;  // -1: no device yet, only the upper bound applies
+        int chnl, ok;
+        const wchar_t* message;
+    } cases[] = {
+        {-1, 200, 1, nullptr}, {-1, 399, 1, nullptr}, {-1, 400, 0, nullptr}, {-1, -1, 0, nullptr},
+        {LINK_TYPE_CYTON8, 199, 1, nullptr}, {LINK_TYPE_CYTON8, 200, 0, kOnlyDaisy},
+        {LINK_TYPE_CYTON8, 400, 0, nullptr}, {LINK_TYPE_DAISY16, 200, 1, nullptr}, {LINK_TYPE_DAISY16, 399, 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        if (c.linkType >= 0 && drv.getDevice(1)) drv.m_pDevice->m_linkType = c.linkType;
+        boxes.clear();
+        EXPECT_EQ(drv.checkMultiBoardChnl(c.chnl), c.ok) << c.linkType << " " << c.chnl;
+        EXPECT_EQ(boxes.texts(), c.message ? std::vector<std::wstring>{c.message} : std::vector<std::wstring>{});
+    }
 }
 
-TEST(DriverAddressing, GettersAndCleanUpsAreSafeToRepeat) {
-    TestDriver drv;
-    EXPECT_EQ(drv.getConfigComRadio(1), nullptr);
-    EXPECT_EQ(drv.getConfigComRadio(1), nullptr);
-    EXPECT_EQ(drv.m_dongles.size(), 1u);  // only an empty list gets a default dongle
-    CDeviceEegObBleComzq* dev = drv.getDevice(1);
-    ASSERT_NE(dev, nullptr);
-    EXPECT_EQ(drv.getDevice(1), dev);
-    CFaceMegSerialPortzq* face = drv.getFaceSerialPort(1);
-    EXPECT_EQ(drv.getFaceSerialPort(1), face);
-    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
-    drv.m_pDlgBleCom = new CDlgSetupMultiBoardBleCom;
-
-    EXPECT_EQ(drv.cleanDlg(), 1);
-    EXPECT_EQ(drv.m_pDlgEeg, nullptr);
-    EXPECT_EQ(drv.m_pDlgBleCom, nullptr);
-    EXPECT_NE(drv.m_pDevice, nullptr);
-    EXPECT_EQ(drv.cleanDlg(), 1);
-
-    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
-    EXPECT_EQ(drv.cleanDevice(), 1);
-    EXPECT_EQ(drv.m_pDevice, nullptr);
-    EXPECT_EQ(drv.m_pDlgEeg, nullptr);
-    EXPECT_EQ(drv.cleanDevice(), 1);
-
-    EXPECT_EQ(drv.cleanCloseFaceCom(), 0);
-    EXPECT_EQ(drv.m_pFaceSerial, nullptr);
-    EXPECT_EQ(drv.cleanCloseFaceCom(), 0);
-
-    EXPECT_EQ(drv.cleanConfigComBle2Board(), 1);
-    EXPECT_TRUE(drv.m_dongles.empty());
-    EXPECT_EQ(drv.cleanConfigComBle2Board(), 1);
-}
-
-TEST(DriverAddressing, DialogMessageAndHiding) {
+TEST(DriverAddressing, GettersMakeOnceAndCleanUpsAreSafeToRepeat) {
     TestDriver drv;
     EXPECT_EQ(drv.setDlgComBleMsg("no dialog"), 0);
     EXPECT_EQ(drv.hideDlg(), 1);
-
-    auto* ble = new CDlgSetupMultiBoardBleCom;
-    auto* eeg = new CDlgSetupMultiBoardEeg;
-    drv.m_pDlgBleCom = ble;
-    drv.m_pDlgEeg = eeg;
-    ble->m_msgText = L"first";
-    ble->ShowWindow(SW_HIDE);
-    EXPECT_EQ(drv.setDlgComBleMsg("hidden"), 0);
-    EXPECT_EQ(ble->m_msgText, L"first");
-
-    ble->ShowWindow(SW_SHOWNORMAL);
-    eeg->ShowWindow(SW_SHOWNORMAL);
-    EXPECT_EQ(drv.setDlgComBleMsg("second"), 1);
-    EXPECT_EQ(ble->m_msgText, L"first\nsecond");
-
-    EXPECT_EQ(drv.hideDlg(), 1);
-    EXPECT_FALSE(ble->IsWindowVisible());
-    EXPECT_FALSE(eeg->IsWindowVisible());
+    EXPECT_TRUE(!drv.getConfigComRadio(1) && !drv.getConfigComRadio(1));
+    EXPECT_EQ(drv.m_dongles.size(), 1u);  // only an empty list gets a default dongle
+    ASSERT_NE(drv.getDevice(1), nullptr);
+    EXPECT_EQ(drv.getDevice(1), drv.getDevice(1));
+    EXPECT_EQ(drv.getFaceSerialPort(1), drv.getFaceSerialPort(1));
+    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
+    drv.m_pDlgBleCom = new CDlgSetupMultiBoardBleCom;
+    EXPECT_EQ(drv.cleanDlg() + drv.cleanDlg(), 2);
+    EXPECT_TRUE(!drv.m_pDlgEeg && !drv.m_pDlgBleCom && drv.m_pDevice);
+    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;  // the device's clean-up takes the dialog with it
+    EXPECT_EQ(drv.cleanDevice() + drv.cleanDevice(), 2);
+    EXPECT_EQ(drv.cleanCloseFaceCom() + drv.cleanCloseFaceCom(), 0);
+    EXPECT_EQ(drv.cleanConfigComBle2Board() + drv.cleanConfigComBle2Board(), 2);
+    EXPECT_TRUE(!drv.m_pDevice && !drv.m_pDlgEeg && !drv.m_pFaceSerial && drv.m_dongles.empty());
 }
 
 TEST(DriverAddressing, ChannelSettingsComeFromAFreshRebuild) {
     Rig rig(2, LINK_TYPE_CYTON8);
     ASSERT_NE(rig.drv.getDevice(1), nullptr);
-    OPENBCIPARAMV1* p5 = rig.drv.getChnlParam(5);
-    ASSERT_NE(p5, nullptr);
-    p5->gain = 2;
-    OPENBCIPARAMV1* again = rig.drv.getChnlParam(5);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->gain, 6);  // the rebuild hands out default records
-    EXPECT_NE(rig.drv.getChnlParam(15), nullptr);
-    EXPECT_EQ(rig.drv.getChnlParam(16), nullptr);  // first accelerometer channel
-    EXPECT_EQ(rig.drv.getChnlParam(-1), nullptr);
-    EXPECT_EQ(rig.drv.getChnlParam(14 * 2 + 6), nullptr);
-
+    ASSERT_NE(rig.drv.getChnlParam(5), nullptr);
+    rig.drv.getChnlParam(5)->gain = 2;
+    EXPECT_EQ(rig.drv.getChnlParam(5)->gain, 6);  // the rebuild hands out default records
+    // EEG channels have settings; the accelerometers after them and out-of-range ones none.
+    for (auto [chnl, has] : {std::pair{15, true}, {16, false}, {-1, false}, {14 * 2 + 6, false}})
+        EXPECT_EQ(rig.drv.getChnlParam(chnl) != nullptr, has) << chnl;
     rig.setLinkType(LINK_TYPE_DAISY16);
     EXPECT_NE(rig.drv.getChnlParam(31), nullptr);
     EXPECT_EQ(rig.drv.getChnlParam(32), nullptr);

@@ -11,18 +11,32 @@
 using drivertest::Rig;
 using drivertest::TestDriver;
 
-TEST(EntryPoints, ConnectWithoutConfigurationChangesNothing) {
+TEST(EntryPoints, WithoutConfigurationDeviceOrDataSetNothingStarts) {
     platform::ScopedVirtualClock vc;
     platform::ScriptedMessageBoxes boxes;
     TestDriver drv;
+    EXPECT_EQ(drv.AcqMonit(nullptr, nullptr), 0);
+    CMeAcqDatazq empty;  // never prepared: no trial to fill
+    EXPECT_EQ(drv.AcqRecord(&empty, nullptr), 0);
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>(2, L"Initialize hardware sensors first!?"));
+
+    boxes.clear();
     CMeAcqDatazq data;
     drv.m_retryCount = 5;
     EXPECT_EQ(drv._02connectCom2Device(nullptr, &data), 0);
     EXPECT_EQ(std::make_tuple(drv.m_busy, drv.m_statusCode.load(), drv.m_connState.load(), drv.m_retryCount),
               std::make_tuple(0, -1, 0, 5u));
-    EXPECT_EQ(drv.m_pConfigDetect, nullptr);
-    EXPECT_EQ(drv.m_pData, &data);  // remembered all the same
+    EXPECT_TRUE(!drv.m_pConfigDetect && drv.m_pData == &data);  // the data set is remembered all the same
     EXPECT_TRUE(boxes.texts().empty());
+
+    EXPECT_EQ(drv._03makeAcgSns() + drv._09CheckInitTrlChn(&empty, 0), 0);
+    EXPECT_EQ(drv.m_pData, &empty);
+    EXPECT_EQ(drv.AcqStop(), 0);  // no dongle to stop, but the flag is raised
+    EXPECT_EQ(drv.m_stopFlag, 1);
+    drv.m_stopFlag = 0;
+    drv.getConfigComRadio(1);
+    EXPECT_EQ(drv.AcqStop(), 1);
+    EXPECT_EQ(drv.m_stopFlag, 1);
 }
 
 TEST(EntryPoints, SearchesWithoutAnyDongle) {
@@ -32,43 +46,27 @@ TEST(EntryPoints, SearchesWithoutAnyDongle) {
     mbeeg::serial::clearMemoryPorts();
     CHdwrConfigzq cfg;
     cfg.m_name = L"UserCfg";
+    const std::vector<std::wstring> kNoDongle{
+        L"Cannot find a USB-Com-Ble Dongle! Please insert one and try again?",
+        L"Cannot open multi-board ports!?Please check connections and turn them on!"};
     {
         TestDriver drv;
         drv.m_retryCount = 2;
         EXPECT_EQ(drv._02connectCom2Device(&cfg, nullptr), 0);
-        EXPECT_EQ(drv.m_pConfigUser, &cfg);
-        EXPECT_EQ(drv.m_busy, 0);
-        EXPECT_EQ(drv.m_connState, 1);
-        EXPECT_EQ(drv.m_retryCount, 2u);
-        ASSERT_FALSE(boxes.texts().empty());
-        EXPECT_EQ(boxes.texts().back(), L"Can't connect:->UserCfg");
+        EXPECT_EQ(std::make_tuple(drv.m_pConfigUser, drv.m_busy, drv.m_connState.load(), drv.m_retryCount),
+                  std::make_tuple(&cfg, 0, 1, 2u));
+        auto texts = kNoDongle;
+        texts.push_back(L"Can't connect:->UserCfg");
+        EXPECT_EQ(boxes.texts(), texts);
         drv.m_pConfigUser = nullptr;
     }
     boxes.clear();
-    {
-        TestDriver drv;
-        EXPECT_EQ(drv._01findConnectHdwr(&cfg, nullptr), 0);
-        EXPECT_EQ(drv.m_connState, 1);
-        EXPECT_EQ(drv.eegShows, 1);  // the EEG dialog comes up on failure too
-        EXPECT_FALSE(boxes.texts().empty());
-        for (const auto& t : boxes.texts()) EXPECT_NE(t, L"Detect device failed?!");
-        drv.m_pConfigUser = nullptr;
-    }
-}
-
-TEST(EntryPoints, WithoutDeviceOrDonglesNothingIsPrepared) {
     TestDriver drv;
-    CMeAcqDatazq data;
-    EXPECT_EQ(drv._03makeAcgSns(), 0);
-    EXPECT_EQ(drv._09CheckInitTrlChn(&data, 0), 0);
-    EXPECT_EQ(drv.m_pData, &data);
-
-    EXPECT_EQ(drv.AcqStop(), 0);
-    EXPECT_EQ(drv.m_stopFlag, 1);
-    drv.m_stopFlag = 0;
-    drv.getConfigComRadio(1);
-    EXPECT_EQ(drv.AcqStop(), 1);
-    EXPECT_EQ(drv.m_stopFlag, 1);
+    EXPECT_EQ(drv._01findConnectHdwr(&cfg, nullptr), 0);
+    EXPECT_EQ(drv.m_connState, 1);
+    EXPECT_EQ(drv.eegShows, 1);  // the EEG dialog comes up on failure too
+    EXPECT_EQ(boxes.texts(), kNoDongle);  // and no "Detect device failed?!"
+    drv.m_pConfigUser = nullptr;
 }
 
 TEST(EntryPoints, StartRefusedWhileSensorStatusIsRead) {
@@ -89,8 +87,7 @@ TEST(EntryPoints, StartRefusedWhileSensorStatusIsRead) {
     EXPECT_EQ(rig.drv.AcqMonit(&data, nullptr), 0);
     EXPECT_GE(platform::clock().nowMs() - t0, 1000);
     EXPECT_EQ(rig.drv.m_stopStatusReq, 1);
-    ASSERT_EQ(boxes.texts().size(), 1u);
-    EXPECT_EQ(boxes.texts()[0], L"Please stop reading sensor-status!");
+    EXPECT_EQ(boxes.texts(), std::vector<std::wstring>{L"Please stop reading sensor-status!"});
     EXPECT_EQ(rig.drv.m_pMonitThread, nullptr);
 
     rig.drv.m_stopStatusReq = 0;
@@ -106,15 +103,5 @@ TEST(EntryPoints, StartRefusedWhileSensorStatusIsRead) {
     EXPECT_EQ(rig.drv.AcqRecord(nullptr, nullptr), 0);
     EXPECT_EQ(rig.drv.m_stopStatusReq, 1);
     EXPECT_EQ(rig.drv.m_pRecordThread, nullptr);
-    EXPECT_EQ(platform::runningThreads(), 0);
-}
-
-TEST(EntryPoints, StartNeedsAPreparedDataSet) {
-    platform::ScriptedMessageBoxes boxes;
-    TestDriver drv;
-    EXPECT_EQ(drv.AcqMonit(nullptr, nullptr), 0);
-    CMeAcqDatazq empty;  // never prepared: no trial to fill
-    EXPECT_EQ(drv.AcqRecord(&empty, nullptr), 0);
-    EXPECT_EQ(boxes.texts().size(), 2u);
     EXPECT_EQ(platform::runningThreads(), 0);
 }

@@ -17,27 +17,27 @@ std::string str(const CStringA& s) { return s.str(); }
 TEST(Impedance, FramesByLayoutModeAndBoard) {
     platform::ScopedVirtualClock vc;
     Rig rig(2);
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 0)), "");
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"z310Z"});
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-    rig.clearLogs();
-    rig.drv.impedanceMeasureStart(2, 2, 0);
-    rig.drv.impedanceMeasureStart(2, 0, 0);
-    rig.drv.impedanceMeasureStop(2, 0);
-    EXPECT_EQ(rig.board(0).writeTexts(), (Texts{"z311Z", "z300Z", "z300Z"}));
-
-    rig.setLinkType(LINK_TYPE_DAISY16);
-    rig.clearLogs();
-    rig.drv.impedanceMeasureStart(10, 1, 0);
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"zE10Z"});
-    EXPECT_EQ(rig.drv.m_chnPerBoard, 16);
-
-    // A layout the driver does not serve still counts 8 channels per board
-    // (the letter is then unknown).
-    rig.setLinkType(4);
-    rig.clearLogs();
-    rig.drv.impedanceMeasureStart(9, 1, 0);
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"z010Z"});
+    struct Case {
+        int linkType, chnl, mode;
+        bool stop;
+        int board;
+        const char* frame;
+    } cases[] = {
+        {LINK_TYPE_CYTON8, 10, 1, false, 1, "z310Z"}, {LINK_TYPE_CYTON8, 2, 2, false, 0, "z311Z"},
+        {LINK_TYPE_CYTON8, 2, 0, false, 0, "z300Z"},  {LINK_TYPE_CYTON8, 2, 0, true, 0, "z300Z"},
+        {LINK_TYPE_DAISY16, 10, 1, false, 0, "zE10Z"},
+        // An unserved layout counts 8 channels per board, with no letter.
+        {4, 9, 1, false, 1, "z010Z"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.frame);
+        rig.setLinkType(c.linkType);
+        rig.clearLogs();
+        auto& d = rig.drv;
+        EXPECT_EQ(str(c.stop ? d.impedanceMeasureStop(c.chnl, 0) : d.impedanceMeasureStart(c.chnl, c.mode, 0)), "");
+        EXPECT_EQ(rig.board(c.board).writeTexts(), Texts{c.frame});
+        EXPECT_TRUE(rig.board(1 - c.board).writeTexts().empty());
+    }
 }
 
 TEST(Impedance, RepliesFailuresAndChannelsWithoutABoard) {
@@ -51,13 +51,10 @@ TEST(Impedance, RepliesFailuresAndChannelsWithoutABoard) {
     rig.drv.m_connState = 0;
 
     rig.clearLogs();
-    // No clamping: beyond the last board, or below the first, nothing is sent.
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(16, 1, 1)), "");
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStop(-3, 1)), "");
-    // A mode without a frame sends nothing.
+    // Nothing goes beyond the last board or below the first, nor for a mode without a frame.
+    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(16, 1, 1)) + str(rig.drv.impedanceMeasureStop(-3, 1)), "");
     EXPECT_EQ(str(rig.drv.impedanceMeasureStart(1, 3, 0)), "Send channel command failed \n");
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-    EXPECT_TRUE(rig.board(1).writeTexts().empty());
+    EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     rig.board(0).setUnplugged(true);
     EXPECT_EQ(str(rig.drv.impedanceMeasureStop(1, 1)), "Send channel command failed \n");
@@ -67,43 +64,35 @@ TEST(Impedance, SweepStartsHoldsAndStopsEveryChannel) {
     platform::ScopedVirtualClock vc;
     Rig rig(3);
     EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");  // no device yet: nothing
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
+    EXPECT_EQ(rig.board(0).received(), "");
 
     ASSERT_NE(rig.drv.getDevice(1), nullptr);
     std::int64_t t0 = platform::clock().nowUs();
     EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");
     EXPECT_GE(platform::clock().nowUs() - t0, 24 * 1000000LL);
-    const char letters[] = "12345678";
     for (int b = 0; b < 3; ++b) {
         auto w = rig.board(b).writes();
         ASSERT_EQ(w.size(), 16u) << b;
-        for (int p = 0; p < 8; ++p) {
-            const auto& on = w[static_cast<size_t>(2 * p)];
-            const auto& off = w[static_cast<size_t>(2 * p + 1)];
-            EXPECT_EQ(on.bytes, std::string("z") + letters[p] + "10Z");
-            EXPECT_EQ(off.bytes, std::string("z") + letters[p] + "00Z");
-            EXPECT_GE(off.atUs - on.atUs, 1000000);  // the dwell is at least a second
-        }
+        EXPECT_EQ(rig.board(b).received(),
+                  "z110Zz100Zz210Zz200Zz310Zz300Zz410Zz400Zz510Zz500Zz610Zz600Zz710Zz700Zz810Zz800Z");
+        for (std::size_t p = 0; p < 8; ++p) EXPECT_GE(w[2 * p + 1].atUs - w[2 * p].atUs, 1000000);  // at least a second
     }
     // Boards are swept in order: board 1 starts after board 0 has finished.
     EXPECT_GE(rig.board(1).writes().front().atUs, rig.board(0).writes().back().atUs);
 
-    // A longer dwell is kept as given.
     rig.clearLogs();
     rig.drv.impedanceMeasureAllChnl(2500, 2, 0);
     auto w = rig.board(0).writes();
     ASSERT_GE(w.size(), 2u);
     EXPECT_EQ(w[0].bytes, "z111Z");
     EXPECT_GE(w[1].atUs - w[0].atUs, 2500000);
-}
 
-TEST(Impedance, SweepOfOneDaisyBoardCoversEightChannels) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(1, LINK_TYPE_DAISY16);
-    rig.drv.getDevice(1);
-    rig.drv.impedanceMeasureAllChnl(0, 0, 0);
-    EXPECT_EQ(rig.board(0).writes().size(), 16u);
-    EXPECT_EQ(rig.board(0).writes().back().bytes, "z800Z");
+    // One Daisy board: the sweep covers eight channels.
+    Rig daisy(1, LINK_TYPE_DAISY16);
+    daisy.drv.getDevice(1);
+    daisy.drv.impedanceMeasureAllChnl(0, 0, 0);
+    EXPECT_EQ(daisy.board(0).writes().size(), 16u);
+    EXPECT_EQ(daisy.board(0).writes().back().bytes, "z800Z");
 }
 
 TEST(Impedance, ToggleSetsFlagsOnTheChannelRecord) {
@@ -111,31 +100,22 @@ TEST(Impedance, ToggleSetsFlagsOnTheChannelRecord) {
     Rig rig(2);
     EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 0);  // no device
     ASSERT_NE(rig.drv.getDevice(1), nullptr);
+    auto param = [&](int ch) {
+        return static_cast<OPENBCIPARAMV1*>((*rig.drv.m_pDevice->m_pCurChnList)[ch]->getHdwrParam());
+    };
+    // Twice the same: each toggle rebuilds the list from the defaults.
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
+        EXPECT_EQ(std::make_pair(param(5)->impedanceFlag1, param(5)->impedanceFlag2), std::make_pair(0, 1));
+    }
+    EXPECT_EQ(rig.drv.impedanceCheckToggle(16) + rig.drv.impedanceCheckToggle(-1), 0);  // no settings there
 
-    EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
-    ChnGeomList* list = rig.drv.m_pDevice->m_pCurChnList;
-    ASSERT_NE(list, nullptr);
-    auto* p = static_cast<OPENBCIPARAMV1*>((*list)[5]->getHdwrParam());
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(p->impedanceFlag1, 0);  // default: in the bias drive
-    EXPECT_EQ(p->impedanceFlag2, 1);  // default: impedance word 0
-    EXPECT_EQ(rig.drv.impedanceCheckToggle(5), 1);
-    auto* p2 = static_cast<OPENBCIPARAMV1*>((*rig.drv.m_pDevice->m_pCurChnList)[5]->getHdwrParam());
-    EXPECT_EQ(p2->impedanceFlag1, 0);
-    EXPECT_EQ(p2->impedanceFlag2, 1);
-
-    EXPECT_EQ(rig.drv.impedanceCheckToggle(16), 0);
-    EXPECT_EQ(rig.drv.impedanceCheckToggle(-1), 0);
-
-    // Without dongles the current list is not rebuilt: the record's own
-    // values decide.
-    ChnGeomList* kept = rig.drv.m_pDevice->m_pCurChnList;
-    auto* rec = static_cast<OPENBCIPARAMV1*>((*kept)[3]->getHdwrParam());
+    // Without dongles the list is not rebuilt: the record's own values decide.
+    OPENBCIPARAMV1* rec = param(3);
     rec->includeBias = 0;
     rec->impedanceWord = 3;
     rig.drv.cleanConfigComBle2Board();
     EXPECT_EQ(rig.drv.impedanceCheckToggle(3), 1);
-    EXPECT_EQ(rec->impedanceFlag1, 1);
-    EXPECT_EQ(rec->impedanceFlag2, 0);
+    EXPECT_EQ(std::make_pair(rec->impedanceFlag1, rec->impedanceFlag2), std::make_pair(1, 0));
     EXPECT_EQ(rig.drv.impedanceCheckToggle(20), 0);  // an accelerometer record has no settings
 }

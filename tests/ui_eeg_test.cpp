@@ -2,7 +2,8 @@
 // boxes, title, list rows, channel commands and the colours that follow them.
 #include <gtest/gtest.h>
 
-#include "platform/uitest.h"
+#include <tuple>
+
 #include "tests/support/UiRig.h"
 #include "ui/DialogTemplates.h"
 
@@ -13,46 +14,44 @@ namespace {
 class UiEeg : public ::testing::Test {
 protected:
     void SetUp() override {
-        r = std::make_unique<UiRig>(2);
-        ASSERT_EQ(r->connect(), 1);
-        ASSERT_NE(r->driver->m_pDlgEeg, nullptr);
-        ASSERT_NE(r->driver->m_pDlgBleCom, nullptr);
+        ASSERT_EQ(r.connect(), 1);
+        ASSERT_TRUE(r.driver->m_pDlgEeg && r.driver->m_pDlgBleCom);
     }
-    void TearDown() override { r.reset(); }
-
-    CDlgSetupMultiBoardEeg& dlg() { return r->eegDlg(); }
+    CDlgSetupMultiBoardEeg& dlg() { return r.eegDlg(); }
     CListMultiBoardElectrodezq& list() { return dlg().m_listElectrode; }
+    // What board b heard since the last look, once the radio delivered it.
+    std::string heard(int b) {
+        r.clock.get().advanceUs(50'000);
+        std::string s = r.rig->board(b).received();
+        r.rig->board(b).clearLog();
+        return s;
+    }
 
-    std::unique_ptr<UiRig> r;
+    UiRig r{2};
 };
 }  // namespace
 
 TEST_F(UiEeg, ConnectShowsBothDialogsWithBoardsTitleAndBoxes) {
     EXPECT_TRUE(dlg().IsWindowVisible());
-    EXPECT_TRUE(r->bleDlg().IsWindowVisible());
+    EXPECT_TRUE(r.bleDlg().IsWindowVisible());
     EXPECT_EQ(dlg().GetWindowText(), CString(L"Setup:  User:MultiCyton2x8=16"));
-    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_BOARD_BOX), (std::vector<CString>{L"Board1x8", L"Board2x8"}));
-    EXPECT_EQ(act::comboSelection(dlg(), IDC_EEG_BOARD_BOX), 0);
-    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_CONNECTION_BOX), std::vector<CString>{L"Com-Ble"});
-    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_TEST_SIGNAL_BOX),
-              (std::vector<CString>{L"To inter GND(VDD-VSS)", L"1xAmp slow pulse", L"1xAmp fast pulse", L"DC signal",
-                                    L"2xAmp slow pulse", L"2xAmp fast pulse"}));
-    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_GAIN_BOX),
-              (std::vector<CString>{L"Gain 1", L"Gain 2", L"Gain 4", L"Gain 6", L"Gain 8", L"Gain 12", L"Gain 24"}));
+    // The boxes' rows; input types and test signals come from the option tables.
+    const std::pair<int, std::vector<CString>> boxes[] = {
+        {IDC_EEG_BOARD_BOX, {L"Board1x8", L"Board2x8"}},
+        {IDC_EEG_CONNECTION_BOX, {L"Com-Ble"}},
+        {IDC_EEG_GAIN_BOX, {L"Gain 1", L"Gain 2", L"Gain 4", L"Gain 6", L"Gain 8", L"Gain 12", L"Gain 24"}}};
+    for (const auto& [id, items] : boxes) EXPECT_EQ(act::comboItems(dlg(), id), items) << id;
     EXPECT_EQ(act::comboSelectedText(dlg(), IDC_EEG_GAIN_BOX), CString(L"Gain 24"));
-    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_INPUT_TYPE_BOX),
-              (std::vector<CString>{L"Normal", L"Shorted", L"BIAS Meas", L"MVDD", L"Temp", L"Test Signals",
-                                    L"BIAS DRP", L"BIAS DRN"}));
+    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_INPUT_TYPE_BOX).size(), 8u);
+    EXPECT_EQ(act::comboItems(dlg(), IDC_EEG_TEST_SIGNAL_BOX).size(), 6u);
     auto sd = act::comboItems(dlg(), IDC_EEG_SDCARD_BOX);
     ASSERT_EQ(sd.size(), 9u);
-    EXPECT_EQ(sd.front(), CString(L"Do not write to SD..."));
-    EXPECT_EQ(sd.back(), CString(L"24 hour maximum"));
+    EXPECT_EQ(sd.front() + L"|" + sd.back(), CString(L"Do not write to SD...|24 hour maximum"));
     EXPECT_EQ(act::checkState(dlg(), IDC_EEG_POWER_DOWN), BST_UNCHECKED);
     EXPECT_EQ(act::checkState(dlg(), IDC_EEG_INCLUDE_BIAS), BST_CHECKED);
     EXPECT_EQ(act::checkState(dlg(), IDC_EEG_LINK_SRB2), BST_CHECKED);
     EXPECT_EQ(act::checkState(dlg(), IDC_EEG_ALL_N_SRB1), BST_UNCHECKED);
 
-    // Board 1's eight channels, then only board 2's after choosing it.
     auto ch = act::comboItems(dlg(), IDC_EEG_CHANNEL_BOX);
     ASSERT_EQ(ch.size(), 8u);
     EXPECT_EQ(ch[0], CString(L"B1_Pin0_EEG1_FP1"));
@@ -60,67 +59,37 @@ TEST_F(UiEeg, ConnectShowsBothDialogsWithBoardsTitleAndBoxes) {
     ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_BOARD_BOX, 1));
     ch = act::comboItems(dlg(), IDC_EEG_CHANNEL_BOX);
     ASSERT_EQ(ch.size(), 8u);
-    for (int i = 0; i < 8; ++i) {
-        CString prefix;
-        prefix.Format(L"B2_Pin%d_EEG%d_", i, 9 + i);
-        EXPECT_EQ(ch[static_cast<size_t>(i)].Left(prefix.GetLength()), prefix);
-    }
     EXPECT_EQ(ch[0], CString(L"B2_Pin0_EEG9_T5"));
+    EXPECT_EQ(ch[7].Left(14), CString(L"B2_Pin7_EEG16_"));
 
     // A stored index beyond the boards comes back as the last one.
     dlg().m_boardIndex = 5;
-    dlg().fillBoardBox();
-    EXPECT_EQ(dlg().m_boardIndex, 1);
-    EXPECT_EQ(act::comboSelection(dlg(), IDC_EEG_BOARD_BOX), 1);
     dlg().m_channelIndex = 30;
+    dlg().fillBoardBox();
     dlg().fillChannelBox();
-    EXPECT_EQ(dlg().m_channelIndex, 7);
+    EXPECT_EQ(std::make_tuple(dlg().m_boardIndex, act::comboSelection(dlg(), IDC_EEG_BOARD_BOX), dlg().m_channelIndex),
+              std::make_tuple(1, 1, 7));
 }
 
 TEST_F(UiEeg, ElectrodeListRowsColumnsAndColours) {
     EXPECT_EQ(act::listColumns(dlg(), IDC_EEG_ELECTRODE_LIST),
               (std::vector<CString>{L"Name", L"Pin", L"Power Down", L"Gain", L"Input Type", L"Include Bias",
                                     L"Input2SRB2", L"AllNs2SRB1", L"Latency", L"Read Out", L"Notes"}));
-    for (int c = 0; c < 11; ++c) {
-        EXPECT_EQ(list().column(c).width, 90);
-        EXPECT_EQ(list().column(c).subItem, c + 1);
-    }
     auto rows = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST);
     ASSERT_EQ(rows.size(), 16u);
-    const std::vector<CString> first{L"FP1",    L"B1_Pin:1_EEG:1", L"Power",    L"6",
-                                     L"Normal", L"Within BIAS",    L"To SRB2",  L"No",
-                                     L"0.000000", r->driver->m_portListText, L"EEG"};
-    EXPECT_EQ(rows[0], first);
+    EXPECT_EQ(rows[0], (std::vector<CString>{L"FP1", L"B1_Pin:1_EEG:1", L"Power", L"6", L"Normal", L"Within BIAS",
+                                             L"To SRB2", L"No", L"0.000000", r.driver->m_portListText, L"EEG"}));
     EXPECT_EQ(rows[9][1], CString(L"B2_Pin:2_EEG:10"));
-    EXPECT_EQ(list().GetExtendedStyle(), LVS_EX_TRACKSELECT | LVS_EX_ONECLICKACTIVATE);
-    EXPECT_EQ(list().GetStyle() & LVS_TYPEMASK, LVS_REPORT);
-    ASSERT_NE(list().m_pImageSmall, nullptr);
-    EXPECT_EQ(list().m_pImageSmall->GetImageCount(), 2);
-    EXPECT_EQ(list().m_pImageLarge->width(), 32);
 
-    // Default settings: flags set on bias and SRB2, clear on power down and SRB1.
-    EXPECT_EQ(list().OnGetCellBkColor(0, 2), RGB(0, 255, 0));
-    EXPECT_EQ(list().OnGetCellBkColor(0, 3), RGB(255, 50, 50));
-    EXPECT_EQ(list().OnGetCellBkColor(0, 4), RGB(255, 100, 100));
-    EXPECT_EQ(list().OnGetCellBkColor(0, 5), RGB(150, 255, 150));
+    // Default flags: bias and SRB2 set, power down and SRB1 clear; other cells keep the list's colour.
     const COLORREF bk = list().GetBkColor();
-    EXPECT_EQ(list().OnGetCellBkColor(0, 0), bk);
-    EXPECT_EQ(list().OnGetCellBkColor(0, 12), bk);
-    EXPECT_EQ(list().OnGetCellBkColor(100, 2), bk);
-    EXPECT_EQ(list().OnGetCellBkColor(-1, 2), bk);
+    const std::tuple<int, int, COLORREF> cells[] = {
+        {0, 2, RGB(0, 255, 0)}, {0, 3, RGB(255, 50, 50)}, {0, 4, RGB(255, 100, 100)}, {0, 5, RGB(150, 255, 150)},
+        {0, 0, bk},             {0, 12, bk},              {100, 2, bk},                {-1, 2, bk}};
+    for (auto [row, col, colour] : cells) EXPECT_EQ(list().OnGetCellBkColor(row, col), colour) << row << "," << col;
 
-    // Choosing a row makes its channel the device's current one.
     ASSERT_TRUE(act::selectListRow(dlg(), IDC_EEG_ELECTRODE_LIST, 3));
-    EXPECT_EQ(r->driver->m_pDevice->m_curChnIndex, 3);
-
-    // A non-EEG record makes no row.
-    ChnGeomList* cur = r->driver->getDevice(0)->m_pCurChnList;
-    ASSERT_NE(cur, nullptr);
-    CAcqChnlGeomzq* accel = (*cur)[16];
-    ASSERT_EQ(accel->m_kind, GEOM_KIND_ACCEL);
-    OPENBCIPARAMV1 spare;
-    EXPECT_EQ(list().insertChannelRow(16, accel, &spare), 0);
-    EXPECT_EQ(list().GetItemCount(), 16);
+    EXPECT_EQ(r.driver->m_pDevice->m_curChnIndex, 3);
 }
 
 TEST_F(UiEeg, PowerDownSendsSettingsTheBoardHoldsAndTurnsCellDarkRed) {
@@ -130,114 +99,83 @@ TEST_F(UiEeg, PowerDownSendsSettingsTheBoardHoldsAndTurnsCellDarkRed) {
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_GAIN_BOX, L"Gain 8"));
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_INPUT_TYPE_BOX, L"Shorted"));
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_LINK_SRB2));
-    r->rig->board(0).clearLog();
+    heard(0);
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_SET_SELECT));
-    r->clock.get().advanceUs(50'000);
-    EXPECT_EQ(r->rig->board(0).received(), "x3141100X");
+    EXPECT_EQ(heard(0), "x3141100X");
 
-    sim::ChannelState held = r->rig->board(0).channelState(2);
-    EXPECT_TRUE(held.powerDown);
-    EXPECT_EQ(held.gainCode, 4);
-    EXPECT_EQ(held.inputType, 1);
-    EXPECT_TRUE(held.bias);
-    EXPECT_FALSE(held.srb2);
-    EXPECT_FALSE(held.srb1);
-    EXPECT_FALSE(r->rig->board(0).channelState(1).powerDown);
-    EXPECT_EQ(r->driver->m_cmdValue, 0);
-
-    EXPECT_EQ(list().OnGetCellBkColor(2, 2), RGB(125, 0, 0));
-    EXPECT_EQ(list().OnGetCellBkColor(2, 4), RGB(100, 255, 100));
-    EXPECT_EQ(list().OnGetCellBkColor(1, 2), RGB(0, 255, 0));
+    sim::ChannelState held = r.rig->board(0).channelState(2);
+    EXPECT_EQ(std::make_tuple(held.powerDown, held.gainCode, held.inputType, held.bias, held.srb2, held.srb1),
+              std::make_tuple(true, 4, 1, true, false, false));
+    EXPECT_FALSE(r.rig->board(0).channelState(1).powerDown);
+    auto colour = [&](int row, int col) { return list().OnGetCellBkColor(row, col); };
+    EXPECT_EQ(std::make_tuple(colour(2, 2), colour(2, 4), colour(1, 2)),
+              std::make_tuple(RGB(125, 0, 0), RGB(100, 255, 100), RGB(0, 255, 0)));
 
     // The timer redraws the rows from the records while a reading runs.
     dlg().SetTimer(IDT_EEG_REFRESH, 1000);
-    r->driver->m_connState = 3;
+    r.driver->m_connState = 3;
     ASSERT_TRUE(act::fireTimer(dlg(), IDT_EEG_REFRESH));
-    r->driver->m_connState = 2;
-    auto rows = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST);
-    EXPECT_EQ(rows[2][1], CString(L"MB8:3"));
-    EXPECT_EQ(rows[2][2], CString(L"Down"));
-    EXPECT_EQ(rows[2][3], CString(L"8"));
-    EXPECT_EQ(rows[2][4], CString(L"Shorted"));
-    EXPECT_EQ(rows[2][6], CString(L"No"));
-    EXPECT_TRUE(r->driver->m_portListText.IsEmpty());
+    r.driver->m_connState = 2;
+    auto row = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST)[2];
+    EXPECT_EQ(std::vector<CString>(row.begin() + 1, row.begin() + 7),
+              (std::vector<CString>{L"MB8:3", L"Down", L"8", L"Shorted", L"Within BIAS", L"No"}));
+    EXPECT_TRUE(r.driver->m_portListText.IsEmpty());
 }
 
-TEST_F(UiEeg, BoardCommandsGoToTheBoardsWithTheResponsesFlag) {
-    // What each board heard since the last look, once the radio delivered it.
-    auto heard = [&](int b) {
-        r->clock.get().advanceUs(50'000);
-        std::string s = r->rig->board(b).received();
-        r->rig->board(b).clearLog();
-        return s;
-    };
+TEST_F(UiEeg, BoardCommandsGoToTheBoardsTheyNameAndTheResponsesFlagFollowsTheMenu) {
     heard(0);
     heard(1);
-
-    ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 1));
-    ASSERT_TRUE(act::click(dlg(), IDC_EEG_TURN_OFF));
-    EXPECT_EQ(heard(0), "2");
-    ASSERT_TRUE(act::click(dlg(), IDC_EEG_TURN_ON));
-    EXPECT_EQ(heard(0), "**@**");
-    EXPECT_EQ(heard(1), "");
-
-    // "Turn All Off" reaches every EEG channel of both boards.
-    ASSERT_TRUE(act::click(dlg(), IDC_EEG_TURN_ALL_OFF));
-    EXPECT_EQ(heard(0), "12345678");
-    EXPECT_EQ(heard(1), "12345678");
-
-    // Test signal: the chosen row's letter to the first board only.
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_TEST_SIGNAL_BOX, L"DC signal"));
-    ASSERT_TRUE(act::click(dlg(), IDC_EEG_TEST_SIGNAL));
-    EXPECT_EQ(heard(0), "p");
-    EXPECT_EQ(heard(1), "");
+    ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 1));
+    const struct {
+        int button;
+        const char *first, *second;
+    } steps[] = {
+        {IDC_EEG_TURN_OFF, "2", ""},
+        {IDC_EEG_TURN_ON, "**@**", ""},
+        {IDC_EEG_TURN_ALL_OFF, "12345678", "12345678"},  // every EEG channel of both boards
+        {IDC_EEG_TEST_SIGNAL, "p", ""},                   // the first board only
+        {IDC_EEG_QUERY_SETTINGS, "?", "?"},
+    };
+    for (const auto& s : steps) {
+        ASSERT_TRUE(act::click(dlg(), s.button));
+        EXPECT_EQ(heard(0), s.first) << s.button;
+        EXPECT_EQ(heard(1), s.second) << s.button;
+    }
+    EXPECT_EQ(r.driver->m_cmdValue, 0);
 
-    // The responses flag follows the menu; the menu shows it when opened.
-    ASSERT_TRUE(act::openMenu(dlg(), 1));
-    EXPECT_TRUE(act::menuChecked(dlg(), ID_OPTION_RECORD_RESPONSES));
-    ASSERT_TRUE(act::chooseMenu(dlg(), ID_OPTION_RECORD_RESPONSES));
-    EXPECT_EQ(dlg().m_responses, 0);
-    ASSERT_TRUE(act::openMenu(dlg(), 1));
-    EXPECT_FALSE(act::menuChecked(dlg(), ID_OPTION_RECORD_RESPONSES));
-    ASSERT_TRUE(act::chooseMenu(dlg(), ID_OPTION_RECORD_RESPONSES));
-    EXPECT_EQ(dlg().m_responses, 1);
-
-    // "Query Settings" asks every board once.
-    ASSERT_TRUE(act::click(dlg(), IDC_EEG_QUERY_SETTINGS));
-    EXPECT_EQ(heard(0), "?");
-    EXPECT_EQ(heard(1), "?");
-    EXPECT_EQ(r->driver->m_cmdValue, 0);
+    // The responses flag (on at first) follows the menu; the menu shows it when opened.
+    for (int expect : {0, 1}) {
+        ASSERT_TRUE(act::openMenu(dlg(), 1));
+        EXPECT_EQ(act::menuChecked(dlg(), ID_OPTION_RECORD_RESPONSES), expect == 0);
+        ASSERT_TRUE(act::chooseMenu(dlg(), ID_OPTION_RECORD_RESPONSES));
+        EXPECT_EQ(dlg().m_responses, expect);
+    }
 }
 
 TEST_F(UiEeg, SecondShowKeepsTheListAndExitOnlyHides) {
-    ASSERT_EQ(list().GetItemCount(), 16);
     list().SetItemText(0, 9, L"kept");
-    CDlgSetupMultiBoardEeg* same = r->driver->m_pDlgEeg;
+    CDlgSetupMultiBoardEeg* same = r.driver->m_pDlgEeg;
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_EXIT));
     EXPECT_FALSE(dlg().IsWindowVisible());
-
-    ASSERT_EQ(r->driver->showDlgSetupMultiBoardEeg(&r->cfg, nullptr), 1);
-    EXPECT_EQ(r->driver->m_pDlgEeg, same);
-    EXPECT_TRUE(dlg().IsWindowVisible());
+    ASSERT_EQ(r.driver->showDlgSetupMultiBoardEeg(&r.cfg, nullptr), 1);
+    EXPECT_TRUE(r.driver->m_pDlgEeg == same && dlg().IsWindowVisible());
     EXPECT_EQ(dlg().m_showCount, 2);
-    EXPECT_EQ(list().GetItemCount(), 16);
     EXPECT_EQ(list().GetItemText(0, 9), CString(L"kept"));
 
-    // "USB-Ble-Dongle" brings the connection dialog back after it was hidden.
-    ASSERT_TRUE(act::click(r->bleDlg(), IDC_BLE_EXIT));
+    ASSERT_TRUE(act::click(r.bleDlg(), IDC_BLE_EXIT));
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_DONGLE));
-    EXPECT_TRUE(r->bleDlg().IsWindowVisible());
+    EXPECT_TRUE(r.bleDlg().IsWindowVisible());
 
-    // The list follows the window's size; acquisition hides both windows.
-    CRect before;
+    // Acquisition hides both windows.
+    CRect before, after;
     list().GetWindowRect(&before);
     act::resize(dlg(), 900, 640);
-    CRect after;
     list().GetWindowRect(&after);
     EXPECT_EQ(after, CRect(before.left, before.top, 890, 630));
-    r->driver->hideDlg();
+    r.driver->hideDlg();
     EXPECT_FALSE(dlg().IsWindowVisible());
-    EXPECT_FALSE(r->bleDlg().IsWindowVisible());
+    EXPECT_FALSE(r.bleDlg().IsWindowVisible());
 }
 
 TEST(UiEegAlone, CreationFailureKeepsNoDialogAndNoDongleGivesEmptyBoxes) {
@@ -254,7 +192,6 @@ TEST(UiEegAlone, CreationFailureKeepsNoDialogAndNoDongleGivesEmptyBoxes) {
     EXPECT_EQ(dlg.m_listElectrode.GetItemCount(), 0);
     // Without a user configuration the connection dialog stays closed.
     EXPECT_EQ(r.driver->m_pDlgBleCom, nullptr);
-    // "Set All Chnls" on a box without channels sends nothing and leaves the command value.
     ASSERT_TRUE(act::click(dlg, IDC_EEG_SET_ALL));
     EXPECT_EQ(r.driver->m_cmdValue, 0);
 }

@@ -10,11 +10,7 @@ UiRig::UiRig(int boards, DEVICE_LINK_TYPE linkType) : boxes(IDNO) {
     mbeeg::serial::setRealPortsEnabled(false);
     mbeeg::serial::clearMemoryPorts();
     if (boards > 0) {
-        sim::SimConfig sc;
-        sc.boards = boards;
-        sc.seed = 7;
-        sc.keepLog = true;
-        rig = std::make_unique<sim::SimRig>(sc);
+        rig = std::make_unique<sim::SimRig>(sim::SimConfig{.boards = boards, .seed = 7});
         rig->plugIn();
     }
     cfg.m_linkType = linkType;

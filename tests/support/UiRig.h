@@ -2,12 +2,15 @@
 // memory ports, on virtual time, with message boxes answered from a script.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
+#include "platform/uitest.h"
 #include "sim/SimRig.h"
 #include "ui/DlgSetupMultiBoardBleCom.h"
 #include "ui/DlgSetupMultiBoardEeg.h"
@@ -35,6 +38,13 @@ struct UiRig {
     CMeAcqDatazq data;
     std::unique_ptr<CDriveOpnBciMutiBoardzq> driver;
 };
+
+// The texts of several controls at once, for one comparison.
+inline std::vector<CString> texts(const CWnd& dlg, std::initializer_list<int> ids) {
+    std::vector<CString> v;
+    for (int id : ids) v.push_back(platform::ui::text(dlg, id));
+    return v;
+}
 
 }  // namespace uitest
 
