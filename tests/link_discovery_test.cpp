@@ -12,9 +12,9 @@
 #include "serialport/Backend.h"
 #include "sim/SimRig.h"
 #include "tests/support/DriverRig.h"
-#include "tests/support/RadioScript.h"
+#include "tests/support/ScriptedDevice.h"
 
-using linktest::portIsFree;
+using mbeeg::test::portIsFree;
 
 namespace {
 
@@ -221,26 +221,6 @@ TEST_F(DiscoveryTest, ProbeOfOnePort) {
               L"BLE Device is partially found. Please reset the power and remove Wi-Fi Shield (it it is "
               L"attached),try again!");
     EXPECT_EQ(boxes.types()[0] & MB_TYPEMASK, MB_YESNO);
-}
-
-TEST_F(DiscoveryTest, ProbeRepliesJudged) {
-    auto script = linktest::registerRadioScript(0);
-    CMegSerialPortzq port;
-    ASSERT_EQ(port.openSynRW(L"COM201", 1), 1);
-    CConfigComRadiozq d;
-
-    script->reply("Failure: Communications timeout - Device failed to poll Host$$$");
-    script->reply("OpenBCI V3 8-16 channel\nOn Board ADS1299 Device ID: 0x3E\n");
-    EXPECT_EQ(d.findCheckOneComDevice(&port), 1);
-    EXPECT_EQ(script->commandBytes(), (std::vector<std::string>{"d", "v"}));
-
-    script->reply("");
-    script->reply("");
-    EXPECT_EQ(d.findCheckOneComDevice(&port), 0);
-    script->reply("");
-    script->reply("OpenBCI without id$$$");
-    EXPECT_EQ(d.findCheckOneComDevice(&port), 0);
-    EXPECT_TRUE(boxes.texts().empty());
 }
 
 TEST_F(DiscoveryTest, BoardTypeSetup) {

@@ -13,9 +13,11 @@
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 #include "serialport/Backend.h"
-#include "tests/support/RadioScript.h"
+#include "tests/support/ScriptedDevice.h"
 
-using linktest::portIsFree;
+using mbeeg::test::portIsFree;
+using mbeeg::test::ScopedMemoryPort;
+using mbeeg::test::ScriptedDevice;
 
 namespace {
 
@@ -104,7 +106,8 @@ TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
 }
 
 TEST_F(DongleTest, ConnectAndCheckPaths) {
-    auto script = linktest::registerRadioScript(0);  // COM201
+    auto script = std::make_shared<ScriptedDevice>();
+    ScopedMemoryPort com201(script, 0);
 
     CConfigComRadiozq d;
     // No "COM" in the name: nothing is created.
@@ -149,7 +152,7 @@ TEST_F(DongleTest, ConnectAndCheckPaths) {
 
     // An unplugged dongle: the object exists, the check fails with the message.
     d.closeSerialPorts();
-    script->setPlugged(false);
+    script->unplug();
     EXPECT_EQ(d.checkInitOpenSerialPort(1), 0);
     EXPECT_EQ(boxes_.texts().size(), 2u);
 }
@@ -168,7 +171,7 @@ TEST_F(DongleTest, GainTrackerCreatedOnceByBoardType) {
 }
 
 TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPortTheOriginalReleasesItsPort) {
-    linktest::registerRadioScript(0);
+    ScopedMemoryPort com201(std::make_shared<ScriptedDevice>(), 0);
     auto* d = new CConfigComRadiozq;
     d->m_portName = L"COM201";
     ASSERT_EQ(d->connect_to_portName(nullptr), 1);

@@ -148,7 +148,7 @@ TEST_F(PortTest, AStreamingBoardCannotHoldAReplyRead) {
     const std::int64_t t0 = now();
     std::string stream;
     for (int i = 0; i < 3000; ++i) stream += std::string(33, '\x55');
-    dev->pushPaced(stream, t0 + 1'000, 87);  // ~115200 baud
+    dev->push(stream, t0 + 1'000, 87);  // ~115200 baud
     CStringA got = port.readSynWaitAll2StrA(4, 16);
     const std::int64_t took = now() - t0;
     EXPECT_GT(took, 2'000'000);
@@ -183,25 +183,4 @@ TEST_F(PortTest, CommandAndReplyPurgesStaleInputAndEndsAtDollarsOrTheWait) {
     EXPECT_EQ(port.sendCmdGetRspst("?", reply, 10), 1);
     EXPECT_EQ(reply, "abcdef");
     EXPECT_EQ(now() - t0, 10'000);
-}
-
-TEST_F(PortTest, RadioFramesWrittenByteByByteGetTheirPacedReplyWhole) {
-    // Channel frame F0 01 <c>, written one byte at a time as the dongle code does.
-    dev->replyWith("\xF0\x01", 1, [](const std::string& frame) {
-        return "Success: Host and Device on Channel number: " + std::to_string(frame[2]) + "$$$";
-    }, 40'000);
-    dev->setReplyByteUs(87);  // a reply trickles in at 115200 baud
-    for (unsigned char b : {0xF0, 0x01, 0x07}) ASSERT_EQ(port.writeSynCmdUc1(b), 1);
-    EXPECT_EQ(dev->answered("\xF0\x01"), 1);
-    const std::int64_t t0 = now();
-    EXPECT_EQ(port.readSynWaitAll2StrA(10, 1000), "Success: Host and Device on Channel number: 7$$$");
-    EXPECT_LT(now() - t0, 50'000);
-
-    // The bytes before a frame do not stop it from being recognised; an
-    // incomplete frame gets no answer.
-    for (unsigned char b : {0x78, 0xF0, 0x01, 0x0C}) ASSERT_EQ(port.writeSynCmdUc1(b), 1);
-    EXPECT_EQ(port.readSynWaitAll2StrA(10, 1000), "Success: Host and Device on Channel number: 12$$$");
-    for (unsigned char b : {0xF0, 0x01}) ASSERT_EQ(port.writeSynCmdUc1(b), 1);
-    EXPECT_EQ(port.readSynWaitAll2StrA(10, 200), "");
-    EXPECT_EQ(dev->answered("\xF0\x01"), 2);
 }

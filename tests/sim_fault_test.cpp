@@ -11,9 +11,9 @@
 #include "sim/SimRig.h"
 #include "sim/TruthFile.h"
 #include "sim/World.h"
-#include "tests/support/SimPort.h"
+#include "tests/support/ScriptedDevice.h"
 
-using simtest::ask;
+using mbeeg::test::ask;
 using namespace std::string_literals;
 
 namespace {
@@ -21,7 +21,7 @@ namespace {
 struct Rig {
     explicit Rig(const sim::SimConfig& cfg) : rig(cfg) {
         rig.plugIn();
-        for (int k = 0; k < rig.boards(); ++k) ports.push_back(simtest::openDongle(rig, k));
+        for (int k = 0; k < rig.boards(); ++k) ports.push_back(mbeeg::test::openDongle(rig, k));
     }
     CMegSerialPortzq& port(int k = 0) { return *ports[k]; }
     platform::ScopedVirtualClock clock;
@@ -29,7 +29,7 @@ struct Rig {
     std::vector<std::unique_ptr<CMegSerialPortzq>> ports;
 };
 
-int gapsIn(const std::vector<simtest::Packet>& ps) {
+int gapsIn(const std::vector<mbeeg::test::Packet>& ps) {
     int gaps = 0;
     for (std::size_t i = 1; i < ps.size(); ++i) gaps += (ps[i][1] - ps[i - 1][1] - 1 + 256) % 256;
     return gaps;
@@ -40,10 +40,10 @@ int gapsIn(const std::vector<simtest::Packet>& ps) {
 TEST(SimFault, RadioDropsShowAsSampleGapsCountedExactly) {
     Rig r(sim::SimConfig{.seed = 5, .board = {.dropRate = 0.03}});
     r.port().writeSynCmdUc1('b');
-    std::string bytes = simtest::readFor(r.port(), 10'000'000);
+    std::string bytes = mbeeg::test::readFor(r.port(), 10'000'000);
     r.port().writeSynCmdUc1('s');
-    bytes += simtest::readFor(r.port(), 50'000);
-    auto s = simtest::splitPackets(bytes);
+    bytes += mbeeg::test::readFor(r.port(), 50'000);
+    auto s = mbeeg::test::splitPackets(bytes);
     sim::SimBoard b = r.rig.board(0);
     const auto made = b.packetsMade(), dropped = b.packetsDropped();
     EXPECT_GT(dropped, 30u);
@@ -66,10 +66,10 @@ TEST(SimFault, PowerLossStopsInMidPacketAndPowerUpIsAFreshStart) {
     Rig r(cfg);
     r.port(0).writeSynCmdUc1('b');
     r.port(1).writeSynCmdUc1('b');
-    std::string bytes = simtest::readFor(r.port(0), 1'000'000);
+    std::string bytes = mbeeg::test::readFor(r.port(0), 1'000'000);
     r.rig.board(0).powerOffMidPacket(10);
-    bytes += simtest::readFor(r.port(0), 500'000);
-    auto s = simtest::splitPackets(bytes);
+    bytes += mbeeg::test::readFor(r.port(0), 500'000);
+    auto s = mbeeg::test::splitPackets(bytes);
     EXPECT_EQ(s.skipped, 10u);
     EXPECT_EQ(bytes.size(), s.packets.size() * 33 + 10);
     EXPECT_EQ(static_cast<std::uint8_t>(bytes[bytes.size() - 10]), 0xA0);
@@ -84,8 +84,8 @@ TEST(SimFault, PowerLossStopsInMidPacketAndPowerUpIsAFreshStart) {
 
     // The scheduled one went off at 0.5 s after 5 bytes and is back since 2 s.
     r.clock.get().sleepUntilUs(r.rig.world()->epochUs() + 2'100'000);
-    std::string other = simtest::readFor(r.port(1), 100'000);
-    auto s1 = simtest::splitPackets(other);
+    std::string other = mbeeg::test::readFor(r.port(1), 100'000);
+    auto s1 = mbeeg::test::splitPackets(other);
     EXPECT_EQ(s1.skipped, 5u);
     EXPECT_NEAR(static_cast<double>(s1.packets.size()), 125, 2);
     EXPECT_TRUE(r.rig.board(1).powered());
@@ -103,9 +103,9 @@ TEST(SimFault, TruthFileHoldsEveryPacketMadeSentLostOrCut) {
         r.rig.world()->setPacketSink(&w);
         for (int run = 0; run < 2; ++run) {  // the second stream counts from 0 again
             r.port().writeSynCmdUc1('b');
-            simtest::readFor(r.port(), 300'000);
+            mbeeg::test::readFor(r.port(), 300'000);
             r.rig.board(0).powerOffMidPacket(7);
-            simtest::readFor(r.port(), 20'000);
+            mbeeg::test::readFor(r.port(), 20'000);
             auto p = r.rig.board(0).packets();
             made.insert(made.end(), p.begin(), p.end());
             r.rig.board(0).clearLog();
@@ -138,7 +138,7 @@ TEST(SimFault, TruthFileHoldsEveryPacketMadeSentLostOrCut) {
 TEST(SimFault, UnpluggedDongleFailsReadsAndWritesUntilReopened) {
     Rig r(sim::SimConfig{.boards = 2});
     r.port().writeSynCmdUc1('b');
-    EXPECT_GT(simtest::readFor(r.port(), 100'000).size(), 0u);
+    EXPECT_GT(mbeeg::test::readFor(r.port(), 100'000).size(), 0u);
     r.rig.dongle(0).unplug();  // what the port then does has tests of its own
     EXPECT_EQ(r.port().writeSynCmdUc1('s'), 0);
     r.rig.dongle(0).plugIn();
@@ -166,13 +166,13 @@ TEST(SimFault, ClockDriftChangesThePacketRateByItsPpm) {
     Rig r(cfg);
     r.port(0).writeSynCmdUc1('b');
     r.port(1).writeSynCmdUc1('b');
-    std::string a = simtest::readFor(r.port(0), 10'000'000);
+    std::string a = mbeeg::test::readFor(r.port(0), 10'000'000);
     r.port(0).writeSynCmdUc1('s');
     r.port(1).writeSynCmdUc1('s');
-    a += simtest::readFor(r.port(0), 20'000);
-    std::string b = simtest::readFor(r.port(1), 20'000);
-    EXPECT_NEAR(static_cast<double>(simtest::splitPackets(a).packets.size()), 2525, 2);
-    EXPECT_NEAR(static_cast<double>(simtest::splitPackets(b).packets.size()), 2475, 2);
+    a += mbeeg::test::readFor(r.port(0), 20'000);
+    std::string b = mbeeg::test::readFor(r.port(1), 20'000);
+    EXPECT_NEAR(static_cast<double>(mbeeg::test::splitPackets(a).packets.size()), 2525, 2);
+    EXPECT_NEAR(static_cast<double>(mbeeg::test::splitPackets(b).packets.size()), 2475, 2);
 }
 
 TEST(SimFault, BoardOnAnotherChannelIsSilentUntilTheDongleIsForcedThere) {
@@ -203,7 +203,7 @@ TEST(SimFault, TwoBoardsOnOneChannelShareTheirDongle) {
     // Both stream into one line, which at 115200 baud carries only 349
     // packets a second: the rest piles up in the dongle.
     r.port(0).writeSynCmdUc1('b');
-    auto s = simtest::splitPackets(simtest::readFor(r.port(0), 2'000'000));
+    auto s = mbeeg::test::splitPackets(mbeeg::test::readFor(r.port(0), 2'000'000));
     EXPECT_TRUE(r.rig.board(1).streaming());
     EXPECT_NEAR(static_cast<double>(s.packets.size()), 2 * 115200 / 330, 4);
     EXPECT_GT(r.rig.dongle(0).queuedBytes(), 200u * 33);
@@ -216,7 +216,7 @@ TEST(SimFault, DeadDongleNeverAnswers) {
     Rig r(sim::SimConfig{.dongle = {.dead = true}});
     for (std::string cmd : {"\xF0\x00"s, "\xF0\x07"s, "\xF0\x03"s, "v"s, "b"s})
         EXPECT_EQ(ask(r.port(), cmd, 200), "") << cmd;
-    EXPECT_EQ(simtest::readFor(r.port(), 500'000), "");
+    EXPECT_EQ(mbeeg::test::readFor(r.port(), 500'000), "");
     EXPECT_FALSE(r.rig.board(0).streaming());
     EXPECT_EQ(r.rig.board(0).received(), "");
 }
@@ -228,17 +228,17 @@ TEST(SimFault, GarbageBurstsAndOtherFootersComeAsConfigured) {
     Rig r(cfg);
     r.port(0).writeSynCmdUc1('b');
     r.port(1).writeSynCmdUc1('b');
-    std::string g = simtest::readFor(r.port(0), 2'000'000);
+    std::string g = mbeeg::test::readFor(r.port(0), 2'000'000);
     r.port(0).writeSynCmdUc1('s');
-    g += simtest::readFor(r.port(0), 50'000);
+    g += mbeeg::test::readFor(r.port(0), 50'000);
     auto bursts = r.rig.dongle(0).garbage();
     const auto made = r.rig.board(0).packetsMade();
     EXPECT_NEAR(static_cast<double>(bursts.size()), 0.2 * made, 0.06 * made);
     EXPECT_EQ(g.size(), made * 33 + bursts.size() * 7);
-    EXPECT_GE(simtest::splitPackets(g).packets.size(), made - bursts.size());
+    EXPECT_GE(mbeeg::test::splitPackets(g).packets.size(), made - bursts.size());
 
-    std::string f = simtest::readFor(r.port(1), 200'000);
-    auto s = simtest::splitPackets(f);
+    std::string f = mbeeg::test::readFor(r.port(1), 200'000);
+    auto s = mbeeg::test::splitPackets(f);
     auto truth = r.rig.board(1).packets();
     std::size_t j = 0;
     for (const auto& t : truth) {

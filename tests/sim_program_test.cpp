@@ -19,7 +19,7 @@
 #include "host/MegSerialPort.h"
 #include "platform/clock.h"
 #include "sim/TruthFile.h"
-#include "tests/support/SimPort.h"
+#include "tests/support/ScriptedDevice.h"
 #include "tests/support/SimProcess.h"
 
 TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
@@ -65,7 +65,7 @@ TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
         ASSERT_LT(now - start, 10'000'000) << "no stream";
     }
     for (auto& p : ports) p->writeSynCmdUc1('s');
-    simtest::Split split[2] = {simtest::splitPackets(bytes[0]), simtest::splitPackets(bytes[1])};
+    mbeeg::test::Split split[2] = {mbeeg::test::splitPackets(bytes[0]), mbeeg::test::splitPackets(bytes[1])};
     // The program writes the truth as it goes: what the PC saw is on disk soon
     // after, the program still running; and all of it once stopped.
     auto holdsSeen = [&](const std::vector<std::vector<sim::TruthRow>>& t) {
@@ -90,7 +90,7 @@ TEST(SimProgram, TwoBoardsStreamTwoHundredFiftyPacketsASecondOverPtys) {
             ASSERT_EQ(rows[i].dropped, 0);
             if (i >= s.packets.size()) continue;
             ASSERT_EQ(rows[i].sample, s.packets[i][1]) << "port " << k << " packet " << i;
-            for (int ch = 0; ch < 8; ++ch) ASSERT_EQ(rows[i].counts[ch], simtest::counts(s.packets[i], ch)) << i;
+            for (int ch = 0; ch < 8; ++ch) ASSERT_EQ(rows[i].counts[ch], mbeeg::test::counts(s.packets[i], ch)) << i;
         }
     }
 }

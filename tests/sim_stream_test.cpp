@@ -8,9 +8,9 @@
 
 #include "platform/clock.h"
 #include "sim/SimRig.h"
-#include "tests/support/SimPort.h"
+#include "tests/support/ScriptedDevice.h"
 
-using simtest::ask;
+using mbeeg::test::ask;
 
 namespace {
 
@@ -22,17 +22,17 @@ double uv(std::int32_t counts, int gain) { return counts * 4.5 / 8388607.0 / gai
 struct Streamer {
     explicit Streamer(sim::SimConfig cfg, const std::string& before = "") : rig(cfg) {
         rig.plugIn();
-        port = simtest::openDongle(rig, 0);
+        port = mbeeg::test::openDongle(rig, 0);
         if (!before.empty()) ask(*port, before);
     }
-    simtest::Split stream(double seconds, const std::string& during = "") {
+    mbeeg::test::Split stream(double seconds, const std::string& during = "") {
         port->writeSynCmdUc1('b');
-        std::string bytes = simtest::readFor(*port, static_cast<std::int64_t>(seconds * 1e6 / 2));
+        std::string bytes = mbeeg::test::readFor(*port, static_cast<std::int64_t>(seconds * 1e6 / 2));
         for (char c : during) port->writeSynCmdUc1(static_cast<unsigned char>(c));
-        bytes += simtest::readFor(*port, static_cast<std::int64_t>(seconds * 1e6 / 2));
+        bytes += mbeeg::test::readFor(*port, static_cast<std::int64_t>(seconds * 1e6 / 2));
         port->writeSynCmdUc1('s');
-        bytes += simtest::readFor(*port, 50'000);
-        return simtest::splitPackets(bytes);
+        bytes += mbeeg::test::readFor(*port, 50'000);
+        return mbeeg::test::splitPackets(bytes);
     }
     platform::ScopedVirtualClock clock;
     sim::SimRig rig;
@@ -46,12 +46,12 @@ TEST(SimStream, TwoHundredFiftyPacketsASecondInStep) {
     auto& c = platform::clock();
     r.port->writeSynCmdUc1('b');
     std::string bytes;
-    while (bytes.empty()) bytes = simtest::readFor(*r.port, 1000);
+    while (bytes.empty()) bytes = mbeeg::test::readFor(*r.port, 1000);
     const std::int64_t first = c.nowUs();
-    bytes += simtest::readFor(*r.port, 10'000'000);
+    bytes += mbeeg::test::readFor(*r.port, 10'000'000);
     EXPECT_GE(c.nowUs() - first, 10'000'000);
     // Packets begun in 10 s from the first one; the last may be partly in.
-    simtest::Split s = simtest::splitPackets(bytes);
+    mbeeg::test::Split s = mbeeg::test::splitPackets(bytes);
     EXPECT_EQ(s.skipped, bytes.size() % 33);
     EXPECT_NEAR(static_cast<double>(s.packets.size() + (s.skipped ? 1 : 0)), 2500, 1);
     for (std::size_t i = 0; i < s.packets.size(); ++i) {
@@ -64,7 +64,7 @@ TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGain) {
     // Channel 1 at gain 1, channel 2 at gain 8, channel 6 off; gains change
     // again halfway through, while streaming.
     Streamer r(sim::SimConfig{.seed = 7}, "x1000110Xx2040110X6");
-    simtest::Split s = r.stream(4.0, "x1060110Xx2020110X");
+    mbeeg::test::Split s = r.stream(4.0, "x1060110Xx2020110X");
     auto truth = r.rig.board(0).packets();
     ASSERT_EQ(s.packets.size(), truth.size());
     ASSERT_GT(truth.size(), 990u);
@@ -73,7 +73,7 @@ TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGain) {
     for (std::size_t i = 0; i < truth.size(); ++i) {
         const sim::PacketRecord& t = truth[i];
         for (int ch = 0; ch < 8; ++ch) {
-            const std::int32_t got = simtest::counts(s.packets[i], ch);
+            const std::int32_t got = mbeeg::test::counts(s.packets[i], ch);
             ASSERT_EQ(got, t.counts[ch]);
             ASSERT_NEAR(uv(got, t.gain[ch]), t.uV[ch], uv(1, t.gain[ch]) / 2 + 1e-9) << i << " ch " << ch;
         }
@@ -82,9 +82,9 @@ TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGain) {
         EXPECT_EQ(t.counts[5], 0);
         if (t.accelReading) {
             ++readings;
-            for (int a = 0; a < 3; ++a) EXPECT_EQ(simtest::aux16(s.packets[i], a), t.accel[a]);
+            for (int a = 0; a < 3; ++a) EXPECT_EQ(mbeeg::test::aux16(s.packets[i], a), t.accel[a]);
         } else {
-            EXPECT_EQ(simtest::aux16(s.packets[i], 0), 0);
+            EXPECT_EQ(mbeeg::test::aux16(s.packets[i], 0), 0);
         }
     }
     EXPECT_GT(gainsSeen[0][0], 400);  // gain 1, then 24
@@ -114,16 +114,16 @@ TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGain) {
 
 TEST(SimStream, FirmwareFootersFollowModeAndTimeStamps) {
     Streamer r(sim::SimConfig{}, "/2");
-    simtest::Split analog = r.stream(0.2);
+    mbeeg::test::Split analog = r.stream(0.2);
     ASSERT_FALSE(analog.packets.empty());
     for (auto& p : analog.packets) {
         EXPECT_EQ(p[32], 0xC1);
-        EXPECT_GE(simtest::aux16(p, 0), 0);
-        EXPECT_LE(simtest::aux16(p, 0), 1023);
+        EXPECT_GE(mbeeg::test::aux16(p, 0), 0);
+        EXPECT_LE(mbeeg::test::aux16(p, 0), 1023);
     }
     ask(*r.port, "/0");
     ask(*r.port, "\xF0<");
-    simtest::Split stamped = r.stream(0.2);
+    mbeeg::test::Split stamped = r.stream(0.2);
     ASSERT_GT(stamped.packets.size(), 12u);
     EXPECT_EQ(stamped.packets[0][32], 0xC3);
     // Letters x X y Y z Z carry the reading's bytes one packet at a time.
@@ -145,9 +145,9 @@ TEST(SimStream, SameSeedSameBytesOtherSeedOtherSignals) {
         platform::ScopedVirtualClock clock;
         sim::SimRig rig(sim::SimConfig{.seed = seed, .board = {.dropRate = 0.05}, .usbJitterUs = jitterUs});
         rig.plugIn();
-        auto port = simtest::openDongle(rig, 0);
+        auto port = mbeeg::test::openDongle(rig, 0);
         port->writeSynCmdUc1('b');
-        return simtest::readFor(*port, 1'000'000);
+        return mbeeg::test::readFor(*port, 1'000'000);
     };
     std::string a = bytes(3), b = bytes(3), c = bytes(4);
     EXPECT_GT(a.size(), 200u * 33);
@@ -230,7 +230,7 @@ TEST(SimStream, TestSignalsLeadOffDriveAndDaisyHalvesShowInTheSamples) {
     b.clearLog();
     ask(*r.port, "C");
     ask(*r.port, "xQ020110X");
-    simtest::Split s = r.stream(0.2);
+    mbeeg::test::Split s = r.stream(0.2);
     truth = b.packets();
     ASSERT_EQ(s.packets.size(), truth.size());
     for (std::size_t i = 0; i < truth.size(); ++i) {
