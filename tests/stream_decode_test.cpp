@@ -39,14 +39,15 @@ struct Dongle {
 
 TEST(StreamTranscripts, EveryPacketIsFoundInAnySplitAndReadOneAtATime) {
     const auto cases = loadTranscripts(MBEEG_SOURCE_DIR "/tests/data", "stream");
-    ASSERT_GE(cases.size(), 6u);
+    ASSERT_GE(cases.size(), 12u);
     for (const Transcript& t : cases) {
         const std::string bytes = t.answers();
-        const auto bad = static_cast<std::uint64_t>(t.num("badFooters"));
+        const bool rowsGiven = t.has("badFooters");  // else the case speaks of the record only
+        const auto bad = static_cast<std::uint64_t>(rowsGiven ? t.num("badFooters") : 0);
         for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{33}, bytes.size()}) {
             stream::PacketDecoder dec;
             std::deque<stream::CytonPacket> out;
-            for (std::size_t i = 0; i < bytes.size(); i += chunk)
+            for (std::size_t i = 0; rowsGiven && i < bytes.size(); i += chunk)
                 dec.feed(reinterpret_cast<const std::uint8_t*>(bytes.data()) + i, std::min(chunk, bytes.size() - i),
                          0, out);
             std::vector<std::vector<std::int64_t>> rows;
@@ -62,7 +63,7 @@ TEST(StreamTranscripts, EveryPacketIsFoundInAnySplitAndReadOneAtATime) {
         Dongle d;
         d.dev->push(bytes);
         std::vector<std::vector<std::int64_t>> rows;
-        for (std::size_t i = 0; i < t.rows.size() + bad + 2; ++i) {
+        for (std::size_t i = 0; i < bytes.size() / 33 + 2; ++i) {
             if (d.dongle.readCytonData() != 1) continue;
             rows.push_back({static_cast<std::int64_t>(d.dongle.getSlot(0))});
             for (int c = 0; c < 8; ++c) {
@@ -71,8 +72,14 @@ TEST(StreamTranscripts, EveryPacketIsFoundInAnySplitAndReadOneAtATime) {
                 rows.back().push_back(count);
             }
         }
-        EXPECT_EQ(rows, t.rows) << t.where << " read by the dongle";
+        if (rowsGiven) {
+            EXPECT_EQ(rows, t.rows) << t.where << " read by the dongle";
+        }
         EXPECT_EQ(d.dongle.m_statDropped.load(), bad) << t.where;
+        for (const auto& [key, v] : t.expect) {
+            if (!key.starts_with("slot")) continue;
+            EXPECT_NEAR(d.dongle.getSlot(std::stoi(key.substr(4))), std::stod(v), 1e-9) << t.where << ": " << key;
+        }
     }
 }
 
@@ -89,21 +96,6 @@ TEST(PacketCutting, KeepsAuxFooterAndArrivalOfEachPacket) {
     EXPECT_EQ(out[0].aux, (std::array<std::uint8_t, 6>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(out[0].footer, 0xC4);
     EXPECT_EQ(out[0].arrivalUs, 5000);  // when its last byte came
-}
-
-TEST(Decode, ABadFooterLeavesTheRecordAsItWas) {
-    Dongle d;
-    d.dev->push(packet(10, 0xC6, {1, 2, 3, 4, 5, 6}, {1000}));
-    ASSERT_EQ(d.dongle.readCytonData(), 1);
-    EXPECT_EQ(d.dongle.getSlot(12), 0xC6);
-    EXPECT_EQ(d.dongle.getSlot(13), 1);
-    EXPECT_EQ(d.dongle.getSlot(18), 6);
-    d.dev->push(packet(11, 0xC7, {9, 9, 9, 9, 9, 9}, {-5, -5, -5, -5, -5, -5, -5, -5}));
-    EXPECT_EQ(d.dongle.readCytonData(), 0);
-    EXPECT_EQ(d.dongle.m_newPacket, 0);
-    EXPECT_EQ(d.dongle.getSlot(0), 10);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(1), uv(1000, 24));
-    EXPECT_EQ(d.dongle.getSlot(13), 1);
 }
 
 TEST(Decode, EegCountsBecomeMicrovoltsWithTheGainOfEachPacket) {
@@ -127,48 +119,6 @@ TEST(Decode, EegCountsBecomeMicrovoltsWithTheGainOfEachPacket) {
     d.dongle.set4StreamDaisy();
     EXPECT_DOUBLE_EQ(d.dongle.m_daisyFactor[0], 4.5 / 8388607 / 4 * 1000000.0);
     EXPECT_DOUBLE_EQ(d.dongle.m_daisyFactor[15], 4.5 / 8388607 / 1 * 1000000.0);  // no such channel: gain 1
-}
-
-TEST(Decode, AccelerometerFootersKeepOrAssembleTheLastReading) {
-    Dongle d;
-    auto read = [&](int sn, std::uint8_t footer, std::array<std::uint8_t, 6> aux) {
-        d.dev->push(packet(sn, footer, aux));
-        ASSERT_EQ(d.dongle.readCytonData(), 1);
-    };
-    // 0xC0: X = 64 counts = 0.008 g; Y and Z negative. An X of 0 is no reading.
-    read(0, 0xC0, {0x00, 0x40, 0xFF, 0xC0, 0x80, 0x00});
-    read(1, 0xC0, {0x00, 0x00, 0x01, 0x00, 0x01, 0x00});
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(9), 0.008);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(10), -64 * 0.000125);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(11), -32768 * 0.000125);
-
-    // 0xC1: raw words in 19..21, accelerometer untouched; other footers keep both.
-    read(2, 0xC1, {0xFF, 0xFE, 0x7F, 0xFF, 0x00, 0x05});
-    EXPECT_EQ(d.dongle.getSlot(19), -2);
-    EXPECT_EQ(d.dongle.getSlot(20), 32767);
-    EXPECT_EQ(d.dongle.getSlot(21), 5);
-    read(3, 0xC2, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC});
-    EXPECT_EQ(d.dongle.getSlot(19), -2);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(9), 0.008);
-
-    // 0xC3/0xC4: X high 0x01 then X low 0x40 -> 0x0140 = 320 counts.
-    read(4, 0xC3, {0, 'x', 0x01});
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(9), 0.008);
-    read(5, 0xC4, {0, 'X', 0x40});
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(9), 0.04);
-    EXPECT_EQ(d.dongle.m_accSlots[0] + d.dongle.m_accSlots[1], 0);
-
-    // A negative high byte; a low byte of 0 leaves Z unassembled; an unknown letter stores nothing.
-    read(6, 0xC3, {0, 'y', 0xFF});
-    read(7, 0xC4, {0, 'Y', 0x80});
-    read(8, 0xC3, {0, 'z', 0x02});
-    read(9, 0xC4, {0, 'Z', 0x00});
-    read(10, 0xC4, {0, 'w', 0x33});
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(10), -128 * 0.000125);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(11), -32768 * 0.000125);
-    EXPECT_EQ(d.dongle.m_accSlots[4], 0x02);
-    EXPECT_EQ(d.dongle.m_accSlots[5], 0);
-    EXPECT_DOUBLE_EQ(d.dongle.getSlot(9), 0.04);
 }
 
 TEST(Decode, StreamCommandsScaleAndDropWhatWasLeftOfTheOldStream) {

@@ -217,23 +217,6 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(infos[1].lost + infos[0].lost + infos[0].rejected, 0u);
 }
 
-TEST_F(Loop, TheDaisyLayoutEndsAtOnceWithoutTouchingTheBoards) {
-    boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
-    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
-    ASSERT_EQ(prepare(1, 250, 0), 1);
-    data.m_acqStatus = 0;
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
-    ASSERT_TRUE(platform::joinAllThreads(60000));
-    EXPECT_EQ(drv.m_statusCode.load(), 20);
-    EXPECT_EQ(data.m_acqStatus.load(), 0);
-    for (auto& b : boards) EXPECT_EQ(b->written(), "");
-
-    EXPECT_EQ(drv.s6ReadStream(), 1);
-    drv.m_pDevice->m_linkType = 4;
-    EXPECT_EQ(drv.s6ReadStream(), 0);
-    for (auto& b : boards) EXPECT_EQ(b->written(), "");
-}
-
 TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     boardsUp(3);
     // Packet indexes count sample periods of the clock; the boards start
@@ -285,8 +268,8 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     EXPECT_EQ(d0->m_statPackets.load(), static_cast<std::uint64_t>(total));
 }
 
-TEST_F(Loop, WithoutAPreparedTrialTheThreadEndsAndSendsNothing) {
-    boardsUp(1);
+TEST_F(Loop, WithoutAPreparedTrialOrInTheDaisyLayoutTheLoopEndsAndSendsNothing) {
+    boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
     drv.m_pData = &data;  // no trials made
     drv.m_pTrial = nullptr;
     data.m_recordFlag = 1;
@@ -294,7 +277,18 @@ TEST_F(Loop, WithoutAPreparedTrialTheThreadEndsAndSendsNothing) {
     ASSERT_TRUE(platform::joinAllThreads(60000));
     EXPECT_EQ(drv.m_statusCode.load(), 22);
     EXPECT_EQ(data.m_acqStatus.load(), 0);
-    EXPECT_EQ(boards[0]->written(), "");
+
+    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
+    ASSERT_EQ(prepare(1, 250, 0), 1);
+    data.m_acqStatus = 0;
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(data.m_acqStatus.load(), 0);
+    EXPECT_EQ(drv.s6ReadStream(), 1);
+    drv.m_pDevice->m_linkType = 4;
+    EXPECT_EQ(drv.s6ReadStream(), 0);
+    for (auto& b : boards) EXPECT_EQ(b->written(), "");
 }
 
 }  // namespace

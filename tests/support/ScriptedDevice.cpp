@@ -9,28 +9,24 @@
 
 namespace mbeeg::test {
 
+using Lock = std::lock_guard<std::mutex>;
+
 void ScriptedDevice::play(const std::vector<Exchange>& exchanges) {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     script_ = exchanges;
     step_ = stepGot_ = 0;
     scriptError_.clear();
     const std::int64_t now = platform::clock().nowUs();
     // Answers with nothing to wait for are there already.
     while (step_ < script_.size() && script_[step_].write.empty()) {
-        for (const auto& [delay, bytes] : script_[step_].answers) queueLocked(bytes, now + delay, replyByteUs_);
+        for (const auto& [delay, bytes] : script_[step_].answers) queueLocked(bytes, now + delay);
         ++step_;
     }
 }
 
-std::string ScriptedDevice::scriptError() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return scriptError_;
-}
+std::string ScriptedDevice::scriptError() const { Lock l(m_); return scriptError_; }
 
-bool ScriptedDevice::scriptDone() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return step_ >= script_.size();
-}
+bool ScriptedDevice::scriptDone() const { Lock l(m_); return step_ >= script_.size(); }
 
 void ScriptedDevice::scriptByte(char ch, std::int64_t nowUs) {
     if (!scriptError_.empty()) return;
@@ -44,36 +40,17 @@ void ScriptedDevice::scriptByte(char ch, std::int64_t nowUs) {
         return;
     }
     if (++stepGot_ < e.write.size()) return;
-    for (const auto& [delay, bytes] : e.answers) queueLocked(bytes, nowUs + delay, replyByteUs_);
+    for (const auto& [delay, bytes] : e.answers) queueLocked(bytes, nowUs + delay);
     ++step_;
     stepGot_ = 0;
 }
 
-ScriptedDevice& ScriptedDevice::reply(const std::string& command, const std::string& text, std::int64_t latencyUs) {
-    return replyWith(command, 0, [text](const std::string&) { return text; }, latencyUs);
+void ScriptedDevice::reply(const std::string& command, const std::string& text, std::int64_t latencyUs) {
+    Lock l(m_);
+    rules_.push_back({command, text, latencyUs});
 }
 
-ScriptedDevice& ScriptedDevice::replyWith(const std::string& command, std::size_t argBytes, Responder fn,
-                                          std::int64_t latencyUs) {
-    std::lock_guard<std::mutex> lock(m_);
-    rules_.push_back({command, argBytes, std::move(fn), latencyUs});
-    return *this;
-}
-
-void ScriptedDevice::clearReplies() {
-    std::lock_guard<std::mutex> lock(m_);
-    rules_.clear();
-}
-
-void ScriptedDevice::setDefaultLatencyUs(std::int64_t us) {
-    std::lock_guard<std::mutex> lock(m_);
-    latencyUs_ = us;
-}
-
-void ScriptedDevice::setReplyByteUs(std::int64_t byteUs) {
-    std::lock_guard<std::mutex> lock(m_);
-    replyByteUs_ = std::max<std::int64_t>(byteUs, 0);
-}
+void ScriptedDevice::setDefaultLatencyUs(std::int64_t us) { Lock l(m_); latencyUs_ = us; }
 
 void ScriptedDevice::queueLocked(const std::string& bytes, std::int64_t atUs, std::int64_t byteUs) {
     for (char ch : bytes) {
@@ -87,28 +64,22 @@ void ScriptedDevice::queueLocked(const std::string& bytes, std::int64_t atUs, st
 
 void ScriptedDevice::push(const std::string& bytes, std::int64_t atUs, std::int64_t byteUs) {
     if (atUs < 0) atUs = platform::clock().nowUs();
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     queueLocked(bytes, atUs, std::max<std::int64_t>(byteUs, 0));
 }
 
-std::size_t ScriptedDevice::pendingBytes() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return out_.size();
-}
+std::size_t ScriptedDevice::pendingBytes() const { Lock l(m_); return out_.size(); }
 
 void ScriptedDevice::setStream(char start, char stop, std::int64_t periodUs,
                                std::function<std::string(std::int64_t)> packet) {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     start_ = start;
     stop_ = stop;
     periodUs_ = periodUs;
     packet_ = std::move(packet);
 }
 
-bool ScriptedDevice::streaming() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return streaming_;
-}
+bool ScriptedDevice::streaming() const { Lock l(m_); return streaming_; }
 
 void ScriptedDevice::generate(std::int64_t nowUs) {
     while (streaming_ && next_ * periodUs_ <= nowUs) {
@@ -120,58 +91,40 @@ void ScriptedDevice::generate(std::int64_t nowUs) {
 }
 
 std::string ScriptedDevice::written() const {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     std::string s;
     for (const auto& w : writes_) s += w.bytes;
     return s;
 }
 
-std::vector<ScriptedDevice::Write> ScriptedDevice::writes() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_;
-}
+std::vector<ScriptedDevice::Write> ScriptedDevice::writes() const { Lock l(m_); return writes_; }
 
 std::vector<std::string> ScriptedDevice::writeTexts() const {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     std::vector<std::string> v;
     for (const auto& w : writes_) v.push_back(w.bytes);
     return v;
 }
 
-void ScriptedDevice::clearWritten() {
-    std::lock_guard<std::mutex> lock(m_);
-    writes_.clear();
-}
+void ScriptedDevice::clearWritten() { Lock l(m_); writes_.clear(); }
 
-unsigned ScriptedDevice::lastLineRate() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return lineRate_;
-}
+unsigned ScriptedDevice::lastLineRate() const { Lock l(m_); return lineRate_; }
 
 void ScriptedDevice::unplug() {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     plugged_ = false;
     out_.clear();
     input_.clear();
 }
 
-void ScriptedDevice::plug() {
-    std::lock_guard<std::mutex> lock(m_);
-    plugged_ = true;
-}
+void ScriptedDevice::plug() { Lock l(m_); plugged_ = true; }
 
-void ScriptedDevice::unplugAfterWrites(int n) {
-    std::lock_guard<std::mutex> lock(m_);
-    writesLeft_ = n;
-}
+void ScriptedDevice::unplugAfterWrites(int n) { Lock l(m_); writesLeft_ = n; }
 
-bool ScriptedDevice::plugged() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return plugged_;
-}
+bool ScriptedDevice::plugged() const { Lock l(m_); return plugged_; }
 
 void ScriptedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     if (!plugged_) return;
     writes_.push_back({nowUs, std::string(reinterpret_cast<const char*>(data), n)});
     if (writesLeft_ > 0 && --writesLeft_ == 0) plugged_ = false;
@@ -186,12 +139,8 @@ void ScriptedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64
         }
         input_ += ch;
         for (auto r = rules_.rbegin(); r != rules_.rend(); ++r) {
-            const std::size_t frameLen = r->command.size() + r->argBytes;
-            if (input_.size() < frameLen) continue;
-            const std::size_t at = input_.size() - frameLen;
-            if (input_.compare(at, r->command.size(), r->command) != 0) continue;
-            queueLocked(r->fn(input_.substr(at)), nowUs + (r->latencyUs < 0 ? latencyUs_ : r->latencyUs),
-                        replyByteUs_);
+            if (!input_.ends_with(r->command)) continue;
+            queueLocked(r->text, nowUs + (r->latencyUs < 0 ? latencyUs_ : r->latencyUs));
             input_.clear();
             break;
         }
@@ -200,7 +149,7 @@ void ScriptedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64
 }
 
 std::size_t ScriptedDevice::transmit(std::uint8_t* out, std::size_t max, std::int64_t nowUs) {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     if (!plugged_) return 0;
     generate(nowUs);
     std::size_t n = 0;
@@ -212,7 +161,7 @@ std::size_t ScriptedDevice::transmit(std::uint8_t* out, std::size_t max, std::in
 }
 
 std::int64_t ScriptedDevice::nextTransmitUs(std::int64_t nowUs) {
-    std::lock_guard<std::mutex> lock(m_);
+    Lock l(m_);
     if (!plugged_) return INT64_MAX;
     generate(nowUs);
     std::int64_t t = out_.empty() ? INT64_MAX : out_.front().first;
@@ -220,10 +169,7 @@ std::int64_t ScriptedDevice::nextTransmitUs(std::int64_t nowUs) {
     return t == INT64_MAX ? t : std::max(nowUs, t);
 }
 
-void ScriptedDevice::lineRate(unsigned baud) {
-    std::lock_guard<std::mutex> lock(m_);
-    lineRate_ = baud;
-}
+void ScriptedDevice::lineRate(unsigned baud) { Lock l(m_); lineRate_ = baud; }
 
 ScopedMemoryPort::ScopedMemoryPort(std::shared_ptr<serial::MemoryDevice> device, int k, std::string serial)
     : desc_(serial::memoryDongleDescription(k, serial.empty() ? "SCRIPT" + std::to_string(k) : serial)) {

@@ -31,7 +31,6 @@ public:
         std::int64_t atUs;
         std::string bytes;
     };
-    using Responder = std::function<std::string(const std::string& frame)>;
 
     // The transcript's writes are expected in order; once one is complete its
     // answers fall due. Answers before the first write are due at once.
@@ -40,16 +39,11 @@ public:
     std::string scriptError() const;
     bool scriptDone() const;
 
-    // When the bytes written since the last answer end with command plus
-    // argBytes more, fn's text falls due latencyUs later (< 0: the default
-    // latency). Rules added later are tried first.
-    ScriptedDevice& reply(const std::string& command, const std::string& text, std::int64_t latencyUs = -1);
-    ScriptedDevice& replyWith(const std::string& command, std::size_t argBytes, Responder fn,
-                              std::int64_t latencyUs = -1);
-    void clearReplies();
+    // When the bytes written since the last answer end with command, text
+    // falls due latencyUs later (< 0: the default latency, 1 ms unless set).
+    // Rules added later are tried first.
+    void reply(const std::string& command, const std::string& text, std::int64_t latencyUs = -1);
     void setDefaultLatencyUs(std::int64_t us);
-    // Answers go out one byte every byteUs (0: all at once).
-    void setReplyByteUs(std::int64_t byteUs);
 
     // Unasked bytes due at atUs (default now), or paced byteUs apart.
     void push(const std::string& bytes, std::int64_t atUs = -1, std::int64_t byteUs = 0);
@@ -65,7 +59,7 @@ public:
     std::vector<Write> writes() const;
     std::vector<std::string> writeTexts() const;
     void clearWritten();
-    unsigned lastLineRate() const;
+    unsigned lastLineRate() const;  // the rate the PC last set
 
     // Unplugged, the port fails until plugged again; queued bytes are lost.
     void unplug();
@@ -80,12 +74,10 @@ public:
 
 private:
     struct Rule {
-        std::string command;
-        std::size_t argBytes;
-        Responder fn;
+        std::string command, text;
         std::int64_t latencyUs;
     };
-    void queueLocked(const std::string& bytes, std::int64_t atUs, std::int64_t byteUs);
+    void queueLocked(const std::string& bytes, std::int64_t atUs, std::int64_t byteUs = 0);
     void scriptByte(char ch, std::int64_t nowUs);
     void generate(std::int64_t nowUs);
 
@@ -97,7 +89,7 @@ private:
     std::deque<std::pair<std::int64_t, std::uint8_t>> out_;  // by due time
     std::string input_;                                       // written since the last answer
     std::vector<Write> writes_;
-    std::int64_t latencyUs_ = 1000, replyByteUs_ = 0;
+    std::int64_t latencyUs_ = 1000;
     unsigned lineRate_ = 0;
     bool plugged_ = true;
     int writesLeft_ = -1;

@@ -11,42 +11,36 @@ namespace mbeeg::test {
 
 namespace {
 
-// Splits a line into words; a quoted part (with escapes) stays in its word.
+// Splits a line into words; a quoted part (escapes resolved) stays in its word.
 std::vector<std::string> words(const std::string& line, const std::string& where) {
     std::vector<std::string> out;
-    std::string cur;
-    bool any = false;
+    bool inWord = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
         if (c == ' ' || c == '\t') {
-            if (any) out.push_back(cur);
-            cur.clear();
-            any = false;
-        } else if (c == '"') {
-            any = true;
-            cur += '"';
-            for (++i; i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] != '\\' || i + 1 >= line.size()) {
-                    cur += line[i];
-                    continue;
-                }
-                const char e = line[++i];
-                if (e == 'n') cur += '\n';
-                else if (e == 'r') cur += '\r';
-                else if (e == 't') cur += '\t';
-                else if (e == 'x' && i + 2 < line.size()) {
-                    cur += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                    i += 2;
-                } else cur += e;
-            }
-            if (i >= line.size()) throw std::runtime_error(where + ": unclosed quote");
-            cur += '"';
-        } else {
-            any = true;
-            cur += c;
+            inWord = false;
+            continue;
         }
+        if (!inWord) out.emplace_back();
+        inWord = true;
+        out.back() += c;
+        if (c != '"') continue;
+        for (++i; i < line.size() && line[i] != '"'; ++i) {
+            char e = line[i];
+            if (e == '\\' && i + 1 < line.size()) {
+                e = line[++i];
+                if (e == 'x' && i + 2 < line.size()) {
+                    e = static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else if (e == 'n' || e == 'r' || e == 't') {
+                    e = e == 'n' ? '\n' : e == 'r' ? '\r' : '\t';
+                }
+            }
+            out.back() += e;
+        }
+        if (i >= line.size()) throw std::runtime_error(where + ": unclosed quote");
+        out.back() += '"';
     }
-    if (any) out.push_back(cur);
     return out;
 }
 
