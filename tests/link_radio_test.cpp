@@ -69,36 +69,25 @@ int run(const Transcript& t, CConfigComRadiozq& d) {
     return -1;
 }
 
-// The dongle's fields the transcripts set and check.
-std::map<std::string, std::function<std::string(CConfigComRadiozq&)>> getters() {
-    return {
-        {"radio", [](auto& d) { return std::to_string(d.m_radioChnl); }},
-        {"host", [](auto& d) { return std::to_string(d.m_hostChnl); }},
-        {"confirmed", [](auto& d) { return std::to_string(d.m_confirmedChnl); }},
-        {"poll", [](auto& d) { return std::to_string(d.m_pollTime); }},
-        {"baud", [](auto& d) { return std::to_string(d.m_baudRate); }},
-        {"baudIndex", [](auto& d) { return std::to_string(d.m_baudIndex); }},
-        {"scanning", [](auto& d) { return std::to_string(d.m_scanning); }},
-        {"override", [](auto& d) { return std::to_string(d.m_hostOverride); }},
-        {"status", [](auto& d) { return d.m_statusText.str(); }},
-        {"last", [](auto& d) { return d.m_lastReply.str(); }},
-    };
+// The dongle's fields the transcripts set and check, as text.
+struct Field {
+    std::function<std::string(CConfigComRadiozq&)> get;
+    std::function<void(CConfigComRadiozq&, const std::string&)> set;
+};
+template <class T, class C>
+Field number(T C::*m) {
+    return {[m](auto& d) { return std::to_string(d.*m); }, [m](auto& d, auto& v) { d.*m = static_cast<T>(std::stoll(v)); }};
 }
-
-void apply(const Transcript& t, Radio& r) {
-    CConfigComRadiozq& d = r.dongle;
-    for (const auto& [k, v] : t.set) {
-        if (k == "radio") d.m_radioChnl = static_cast<std::uint8_t>(std::stoi(v));
-        else if (k == "host") d.m_hostChnl = static_cast<std::uint8_t>(std::stoi(v));
-        else if (k == "confirmed") d.m_confirmedChnl = std::stoi(v);
-        else if (k == "poll") d.m_pollTime = static_cast<std::uint8_t>(std::stoi(v));
-        else if (k == "baud") d.m_baudRate = static_cast<std::uint32_t>(std::stoul(v));
-        else if (k == "baudIndex") d.m_baudIndex = static_cast<std::uint32_t>(std::stoul(v));
-        else if (k == "scanning") d.m_scanning = std::stoi(v);
-        else if (k == "status") d.m_statusText = v.c_str();
-        else if (k == "boxes") r.boxes.answer(v == "yes" ? IDYES : IDNO);
-        else if (k != "from") ADD_FAILURE() << t.where << ": cannot set " << k;
-    }
+const std::map<std::string, Field>& fields() {
+    static const std::map<std::string, Field> f = {
+        {"radio", number(&CConfigComRadiozq::m_radioChnl)},   {"host", number(&CConfigComRadiozq::m_hostChnl)},
+        {"confirmed", number(&CConfigComRadiozq::m_confirmedChnl)}, {"poll", number(&CConfigComRadiozq::m_pollTime)},
+        {"baud", number(&CConfigComRadiozq::m_baudRate)},     {"baudIndex", number(&CConfigComRadiozq::m_baudIndex)},
+        {"scanning", number(&CConfigComRadiozq::m_scanning)}, {"override", number(&CConfigComRadiozq::m_hostOverride)},
+        {"status", {[](auto& d) { return d.m_statusText.str(); }, [](auto& d, auto& v) { d.m_statusText = v.c_str(); }}},
+        {"last", {[](auto& d) { return d.m_lastReply.str(); }, nullptr}},
+    };
+    return f;
 }
 
 }  // namespace
@@ -106,10 +95,12 @@ void apply(const Transcript& t, Radio& r) {
 TEST(RadioTranscripts, EachCommandSendsItsBytesWaitsAndJudgesTheReply) {
     const auto cases = loadTranscripts(MBEEG_SOURCE_DIR "/tests/data", "radio");
     ASSERT_GT(cases.size(), 50u);
-    const auto get = getters();
     for (const Transcript& t : cases) {
         Radio r;
-        apply(t, r);
+        for (const auto& [k, v] : t.set) {
+            if (k == "boxes") r.boxes.answer(v == "yes" ? IDYES : IDNO);
+            else if (k != "from") fields().at(k).set(r.dongle, v);
+        }
         r.dev->play(t.exchanges);
         const std::int64_t t0 = r.clock.get().nowUs();
         const int result = run(t, r.dongle);
@@ -127,8 +118,8 @@ TEST(RadioTranscripts, EachCommandSendsItsBytesWaitsAndJudgesTheReply) {
             EXPECT_EQ(r.boxes.texts().back(), std::wstring(box.begin(), box.end())) << t.where;
         }
         for (const auto& [k, v] : t.expect) {
-            if (!get.count(k)) continue;
-            EXPECT_EQ(get.at(k)(r.dongle), v) << t.where << ": " << k;
+            if (!fields().count(k)) continue;
+            EXPECT_EQ(fields().at(k).get(r.dongle), v) << t.where << ": " << k;
         }
     }
 }

@@ -1,6 +1,6 @@
 // The simulated stream: 250 packets a second on virtual time, values that
 // decode (with the channel's gain) to the ground truth, the accelerometer,
-// test signals, USB packets, and runs that repeat for a seed.
+// test signals, and runs that repeat for a seed.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -90,42 +90,6 @@ TEST(SimStream, SameSeedSameBytesOtherSeedOtherSignals) {
     std::string late = bytes(3, 5000);
     EXPECT_GT(late.size() + 200, a.size());
     EXPECT_EQ(a.substr(0, late.size()), late);
-}
-
-TEST(SimStream, BytesReachThePcInUsbPacketsSentWhenFullOrWhenTheLatencyTimerRunsOut) {
-    for (std::int64_t latency : {1000, 16000}) {
-        platform::ScopedVirtualClock clock;
-        sim::SimRig rig(sim::SimConfig{.usbLatencyUs = latency});
-        auto dev = rig.device(0);
-        const std::uint8_t b = 'b';
-        dev->receive(&b, 1, clock.get().nowUs());
-        std::uint8_t buf[4096];
-        std::size_t total = 0, full = 0, biggest = 0;
-        std::int64_t last = -1, longestGap = 0;
-        for (const std::int64_t end = clock.get().nowUs() + 2'000'000; clock.get().nowUs() < end;) {
-            clock.get().sleepUntilUs(dev->nextTransmitUs(clock.get().nowUs()));
-            const std::int64_t t = clock.get().nowUs();
-            const std::size_t n = dev->transmit(buf, sizeof buf, t);
-            if (n == 0) continue;
-            ASSERT_LE(n, 62u) << latency;
-            // Short of full, a packet waits for the timer since the last one.
-            if (n < 62 && last >= 0) {
-                ASSERT_GE(t - last, latency) << n;
-            }
-            if (last >= 0) longestGap = std::max(longestGap, t - last);
-            full += n == 62;
-            biggest = std::max(biggest, n);
-            total += n;
-            last = t;
-        }
-        EXPECT_NEAR(static_cast<double>(total), 2 * 250 * 33, 100) << latency;
-        if (latency == 1000) {
-            EXPECT_LE(biggest, 12u);  // what the line brings in 1 ms
-        } else {
-            EXPECT_GT(full * 62, total * 9 / 10);
-            EXPECT_LE(longestGap, latency);
-        }
-    }
 }
 
 TEST(SimStream, TestSignalsAndDaisyHalvesShowInTheSamples) {

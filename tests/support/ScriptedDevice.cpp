@@ -24,10 +24,6 @@ void ScriptedDevice::play(const std::vector<Exchange>& exchanges) {
     }
 }
 
-std::string ScriptedDevice::scriptError() const { Lock l(m_); return scriptError_; }
-
-bool ScriptedDevice::scriptDone() const { Lock l(m_); return step_ >= script_.size(); }
-
 void ScriptedDevice::scriptByte(char ch, std::int64_t nowUs) {
     if (!scriptError_.empty()) return;
     if (step_ >= script_.size()) {
@@ -50,8 +46,6 @@ void ScriptedDevice::reply(const std::string& command, const std::string& text, 
     rules_.push_back({command, text, latencyUs});
 }
 
-void ScriptedDevice::setDefaultLatencyUs(std::int64_t us) { Lock l(m_); latencyUs_ = us; }
-
 void ScriptedDevice::queueLocked(const std::string& bytes, std::int64_t atUs, std::int64_t byteUs) {
     for (char ch : bytes) {
         // After every byte due at or before atUs: equal times keep their order.
@@ -68,8 +62,6 @@ void ScriptedDevice::push(const std::string& bytes, std::int64_t atUs, std::int6
     queueLocked(bytes, atUs, std::max<std::int64_t>(byteUs, 0));
 }
 
-std::size_t ScriptedDevice::pendingBytes() const { Lock l(m_); return out_.size(); }
-
 void ScriptedDevice::setStream(char start, char stop, std::int64_t periodUs,
                                std::function<std::string(std::int64_t)> packet) {
     Lock l(m_);
@@ -78,8 +70,6 @@ void ScriptedDevice::setStream(char start, char stop, std::int64_t periodUs,
     periodUs_ = periodUs;
     packet_ = std::move(packet);
 }
-
-bool ScriptedDevice::streaming() const { Lock l(m_); return streaming_; }
 
 void ScriptedDevice::generate(std::int64_t nowUs) {
     while (streaming_ && next_ * periodUs_ <= nowUs) {
@@ -97,8 +87,6 @@ std::string ScriptedDevice::written() const {
     return s;
 }
 
-std::vector<ScriptedDevice::Write> ScriptedDevice::writes() const { Lock l(m_); return writes_; }
-
 std::vector<std::string> ScriptedDevice::writeTexts() const {
     Lock l(m_);
     std::vector<std::string> v;
@@ -106,22 +94,12 @@ std::vector<std::string> ScriptedDevice::writeTexts() const {
     return v;
 }
 
-void ScriptedDevice::clearWritten() { Lock l(m_); writes_.clear(); }
-
-unsigned ScriptedDevice::lastLineRate() const { Lock l(m_); return lineRate_; }
-
 void ScriptedDevice::unplug() {
     Lock l(m_);
     plugged_ = false;
     out_.clear();
     input_.clear();
 }
-
-void ScriptedDevice::plug() { Lock l(m_); plugged_ = true; }
-
-void ScriptedDevice::unplugAfterWrites(int n) { Lock l(m_); writesLeft_ = n; }
-
-bool ScriptedDevice::plugged() const { Lock l(m_); return plugged_; }
 
 void ScriptedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) {
     Lock l(m_);
@@ -168,8 +146,6 @@ std::int64_t ScriptedDevice::nextTransmitUs(std::int64_t nowUs) {
     if (streaming_) t = std::min(t, next_ * periodUs_);
     return t == INT64_MAX ? t : std::max(nowUs, t);
 }
-
-void ScriptedDevice::lineRate(unsigned baud) { Lock l(m_); lineRate_ = baud; }
 
 ScopedMemoryPort::ScopedMemoryPort(std::shared_ptr<serial::MemoryDevice> device, int k, std::string serial)
     : desc_(serial::memoryDongleDescription(k, serial.empty() ? "SCRIPT" + std::to_string(k) : serial)) {

@@ -26,6 +26,8 @@ class SimRig;
 namespace mbeeg::test {
 
 class ScriptedDevice : public serial::MemoryDevice {
+    using Lock = std::lock_guard<std::mutex>;
+
 public:
     struct Write {
         std::int64_t atUs;
@@ -36,41 +38,41 @@ public:
     // answers fall due. Answers before the first write are due at once.
     void play(const std::vector<Exchange>& exchanges);
     // Empty when the PC wrote exactly the transcript's bytes so far.
-    std::string scriptError() const;
-    bool scriptDone() const;
+    std::string scriptError() const { Lock l(m_); return scriptError_; }
+    bool scriptDone() const { Lock l(m_); return step_ >= script_.size(); }
 
     // When the bytes written since the last answer end with command, text
     // falls due latencyUs later (< 0: the default latency, 1 ms unless set).
     // Rules added later are tried first.
     void reply(const std::string& command, const std::string& text, std::int64_t latencyUs = -1);
-    void setDefaultLatencyUs(std::int64_t us);
+    void setDefaultLatencyUs(std::int64_t us) { Lock l(m_); latencyUs_ = us; }
 
     // Unasked bytes due at atUs (default now), or paced byteUs apart.
     void push(const std::string& bytes, std::int64_t atUs = -1, std::int64_t byteUs = 0);
-    std::size_t pendingBytes() const;
+    std::size_t pendingBytes() const { Lock l(m_); return out_.size(); }
 
     // A stream: after `start` is written, packet k falls due at k * periodUs
     // (from the first such time after the write) until `stop` is written.
     // packet(k) gives its bytes: "" for a packet lost on the radio.
     void setStream(char start, char stop, std::int64_t periodUs, std::function<std::string(std::int64_t)> packet);
-    bool streaming() const;
+    bool streaming() const { Lock l(m_); return streaming_; }
 
     std::string written() const;  // every byte, in order
-    std::vector<Write> writes() const;
+    std::vector<Write> writes() const { Lock l(m_); return writes_; }
     std::vector<std::string> writeTexts() const;
-    void clearWritten();
-    unsigned lastLineRate() const;  // the rate the PC last set
+    void clearWritten() { Lock l(m_); writes_.clear(); }
+    unsigned lastLineRate() const { Lock l(m_); return lineRate_; }  // the rate the PC last set
 
     // Unplugged, the port fails until plugged again; queued bytes are lost.
     void unplug();
-    void plug();
-    void unplugAfterWrites(int n);
+    void plug() { Lock l(m_); plugged_ = true; }
+    void unplugAfterWrites(int n) { Lock l(m_); writesLeft_ = n; }
 
-    bool plugged() const override;
+    bool plugged() const override { Lock l(m_); return plugged_; }
     void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) override;
     std::size_t transmit(std::uint8_t* out, std::size_t max, std::int64_t nowUs) override;
     std::int64_t nextTransmitUs(std::int64_t nowUs) override;
-    void lineRate(unsigned baud) override;
+    void lineRate(unsigned baud) override { Lock l(m_); lineRate_ = baud; }
 
 private:
     struct Rule {
