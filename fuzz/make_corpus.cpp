@@ -1,7 +1,8 @@
 // Writes the seed corpora of the fuzz targets from the simulator's own output:
 // stream bytes of a simulated board (plain, with lost packets, garbage and
 // every footer), and the replies of a simulated dongle and board to each
-// radio operation and probe. Usage: fuzz_make_corpus <corpus folder>
+// radio operation and probe, and the answered bytes of the golden transcripts
+// in tests/data. Usage: fuzz_make_corpus <corpus folder>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 #include "sim/SimRig.h"
+#include "tests/support/Transcript.h"
 
 namespace {
 
@@ -139,6 +141,36 @@ void replySeeds() {
     put("replies", "sequence", std::string(1, '\x07') + all.substr(0, 16) + '\x55' + body);
 }
 
+// The transcripts' answers: each radio or probe case as one operation of the
+// reply target (one reply per command written), each stream as it came.
+void transcriptSeeds() {
+    const std::string data = MBEEG_SOURCE_DIR "/tests/data";
+    const std::vector<std::pair<std::string, int>> ops = {
+        {"get_channel", 0}, {"set_channel", 1}, {"override", 2}, {"status", 3}, {"print_bytes", 4},
+        {"get_poll", 5},    {"set_poll", 6},    {"baud", 7},     {"probe", 8},  {"align", 10}};
+    int n = 0;
+    for (const char* family : {"radio", "board"}) {
+        for (const auto& t : mbeeg::test::loadTranscripts(data, family)) {
+            int op = -1;
+            for (const auto& [name, code] : ops)
+                if (t.op.at(0) == name) op = code;
+            if (op < 0) continue;
+            const int arg = t.op.size() > 1 ? std::stoi(t.op[1]) : 0;
+            const char yes = t.set.count("boxes") && t.set.at("boxes") == "yes" ? '\xFF' : '\0';
+            std::string body;
+            for (std::size_t i = 0; i < t.exchanges.size(); ++i) {
+                if (i) body += '\xFF';
+                for (const auto& a : t.exchanges[i].answers) body += a.second;
+            }
+            put("replies", "transcript-" + std::to_string(n++),
+                std::string{'\0', static_cast<char>(op), static_cast<char>(arg), yes} + body);
+        }
+    }
+    n = 0;
+    for (const auto& t : mbeeg::test::loadTranscripts(data, "stream"))
+        put("stream", "transcript-" + std::to_string(n++), std::string(1, '\0') + t.answers());
+}
+
 void gainSeeds() {
     put("gain", "cyton", std::string("\x00x1020000X\0x2050000Xx3160110X", 29));
     put("gain", "daisy-revert", std::string("\x05xQ060110X\0xI040000Xx1020000Xx1020000X", 38));
@@ -164,6 +196,7 @@ int main(int argc, char** argv) {
     platform::setProfilePath("/tmp/mbeeg-corpus-profile.ini");
     streamSeeds();
     replySeeds();
+    transcriptSeeds();
     gainSeeds();
     profileSeeds();
     std::remove("/tmp/mbeeg-corpus-profile.ini");

@@ -1,4 +1,6 @@
-// Board command transactions against command boards behind memory ports.
+// Board commands: each one replayed from golden transcripts (tests/data/board)
+// against one scripted board, then what spans boards: which board a channel
+// reaches, failed writes, layouts that are not served.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,6 +12,8 @@
 #include "tests/support/DriverRig.h"
 
 using drivertest::Rig;
+using mbeeg::test::show;
+using mbeeg::test::Transcript;
 using Texts = std::vector<std::string>;
 
 namespace {
@@ -21,29 +25,56 @@ bool statusHas(const CString& line) {
     return false;
 }
 
-// Geometry records with settings blocks, as the device would hang them.
-struct Geoms {
-    ~Geoms() {
-        for (auto* g : owned) delete g;
-    }
-    OPENBCIPARAMV1* addEeg() {
-        auto* g = new CAcqChnlGeomzq(L"E", GEOM_KIND_EEG, 1);
-        auto* p = new OPENBCIPARAMV1;
-        g->setHdwrParam(p, OPENBCIPARAM_BLOCK_KIND, sizeof(OPENBCIPARAMV1),
-                        [](void* b) { delete static_cast<OPENBCIPARAMV1*>(b); });
-        owned.push_back(g);
-        list.Add(g);
-        return p;
-    }
-    void addPlain() {
-        auto* g = new CAcqChnlGeomzq(L"AccLft", GEOM_KIND_ACCEL, 1);
-        owned.push_back(g);
-        list.Add(g);
-    }
-    std::vector<CAcqChnlGeomzq*> owned;
-    ChnGeomList list;
-};
+std::string run(const Transcript& t, Rig& rig) {
+    auto a = [&](std::size_t i, int def = 1) { return t.op.size() > i ? std::stoi(t.op[i]) : def; };
+    auto& d = rig.drv;
+    const std::string& op = t.op.at(0);
+    if (op == "query") return str(d.queryDeviceSettings(a(1)));
+    if (op == "report") return str(d.getAllChnlSetReport(1));
+    if (op == "defaults") return str(d.getDefault4AllChnl(1));
+    if (op == "reset_channels") return str(d.resetAllChnl2default(1));
+    if (op == "version") return str(d.getOpenBciFirmwareVersion(1));
+    if (op == "reset_board") return str(d.resetBoard(0));
+    if (op == "daisy_attach") return str(d.daisyModuleAttach(1));
+    if (op == "daisy_remove") return str(d.daisyModuleRemove(1));
+    if (op == "sd_start") return str(d.startSDcardRecord(static_cast<std::uint8_t>(t.op.at(1)[0]), 1));
+    if (op == "sd_stop") return str(d.stopSDcardRecord(1));
+    if (op == "timestamp") return str(d.turnTimeStamp(a(1), 1));
+    if (op == "set_mode") return str(d.setBoardMode4AuxByte(static_cast<std::uint8_t>('0' + a(1)), 1));
+    if (op == "get_mode") return str(d.getBoardMode4AuxByte(1));
+    if (op == "test_signal") return str(d.testSignalCtrlCmd(a(1), 1));
+    if (op == "channel_on") return str(d.turnOnOffChnl(static_cast<unsigned>(a(1)), 1, 1));
+    if (op == "channel_off") return str(d.turnOnOffChnl(static_cast<unsigned>(a(1)), 0, 1));
+    if (op == "channel_set")
+        return str(d.sendChannelCommands(static_cast<unsigned>(a(1)), a(2), static_cast<unsigned>(a(3)),
+                                         static_cast<unsigned>(a(4)), a(5) != 0, a(6) != 0, a(7) != 0, a(8)));
+    if (op == "impedance") return str(d.impedanceMeasureStart(a(1), a(2), 1));
+    if (op == "impedance_stop") return str(d.impedanceMeasureStop(a(1), 1));
+    if (op == "probe") return std::to_string(d.m_dongles[0]->findCheckOneComDevice(d.m_dongles[0]->m_pSerialPort));
+    ADD_FAILURE() << t.where << ": no operation " << op;
+    return "";
+}
 }  // namespace
+
+TEST(BoardTranscripts, EachCommandWritesItsBytesAndReportsWhatCameInTime) {
+    const auto cases = mbeeg::test::loadTranscripts(MBEEG_SOURCE_DIR "/tests/data", "board");
+    ASSERT_GT(cases.size(), 45u);
+    for (const Transcript& t : cases) {
+        platform::ScopedVirtualClock vc;
+        platform::ScriptedMessageBoxes boxes;
+        if (t.set.count("boxes")) boxes.answer(t.set.at("boxes") == "yes" ? IDYES : IDNO);
+        Rig rig(1);
+        rig.board(0).play(t.exchanges);
+        if (t.set.count("unplugged")) rig.board(0).unplug();
+        if (t.set.count("unplugAfterWrites")) rig.board(0).unplugAfterWrites(std::stoi(t.set.at("unplugAfterWrites")));
+        const std::string result = run(t, rig);
+        EXPECT_EQ(rig.board(0).scriptError(), "") << t.where;
+        EXPECT_EQ(show(rig.board(0).written()), show(t.writes())) << t.where;
+        EXPECT_EQ(show(result), show(t.expect.count("ok") ? t.expect.at("ok") : t.expect.at("result"))) << t.where;
+        const std::size_t shown = t.expect.count("boxes") ? static_cast<std::size_t>(t.num("boxes")) : 0;
+        EXPECT_EQ(boxes.texts().size(), shown) << t.where;
+    }
+}
 
 TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
     platform::ScopedVirtualClock vc;
@@ -55,11 +86,6 @@ TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
     for (const wchar_t* line : {L"COM201", L"COM202", L"COM203"}) EXPECT_TRUE(statusHas(line)) << line;
     EXPECT_TRUE(statusHas(CString(CStringA((h + "regs-B$$$").c_str()))));
 
-    // Without the reply flag the command still goes out, nothing is read.
-    rig.clearLogs();
-    EXPECT_EQ(str(rig.drv.queryDeviceSettings(0)), "");
-    EXPECT_EQ(rig.board(2).writeTexts(), Texts{"?"});
-
     // A failed write ends the whole query with its message alone.
     rig.clearLogs();
     rig.board(1).setUnplugged(true);
@@ -68,86 +94,17 @@ TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
     EXPECT_TRUE(rig.board(2).writeTexts().empty());
 }
 
-TEST(BoardCommands, EachQueryCommandItsBytesHeaderAndFailure) {
-    platform::ScopedVirtualClock vc;
-    const std::string defaults = "\n GetDefaultSettings for all channels\n";
-    struct Case {
-        const char* name;
-        std::function<CStringA(CDriveOpnBciMutiBoard02Setup&, int)> op;
-        Texts bytes;
-        std::string header;
-        std::string failure;
-    };
-    const std::vector<Case> cases = {
-        {"queryDeviceSettings", [](auto& d, int f) { return d.queryDeviceSettings(f); }, {"?"},
-         "\n QueryDeviceRegisterSettings \n", "Send query failed!"},
-        {"resetAllChnl2default", [](auto& d, int f) { return d.resetAllChnl2default(f); }, {"d"},
-         "\n QueryDeviceSettings\n", "Send query failed!"},
-        {"getAllChnlSetReport", [](auto& d, int f) { return d.getAllChnlSetReport(f); }, {"D"},
-         "\n QueryChannelDefaultSettings \n", "Send query failed!"},
-        {"getDefault4AllChnl", [](auto& d, int f) { return d.getDefault4AllChnl(f); }, {"D"}, defaults,
-         "Send query failed!"},
-        {"startSDcardRecord", [](auto& d, int f) { return d.startSDcardRecord('G', f); }, {"G"}, defaults,
-         "Send query failed!"},
-        {"stopSDcardRecord", [](auto& d, int f) { return d.stopSDcardRecord(f); }, {"j"}, defaults,
-         "Send query failed!"},
-        {"daisyModuleRemove", [](auto& d, int f) { return d.daisyModuleRemove(f); }, {"c"}, defaults,
-         "Reset OpenBci board failed!"},
-        {"daisyModuleAttach", [](auto& d, int f) { return d.daisyModuleAttach(f); }, {"C"}, defaults,
-         "Reset OpenBci board failed!"},
-        {"turnTimeStamp on", [](auto& d, int f) { return d.turnTimeStamp(1, f); }, {"\xF0", "<"}, defaults,
-         "Send new command failed!"},
-        {"turnTimeStamp off", [](auto& d, int f) { return d.turnTimeStamp(0, f); }, {"\xF0", ">"}, defaults,
-         "Send new command failed!"},
-        {"setBoardMode4AuxByte", [](auto& d, int f) { return d.setBoardMode4AuxByte(3, f); }, {"/", "\x03"},
-         defaults, ""},
-        {"getBoardMode4AuxByte", [](auto& d, int f) { return d.getBoardMode4AuxByte(f); }, {"//"}, defaults,
-         "Send command to get Mode4AuxByte failed!"},
-        {"getOpenBciFirmwareVersion", [](auto& d, int f) { return d.getOpenBciFirmwareVersion(f); }, {"V"},
-         defaults, "Get firmware version failed!"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig(2);
-        rig.board(0).on(c.bytes.back(), "ans0");
-        rig.board(1).on(c.bytes.back(), "ans1");
-        EXPECT_EQ(str(c.op(rig.drv, 1)), c.header + "ans0" + c.header + "ans1");
-        EXPECT_EQ(rig.board(0).writeTexts(), c.bytes);
-        EXPECT_EQ(rig.board(1).writeTexts(), c.bytes);
-
-        rig.board(0).setUnplugged(true);
-        EXPECT_EQ(str(c.op(rig.drv, 1)), c.failure);
-    }
-}
-
-TEST(BoardCommands, TwoWriteCommandsNameTheFailingWrite) {
-    platform::ScopedVirtualClock vc;
-    {
-        Rig rig(1);
-        rig.board(0).unplugAfterWrites(1);
-        EXPECT_EQ(str(rig.drv.turnTimeStamp(1, 1)), "Turn-On time stamping failed!");
-    }
-    {
-        Rig rig(1);
-        rig.board(0).unplugAfterWrites(1);
-        EXPECT_EQ(str(rig.drv.turnTimeStamp(0, 1)), "Turn-Off time stampingfailed!");
-    }
-    {
-        Rig rig(2);
-        rig.board(0).on("\x02", "mode");
-        rig.board(1).unplugAfterWrites(1);
-        EXPECT_EQ(str(rig.drv.setBoardMode4AuxByte(2, 1)), "");
-        EXPECT_EQ(rig.board(1).writeTexts(), Texts{"/"});
-    }
-}
-
-TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoards) {
+TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoardsButSoftResetGoesOut) {
     platform::ScopedVirtualClock vc;
     Rig rig(2, 5);
     EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "");
     EXPECT_TRUE(rig.board(0).writeTexts().empty());
+    rig.board(0).on("v", "A$$$");
+    rig.board(1).on("v", "B$$$");
+    EXPECT_EQ(str(rig.drv.resetBoard(0)), "A$$$B$$$");
 
     rig.setLinkType(LINK_TYPE_DAISY16);
+    rig.clearLogs();
     rig.drv.m_dongles[0]->m_pSerialPort->closeCom(0);
     rig.board(1).on("?", "B");
     EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "\n QueryDeviceRegisterSettings \nB");
@@ -158,154 +115,96 @@ TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoards) {
     EXPECT_EQ(str(none.drv.queryDeviceSettings(1)), "");
 }
 
-TEST(BoardCommands, SoftResetGoesOutWhateverTheLayout) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(2, 4);
-    rig.board(0).on("v", "OpenBCI V3 0x3E $$$");
-    rig.board(1).on("v", "OpenBCI V3 B $$$");
-    EXPECT_EQ(str(rig.drv.resetAllChnl2default(0)), "");
-    EXPECT_EQ(str(rig.drv.resetBoard(0)), "OpenBCI V3 0x3E $$$OpenBCI V3 B $$$");
-    EXPECT_EQ(rig.board(1).writeTexts(), (Texts{"d", "v"}));
-}
-
-TEST(BoardCommands, TurnChannelOnAndOff) {
+TEST(BoardCommands, ChannelsReachTheirBoardByLayout) {
     platform::ScopedVirtualClock vc;
     platform::ScriptedMessageBoxes boxes;
     Rig rig(2);
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(9, 1, 1)), "OK");
     EXPECT_EQ(rig.board(1).writeTexts(), (Texts{"**", "@", "**"}));
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-    rig.clearLogs();
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(9, 0, 1)), "OK");
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"2"});
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(9, 2, 0)), "");  // not 1 means off
+    EXPECT_EQ(rig.board(1).writeTexts().back(), "2");
+    rig.drv.sendChannelCommands(11, 0, 6, 0, true, true, false, 0);
+    EXPECT_EQ(rig.board(1).writeTexts().back(), "x4060110X");
+    EXPECT_TRUE(rig.board(0).writeTexts().empty());
+    rig.drv.testSignalCtrlCmd(5, 0);  // the test signal goes to the first board only
+    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"]"});
 
     rig.setLinkType(LINK_TYPE_DAISY16);
     rig.clearLogs();
     rig.drv.turnOnOffChnl(13, 1, 0);
     rig.drv.turnOnOffChnl(31, 0, 0);
-    EXPECT_EQ(rig.board(0).writeTexts(), (Texts{"**", "Y", "**"}));
+    rig.drv.sendChannelCommands(11, 0, 6, 0, true, true, false, 0);
+    EXPECT_EQ(rig.board(0).writeTexts(), (Texts{"**", "Y", "**", "xR060110X"}));
     EXPECT_EQ(rig.board(1).writeTexts(), Texts{"i"});
 
+    // While the stream reader owns the input, nothing is read.
+    rig.board(0).on("x4060110X", "ok$$$");
+    rig.drv.m_connState = 4;
+    EXPECT_EQ(str(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
+    rig.drv.m_connState = 3;
+    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(2, 1)), "");
+    rig.drv.m_connState = 0;
+
+    // Channels beyond any layout: nothing sent; beyond 200 on Cytons a notice.
     rig.clearLogs();
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(450, 1, 1)), " ");
+    EXPECT_EQ(str(rig.drv.sendChannelCommands(400, 0, 6, 0, true, true, false, 1)), "");
+    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(6, 1)) + str(rig.drv.testSignalCtrlCmd(-1, 1)), "");
     EXPECT_TRUE(boxes.texts().empty());
     rig.drv.getDevice(1)->m_linkType = LINK_TYPE_CYTON8;
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(250, 1, 1)), " ");
-    EXPECT_EQ(boxes.texts().size(), 1u);  // the channel check's notice
+    EXPECT_EQ(str(rig.drv.sendChannelCommands(200, 0, 6, 0, true, true, false, 1)), "");
+    EXPECT_EQ(boxes.texts().size(), 2u);
     EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     rig.board(1).setUnplugged(true);
     EXPECT_EQ(str(rig.drv.turnOnOffChnl(20, 1, 1)), "Er");
-
     Rig none(0);
     EXPECT_EQ(str(none.drv.turnOnOffChnl(3, 1, 1)), " ");
     EXPECT_EQ(boxes.texts().back(), L"Find or select port-device first!");
-}
-
-TEST(BoardCommands, ChannelSettingsFrames) {
-    platform::ScopedVirtualClock vc;
-    platform::ScriptedMessageBoxes boxes;
-    Rig rig(2);
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 0)), "");
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(11, 0, 6, 0, true, true, false, 0)), "");
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"x4060110X"});
-    EXPECT_EQ(rig.board(1).writeTexts(), Texts{"x4060110X"});
-    rig.clearLogs();
-    rig.drv.sendChannelCommands(0, 7, 2, 5, false, false, true, 0);  // any non-zero power-down is "1"
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"x1125001X"});
-
-    rig.setLinkType(LINK_TYPE_DAISY16);
-    rig.clearLogs();
-    rig.drv.sendChannelCommands(11, 0, 6, 0, true, true, false, 0);
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"xR060110X"});
-
-    // With the reply flag the board's answer is read and reported.
-    rig.setLinkType(LINK_TYPE_CYTON8);
-    // The frame's prompt answer goes to sendCmdGetRspst and is dropped; what
-    // the board says after that wait is what the read reports.
-    rig.board(0).on("x4060110X", "prompt$$$");
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)),
-              "\n send command:x4060110X ->chnl:3\n");
-    rig.board(0).on("x4060110X", "Success: Channel set for 4$$$");
-    rig.board(0).setReplyDelayUs(170000);
-    acqhost::clearStatusLines();
-    CStringA r = rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1);
-    EXPECT_EQ(str(r), "\n send command:x4060110X ->chnl:3\nSuccess: Channel set for 4$$$");
-    EXPECT_TRUE(statusHas(L"COM201"));
-    // While the stream reader owns the input, nothing is read.
-    rig.drv.m_connState = 4;
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
-    rig.drv.m_connState = 0;
-
-    rig.clearLogs();
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(400, 0, 6, 0, true, true, false, 1)), "");
-    rig.drv.getDevice(1)->m_linkType = LINK_TYPE_CYTON8;
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(200, 0, 6, 0, true, true, false, 1)), "");
-    EXPECT_EQ(boxes.texts().size(), 1u);  // the channel check's notice
-    EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
-
-    Rig none(0);
     EXPECT_EQ(str(none.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
-}
-
-TEST(BoardCommands, TestSignalGoesToTheFirstBoardOnly) {
-    platform::ScopedVirtualClock vc;
-    Rig rig(2);
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(3, 0)), "");
-    EXPECT_EQ(rig.board(0).writeTexts(), Texts{"p"});
-    EXPECT_TRUE(rig.board(1).writeTexts().empty());
-    rig.clearLogs();
-    const char letters[] = "0-=p[]";
-    for (int i = 0; i < 6; ++i) rig.drv.testSignalCtrlCmd(i, 0);
-    EXPECT_EQ(rig.board(0).received(), std::string(letters));
-    rig.clearLogs();
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(6, 1)), "");
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(-1, 1)), "");
-    EXPECT_TRUE(rig.board(0).writeTexts().empty());
-
-    rig.board(0).on("=", "fast$$$");
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(2, 1)), "\n QueryDeviceSettings\nfast$$$");
-    rig.drv.m_connState = 3;
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(2, 1)), "");
-    rig.board(0).setUnplugged(true);
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(2, 1)), "Send query failed!");
 }
 
 TEST(BoardCommands, ConfigureChannelsSendsEveryRecordWithSettings) {
     platform::ScopedVirtualClock vc;
     Rig rig(2);
-    Geoms g;
-    OPENBCIPARAMV1* c0 = g.addEeg();  // defaults: gain 6, "Normal", bias, SRB2
-    OPENBCIPARAMV1* c1 = g.addEeg();  // edited: powered down, gain 12, SRB1
+    std::vector<std::unique_ptr<CAcqChnlGeomzq>> owned;
+    ChnGeomList list;
+    auto addEeg = [&] {
+        owned.push_back(std::make_unique<CAcqChnlGeomzq>(L"E", GEOM_KIND_EEG, 1));
+        auto* p = new OPENBCIPARAMV1;
+        owned.back()->setHdwrParam(p, OPENBCIPARAM_BLOCK_KIND, sizeof(OPENBCIPARAMV1),
+                                   [](void* b) { delete static_cast<OPENBCIPARAMV1*>(b); });
+        list.Add(owned.back().get());
+        return p;
+    };
+    addEeg();                          // defaults: gain 6, "Normal", bias, SRB2
+    OPENBCIPARAMV1* c1 = addEeg();     // powered down, gain 12, SRB1
     c1->powerDown = 1;
     c1->gain = 12;
     c1->srb1 = 1;
-    OPENBCIPARAMV1* c2 = g.addEeg();  // edited: input type by name, any case; the code field is not read
+    OPENBCIPARAMV1* c2 = addEeg();     // input type by name, any case; the code field is not read
     c2->inputTypeText = "test SIGNALS";
     c2->inputTypeCode = 1;
     c2->gain = 24;
     c2->includeBias = 0;
-    OPENBCIPARAMV1* c3 = g.addEeg();  // nothing given: gain 24, "Normal"
+    OPENBCIPARAMV1* c3 = addEeg();     // nothing given: gain 24, "Normal"
     c3->gain = 0;
     c3->inputTypeText = "";
-    for (int i = 4; i < 9; ++i) g.addEeg()->gain = 1;  // channel 8 lies on board 1
-    g.addPlain();
-    g.list.Add(nullptr);
-    (void)c0;
+    for (int i = 4; i < 9; ++i) addEeg()->gain = 1;  // channel 8 lies on board 1
+    owned.push_back(std::make_unique<CAcqChnlGeomzq>(L"AccLft", GEOM_KIND_ACCEL, 1));
+    list.Add(owned.back().get());
+    list.Add(nullptr);
 
     rig.board(0).on("x1030110X", "ok0");
     rig.board(0).setReplyDelayUs(170000);
-    CStringA r = rig.drv.configureChannels(g.list, 1);
+    const std::string r = str(rig.drv.configureChannels(list, 1));
     Texts b0 = rig.board(0).writeTexts();
-    ASSERT_GE(b0.size(), 10u);
-    EXPECT_EQ((Texts(b0.begin(), b0.begin() + 9)),
-              (Texts{"**", "!", "**", "x1030110X", "x2150001X", "**", "#", "**", "x3065010X"}));
-    EXPECT_EQ(b0[9], "**");
-    EXPECT_EQ(b0[10], "$");
+    ASSERT_GE(b0.size(), 13u);
+    EXPECT_EQ((Texts(b0.begin(), b0.begin() + 11)),
+              (Texts{"**", "!", "**", "x1030110X", "x2150001X", "**", "#", "**", "x3065010X", "**", "$"}));
     EXPECT_EQ(b0[12], "x4060110X");
     EXPECT_EQ(rig.board(1).writeTexts(), (Texts{"**", "!", "**", "x1000110X"}));
-    EXPECT_NE(str(r).find("\n send command:x1030110X ->chnl:0\nok0"), std::string::npos);
-    EXPECT_NE(str(r).find("->chnl:8\n"), std::string::npos);
+    EXPECT_NE(r.find("\n send command:x1030110X ->chnl:0\nok0"), std::string::npos);
+    EXPECT_NE(r.find("->chnl:8\n"), std::string::npos);
 }
-

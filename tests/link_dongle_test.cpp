@@ -13,9 +13,11 @@
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 #include "serialport/Backend.h"
-#include "tests/support/RadioScript.h"
+#include "tests/support/ScriptedDevice.h"
 
-using linktest::portIsFree;
+using mbeeg::test::portIsFree;
+using mbeeg::test::ScopedMemoryPort;
+using mbeeg::test::ScriptedDevice;
 
 namespace {
 
@@ -38,63 +40,51 @@ protected:
     static int profileInt(const wchar_t* entry, int def) {
         return AfxGetApp()->GetProfileInt(RADIO_PROFILE_SECTION, entry, def);
     }
-    std::string profileText() const {
-        std::ifstream in(profile_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    static void store(const wchar_t* entry, int v) { AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, entry, v); }
 
     platform::ScopedVirtualClock clock_;
     platform::ScriptedMessageBoxes boxes_;
-    std::string profile_;
-    std::string oldProfile_;
+    std::string profile_, oldProfile_;
 };
 
 }  // namespace
 
 TEST_F(DongleTest, SavedSettingsLoadClampedOnlyWhenEnabled) {
-    // Not enabled: the defaults, whatever is stored.
-    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", 7);
+    store(L"RadioChnl", 7);  // not enabled: the defaults, whatever is stored
     {
         CConfigComRadiozq d;
         EXPECT_EQ(std::make_tuple(d.m_radioChnl, d.m_hostChnl, d.m_confirmedChnl, d.m_pollTime, d.m_baudRate),
                   std::make_tuple(20, 20, -1, 80, 115200u));
     }
-    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"SaveRadioChnl", 1);
-    struct Case {
-        int stored, expected;
-    } cases[] = {{0, 1}, {40, 25}, {13, 13}, {257, 1} /* low byte 1 */, {300, 25} /* low byte 44 */};
-    for (const Case& c : cases) {
-        AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", c.stored);
-        AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"PollTime", 0x1FF);
+    store(L"SaveRadioChnl", 1);
+    // Stored -> loaded: clamped to 1..25 after taking the low byte.
+    for (auto [stored, expected] : {std::pair{0, 1}, {40, 25}, {13, 13}, {257, 1}, {300, 25}}) {
+        store(L"RadioChnl", stored);
+        store(L"PollTime", 0x1FF);
         CConfigComRadiozq d;
-        EXPECT_EQ(d.m_radioChnl, c.expected) << c.stored;
-        EXPECT_EQ(d.m_hostChnl, c.expected) << c.stored;
+        EXPECT_EQ(d.m_radioChnl + 100 * d.m_hostChnl, expected * 101) << stored;
         EXPECT_EQ(d.m_pollTime, 0xFF);
     }
-    // Missing entries read as 1.
-    std::remove(profile_.c_str());
-    AfxGetApp()->WriteProfileInt(RADIO_PROFILE_SECTION, L"SaveRadioChnl", 2);
+    std::remove(profile_.c_str());  // missing entries read as 1
+    store(L"SaveRadioChnl", 2);
     CConfigComRadiozq d;
-    EXPECT_EQ(d.m_radioChnl, 1);
-    EXPECT_EQ(d.m_pollTime, 1);
+    EXPECT_EQ(d.m_radioChnl + d.m_pollTime, 2);
 }
 
 TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
     {
-        CConfigComRadiozq a;
-        CConfigComRadiozq b;
+        CConfigComRadiozq a, b;
         a.m_radioChnl = 30;  // clamped when saved
         a.m_pollTime = 55;
         b.m_radioChnl = 9;
         b.m_pollTime = 66;
-        // b goes first, then a: a decides.
-    }
+    }  // b goes first, then a: a decides
     EXPECT_EQ(profileInt(L"RadioChnl", -1), 25);
     EXPECT_EQ(profileInt(L"PollTime", -1), 55);
     EXPECT_EQ(profileInt(L"SaveRadioChnl", -1), -1);  // never written
-    EXPECT_NE(profileText().find("XFaceZovAviComRadioSetting"), std::string::npos);
+    std::stringstream text;
+    text << std::ifstream(profile_).rdbuf();
+    EXPECT_NE(text.str().find("XFaceZovAviComRadioSetting"), std::string::npos);
 
     CConfigComRadiozq c;
     c.m_radioChnl = 0;
@@ -104,30 +94,25 @@ TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
 }
 
 TEST_F(DongleTest, ConnectAndCheckPaths) {
-    auto script = linktest::registerRadioScript(0);  // COM201
-
+    auto dev = std::make_shared<ScriptedDevice>();
+    ScopedMemoryPort com201(dev, 0);
     CConfigComRadiozq d;
-    // No "COM" in the name: nothing is created.
-    d.m_portName = L"ttyUSB0";
+    d.m_portName = L"ttyUSB0";  // no "COM" in the name: nothing is created
     EXPECT_EQ(d.connect_to_portName(nullptr), 0);
     EXPECT_EQ(d.m_statusText, "No Serial Port.  Is the Dongle plugin?");
     EXPECT_EQ(d.m_pSerialPort, nullptr);
     EXPECT_EQ(d.cleanSerialPort(), 0);
 
-    // The port check still makes a port object, then tells the user.
+    // The port check still makes a port object, then tells the user (flag 0: silently).
     EXPECT_EQ(d.checkInitOpenSerialPort(1), 0);
+    EXPECT_EQ(d.checkInitOpenSerialPort(0), 0);
     ASSERT_NE(d.m_pSerialPort, nullptr);
     EXPECT_FALSE(d.m_pSerialPort->isOpen());
     EXPECT_EQ(boxes_.texts(), std::vector<std::wstring>{L"No serial port. Is the dongle inserted into a PC USB?"});
-    EXPECT_EQ(boxes_.types()[0] & MB_TYPEMASK, MB_OK);
-    EXPECT_EQ(d.checkInitOpenSerialPort(0), 0);
-    EXPECT_EQ(boxes_.texts().size(), 1u);  // flag 0: silent
-    EXPECT_EQ(d.closeSerialPorts(), 1);
+    EXPECT_EQ(d.closeSerialPorts() + d.closeSerialPorts(), 2);
     EXPECT_EQ(d.m_pSerialPort, nullptr);
-    EXPECT_EQ(d.closeSerialPorts(), 1);
 
-    // A port that does not exist: an object, not open.
-    d.m_portName = L"COM250";
+    d.m_portName = L"COM250";  // a port that does not exist: an object, not open
     EXPECT_EQ(d.connect_to_portName(nullptr), 0);
     EXPECT_EQ(d.m_statusText, "connect_to_portName: Port is not opened!");
     ASSERT_NE(d.m_pSerialPort, nullptr);
@@ -142,33 +127,26 @@ TEST_F(DongleTest, ConnectAndCheckPaths) {
     EXPECT_FALSE(portIsFree(L"COM201"));
     d.closeSerialPorts();
     EXPECT_TRUE(portIsFree(L"COM201"));
-
-    // From scratch the check connects by itself.
-    EXPECT_EQ(d.checkInitOpenSerialPort(1), 1);
+    EXPECT_EQ(d.checkInitOpenSerialPort(1), 1);  // from scratch the check connects by itself
     EXPECT_TRUE(d.m_pSerialPort->isOpen());
 
-    // An unplugged dongle: the object exists, the check fails with the message.
     d.closeSerialPorts();
-    script->setPlugged(false);
+    dev->unplug();  // the object exists, the check fails with the message
     EXPECT_EQ(d.checkInitOpenSerialPort(1), 0);
     EXPECT_EQ(boxes_.texts().size(), 2u);
 }
 
-TEST_F(DongleTest, GainTrackerCreatedOnceByBoardType) {
-    CConfigComRadiozq d;
-    EXPECT_EQ(d.getTrackGainMb(0, 6), nullptr);
-    CTrackGainMbzq* t = d.getTrackGainMb(1, 7);
+TEST_F(DongleTest, GainTrackerCreatedOnceByBoardTypeAndCopiesOwnTheirs) {
+    CConfigComRadiozq fresh;
+    EXPECT_EQ(fresh.getTrackGainMb(0, 6), nullptr);
+    CTrackGainMbzq* t = fresh.getTrackGainMb(1, 7);
     ASSERT_NE(t, nullptr);
+    EXPECT_EQ(fresh.getTrackGainMb(1, 6), t);  // unchanged, whatever type
     EXPECT_EQ(t->channelCount(), 16);
-    EXPECT_EQ(d.getTrackGainMb(1, 6), t);  // unchanged, whatever type
-    EXPECT_EQ(t->channelCount(), 16);
-    EXPECT_EQ(d.cleanGains(), 1);
-    EXPECT_EQ(d.m_pTrackGain, nullptr);
-    EXPECT_EQ(d.cleanGains(), 1);
-}
+    EXPECT_EQ(fresh.cleanGains() + fresh.cleanGains(), 2);
+    EXPECT_EQ(fresh.m_pTrackGain, nullptr);
 
-TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPortTheOriginalReleasesItsPort) {
-    linktest::registerRadioScript(0);
+    ScopedMemoryPort com201(std::make_shared<ScriptedDevice>(), 0);
     auto* d = new CConfigComRadiozq;
     d->m_portName = L"COM201";
     ASSERT_EQ(d->connect_to_portName(nullptr), 1);
@@ -176,16 +154,13 @@ TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPortTheOriginalReleasesItsPort) {
     d->m_radioChnl = 11;
     d->m_eeg[2] = 3.5;
     d->m_statPackets = 17;
-
     {
         CConfigComRadiozq copy(*d);
         EXPECT_EQ(copy.m_pSerialPort, nullptr);
         ASSERT_NE(copy.m_pTrackGain, nullptr);
         EXPECT_NE(copy.m_pTrackGain, d->m_pTrackGain);
         EXPECT_EQ(copy.m_pTrackGain->get_gain_for_channel(0), 4);
-        EXPECT_EQ(copy.m_radioChnl, 11);
-        EXPECT_EQ(copy.getSlot(3), 3.5);
-        EXPECT_EQ(copy.m_statPackets.load(), 17u);
+        EXPECT_EQ(copy.m_radioChnl + copy.getSlot(3) + copy.m_statPackets.load(), 11 + 3.5 + 17);
         copy.m_pTrackGain->apply_config("x1000000X");
     }  // the copy's end leaves d's port and tracker alone
     EXPECT_EQ(d->m_pTrackGain->get_gain_for_channel(0), 4);
@@ -200,7 +175,6 @@ TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPortTheOriginalReleasesItsPort) {
     CConfigComRadiozq& self = *d;
     *d = self;
     EXPECT_NE(d->m_pSerialPort, nullptr);
-
     delete d;
     EXPECT_TRUE(portIsFree(L"COM201"));
 }
@@ -208,13 +182,9 @@ TEST_F(DongleTest, CopiesOwnTheirTrackerAndNoPortTheOriginalReleasesItsPort) {
 TEST_F(DongleTest, SlotsMapOntoThePacketFields) {
     CConfigComRadiozq d;
     d.m_sampleNumber = 42;
-    for (int i = 0; i < 8; ++i) d.m_eeg[i] = 100 + i;
-    for (int i = 0; i < 13; ++i) d.m_aux[i] = 200 + i;
-    std::vector<double> slots;
-    for (int s = -1; s <= 22; ++s) slots.push_back(d.getSlot(s));
     std::vector<double> expected = {0, 42};
-    for (int i = 0; i < 8; ++i) expected.push_back(100 + i);
-    for (int i = 0; i < 13; ++i) expected.push_back(200 + i);
+    for (int i = 0; i < 8; ++i) expected.push_back(d.m_eeg[i] = 100 + i);
+    for (int i = 0; i < 13; ++i) expected.push_back(d.m_aux[i] = 200 + i);
     expected.push_back(0);
-    EXPECT_EQ(slots, expected);
+    for (int s = -1; s <= 22; ++s) EXPECT_EQ(d.getSlot(s), expected[static_cast<std::size_t>(s + 1)]) << s;
 }

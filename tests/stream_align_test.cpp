@@ -10,14 +10,12 @@
 #include <set>
 
 #include "stream/RowAligner.h"
-#include "tests/support/StreamBoard.h"
-
-using streamtest::Bytes;
-using streamtest::makePacket;
+#include "tests/support/Transcript.h"
 
 namespace {
 
 constexpr std::int64_t kPeriod = 4000;
+using Bytes = std::vector<std::uint8_t>;
 
 struct BoardPlan {
     double ppm = 0;
@@ -30,9 +28,8 @@ struct BoardPlan {
 // Packet k of a board carries k in its first count, so a row says which
 // packet fed it.
 Bytes packetFor(std::int64_t k) {
-    std::int32_t c[8] = {static_cast<std::int32_t>(k), 0, 0, 0, 0, 0, 0, 0};
-    std::uint8_t aux[6] = {};
-    return makePacket(static_cast<int>(k & 0xFF), c, aux, 0xC0);
+    const std::string p = mbeeg::test::makePacket(static_cast<int>(k & 0xFF), {static_cast<std::int32_t>(k)});
+    return Bytes(p.begin(), p.end());
 }
 
 struct Chunk {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "host/AcqFramework.h"
@@ -15,11 +16,39 @@
 #include "platform/thread.h"
 #include "serialport/Backend.h"
 #include "tests/support/DriverRig.h"
-#include "tests/support/StreamBoard.h"
+#include "tests/support/ScriptedDevice.h"
 
-using namespace streamtest;
+using mbeeg::test::ScriptedDevice;
 
 namespace {
+
+constexpr std::int64_t kPeriodUs = 4000;
+
+// The EEG count a board sends for (board, pin, packet index).
+std::int32_t countFor(int board, int pin, std::int64_t index) {
+    std::int32_t v = (board + 1) * 100000 + pin * 1000 + static_cast<std::int32_t>(index % 1000);
+    return (pin % 2) ? -v : v;
+}
+
+// What board b sends as packet k: every board on one time grid, so packet k of
+// every board belongs to the same sample period. Footer 0xC1 packets carry k in
+// their aux words, 0xC0 packets an accelerometer X of b + 1 counts.
+struct BoardPlan {
+    std::uint8_t footer = 0xC1;
+    std::set<std::int64_t> lost;  // never leave the board
+    std::int64_t offAfter = -1;   // then the first `partial` bytes of the next, and no more
+    int partial = 0;
+};
+std::string packetFor(int b, const BoardPlan& plan, std::int64_t k) {
+    std::array<std::int32_t, 8> counts;
+    for (int pin = 0; pin < 8; ++pin) counts[pin] = countFor(b, pin, k);
+    std::array<std::uint8_t, 6> aux = {};
+    for (int i = 0; plan.footer == 0xC1 && i < 6; ++i) aux[i] = static_cast<std::uint8_t>(k >> (8 * (5 - i)));
+    if (plan.footer == 0xC0) aux[1] = static_cast<std::uint8_t>(1 + b);
+    const std::string p = mbeeg::test::makePacket(static_cast<int>(k), counts, aux, plan.footer);
+    if (plan.offAfter >= 0 && k > plan.offAfter) return k == plan.offAfter + 1 ? p.substr(0, plan.partial) : "";
+    return plan.lost.count(k) ? "" : p;
+}
 
 // Waits for the worker thread to get somewhere. The worker moves the virtual
 // clock itself; this only yields, with a generous cap so a broken loop fails
@@ -48,7 +77,7 @@ protected:
         drv.cleanConfigComBle2Board();
         drv.m_pConfigUser = nullptr;
         drv.m_pConfigDetect = nullptr;
-        detachAllBoards();
+        mbeeg::serial::clearMemoryPorts();
         if (!folder.empty()) std::filesystem::remove_all(folder);
     }
 
@@ -56,10 +85,12 @@ protected:
     // index in the analog words, which tells which packet fed a row).
     void boardsUp(int n, std::uint8_t footer = 0xC1, int linkType = LINK_TYPE_CYTON8) {
         user.m_linkType = detect.m_linkType = linkType;
+        plans.resize(static_cast<std::size_t>(n));
         for (int b = 0; b < n; ++b) {
             auto* d = new CConfigComRadiozq;
-            boards.push_back(attachBoard(*d, b));
-            boards.back()->setFooter(footer);
+            boards.push_back(mbeeg::test::attachDevice(*d, b, true));
+            plans[b].footer = footer;
+            boards.back()->setStream('b', 's', kPeriodUs, [this, b](std::int64_t k) { return packetFor(b, plans[b], k); });
             drv.m_dongles.push_back(d);
         }
         ASSERT_NE(drv.getDevice(1), nullptr);
@@ -93,7 +124,8 @@ protected:
     drivertest::TestDriver drv;
     CHdwrConfigzq user, detect;
     CMeAcqDatazq data;
-    std::vector<std::shared_ptr<StreamBoard>> boards;
+    std::vector<std::shared_ptr<ScriptedDevice>> boards;
+    std::vector<BoardPlan> plans;
     std::filesystem::path folder;
     int N = 0;
 };
@@ -139,7 +171,7 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
     EXPECT_DOUBLE_EQ(ch(0, 8 * N)->m_rangeMin, -2000.0);
 
     for (int b = 0; b < N; ++b) {
-        const std::string rx = boards[b]->received();
+        const std::string rx = boards[b]->written();
         EXPECT_EQ(rx.front(), 'b');
         EXPECT_EQ(rx.back(), 's');
         EXPECT_FALSE(boards[b]->streaming());
@@ -148,7 +180,7 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
 
 TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     boardsUp(2, 0xC0);
-    boards[1]->setFooter(0xC1);
+    plans[1].footer = 0xC1;
     const std::int64_t S = 50;
     ASSERT_EQ(prepare(3, S, 1), 1);
     ASSERT_EQ(data.m_recordFlag, 1);
@@ -171,7 +203,7 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.000125);
     EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
 
-    for (auto& b : boards) EXPECT_EQ(b->received().back(), 's');
+    for (auto& b : boards) EXPECT_EQ(b->written().back(), 's');
     ASSERT_FALSE(data.savedPath().IsEmpty()) << CStringA(data.lastSaveError()).GetString();
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(data.savedPath().GetString())));
 
@@ -185,31 +217,15 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(infos[1].lost + infos[0].lost + infos[0].rejected, 0u);
 }
 
-TEST_F(Loop, TheDaisyLayoutEndsAtOnceWithoutTouchingTheBoards) {
-    boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
-    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
-    ASSERT_EQ(prepare(1, 250, 0), 1);
-    data.m_acqStatus = 0;
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
-    ASSERT_TRUE(platform::joinAllThreads(60000));
-    EXPECT_EQ(drv.m_statusCode.load(), 20);
-    EXPECT_EQ(data.m_acqStatus.load(), 0);
-    for (auto& b : boards) EXPECT_EQ(b->received(), "");
-
-    EXPECT_EQ(drv.s6ReadStream(), 1);
-    drv.m_pDevice->m_linkType = 4;
-    EXPECT_EQ(drv.s6ReadStream(), 0);
-    for (auto& b : boards) EXPECT_EQ(b->received(), "");
-}
-
 TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     boardsUp(3);
     // Packet indexes count sample periods of the clock; the boards start
     // a few periods after K.
-    const std::int64_t K = platform::clock().nowUs() / StreamBoard::kPeriodUs;
+    const std::int64_t K = platform::clock().nowUs() / kPeriodUs;
     const std::int64_t off = K + 30;
-    boards[1]->powerOffAfter(off, 10);
-    for (std::int64_t k : {K + 60, K + 61, K + 200}) boards[2]->loseIndex(k);
+    plans[1].offAfter = off;
+    plans[1].partial = 10;
+    plans[2].lost = {K + 60, K + 61, K + 200};
     ASSERT_EQ(prepare(1, 500, 0), 1);
     ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
     ASSERT_TRUE(waitFor([&] { return data.m_curSample.load() >= 300; }));
@@ -252,8 +268,8 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     EXPECT_EQ(d0->m_statPackets.load(), static_cast<std::uint64_t>(total));
 }
 
-TEST_F(Loop, WithoutAPreparedTrialTheThreadEndsAndSendsNothing) {
-    boardsUp(1);
+TEST_F(Loop, WithoutAPreparedTrialOrInTheDaisyLayoutTheLoopEndsAndSendsNothing) {
+    boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
     drv.m_pData = &data;  // no trials made
     drv.m_pTrial = nullptr;
     data.m_recordFlag = 1;
@@ -261,7 +277,18 @@ TEST_F(Loop, WithoutAPreparedTrialTheThreadEndsAndSendsNothing) {
     ASSERT_TRUE(platform::joinAllThreads(60000));
     EXPECT_EQ(drv.m_statusCode.load(), 22);
     EXPECT_EQ(data.m_acqStatus.load(), 0);
-    EXPECT_EQ(boards[0]->received(), "");
+
+    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
+    ASSERT_EQ(prepare(1, 250, 0), 1);
+    data.m_acqStatus = 0;
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(data.m_acqStatus.load(), 0);
+    EXPECT_EQ(drv.s6ReadStream(), 1);
+    drv.m_pDevice->m_linkType = 4;
+    EXPECT_EQ(drv.s6ReadStream(), 0);
+    for (auto& b : boards) EXPECT_EQ(b->written(), "");
 }
 
 }  // namespace

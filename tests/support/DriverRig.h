@@ -3,52 +3,26 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "driver/DriveOpnBciMutiBoard09Acq.h"
 #include "serialport/Backend.h"
+#include "tests/support/ScriptedDevice.h"
 
 namespace drivertest {
 
-// Remembers every write (one entry per write call, with its time) and answers
-// commands from a table. Writes fail while it is "unplugged".
-class CmdBoard : public mbeeg::serial::MemoryDevice {
+// A board that answers commands from a table (the scripted serial device
+// under the names the driver tests use). Writes fail while it is "unplugged".
+class CmdBoard : public mbeeg::test::ScriptedDevice {
 public:
-    struct Write {
-        std::int64_t atUs;
-        std::string bytes;
-    };
-
-    // When a write equals cmd, reply is due replyDelayUs later.
-    void on(const std::string& cmd, const std::string& reply);
-    void setReplyDelayUs(std::int64_t us);
-    void setUnplugged(bool u);
-    // Unplugs itself once n more writes have come in.
-    void unplugAfterWrites(int n);
-
-    std::vector<Write> writes() const;
-    std::vector<std::string> writeTexts() const;
-    std::string received() const;  // every byte written, in order
-    void clearLog();
-
-    bool plugged() const override;
-    void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowUs) override;
-    std::size_t transmit(std::uint8_t* out, std::size_t max, std::int64_t nowUs) override;
-    std::int64_t nextTransmitUs(std::int64_t nowUs) override;
-
-private:
-    mutable std::mutex mu_;
-    std::map<std::string, std::string> replies_;
-    std::vector<Write> log_;
-    std::string out_;
-    std::int64_t outDueUs_ = 0;
-    std::int64_t delayUs_ = 1000;
-    bool unplugged_ = false;
-    int writesLeft_ = -1;
+    // When a write ends with cmd, reply is due the reply delay later.
+    void on(const std::string& cmd, const std::string& reply) { this->reply(cmd, reply); }
+    void setReplyDelayUs(std::int64_t us) { setDefaultLatencyUs(us); }
+    void setUnplugged(bool u) { u ? unplug() : plug(); }
+    std::string received() const { return written(); }  // every byte written, in order
+    void clearLog() { clearWritten(); }
 };
 
 // The driver with dialogs that are only counted; the clean-ups run on delete.
