@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -142,7 +143,10 @@ int runMonitor(const SessionOptions& opts, double seconds) {
         for (int b = 0; b < nb; ++b) {
             CConfigComRadiozq* d = drv.m_dongles[static_cast<size_t>(b)];
             std::uint64_t pk = d->m_statPackets.load();
-            double pps = dt > 0 ? static_cast<double>(pk - lastPk[static_cast<size_t>(b)]) / dt : 0;
+            // A count that went back (the board's counts started again) gives
+            // no rate for this look rather than a wrapped one.
+            const std::uint64_t was = lastPk[static_cast<size_t>(b)];
+            double pps = dt > 0 && pk >= was ? static_cast<double>(pk - was) / dt : 0;
             lastPk[static_cast<size_t>(b)] = pk;
             std::snprintf(line, sizeof line,
                           "board %d %-7s %6.1f packets/s  lost %llu  rejected %llu  drift +%llu/-%llu  reconnects %llu\n",
@@ -197,6 +201,26 @@ int runMonitor(const SessionOptions& opts, double seconds) {
     return 0;
 }
 
+// Why a recording cannot go under this name ("" when it can). The data are
+// 24-bit BDF+: under another extension a reader would take them for
+// something else (an EDF reader reads them as 16-bit samples, silently wrong).
+std::string badRecordingName(const std::string& path) {
+    if (path == "-") return "a recording cannot go to standard output; give a file name such as rec.bdf";
+    const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == 0) return "the file has no name before its extension; give one such as rec.bdf";
+    if (dot != std::string::npos) {
+        std::string ext = name.substr(dot + 1);
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext != "bdf") return "recordings are BDF+ files (24-bit); name the file .bdf, not ." + name.substr(dot + 1);
+    }
+    // The file grows as <name>.partial.bdf, whose name must fit the file system.
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    if (stem.size() + std::string(".partial.bdf").size() > 255)
+        return "the name is too long (at most " + std::to_string(255 - 12) + " characters before .bdf)";
+    return {};
+}
+
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
               bool force) {
     std::string path = out;
@@ -204,6 +228,10 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     if (path.empty() || path.back() == '/' || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
         error("--out " + out + " is a folder: give a file name, e.g. " + (path.empty() ? std::string(".") : path) +
               (path.empty() || path.back() == '/' ? "" : "/") + "rec.bdf");
+        return 2;
+    }
+    if (std::string why = badRecordingName(path); !why.empty()) {
+        error("--out " + out + ": " + why);
         return 2;
     }
     if (path.find('.') == std::string::npos || path.rfind('.') < path.rfind('/') + 1) path += ".bdf";

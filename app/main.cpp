@@ -1,6 +1,7 @@
 // mbeeg: find, set up, monitor and record several Cyton boards at once.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,17 @@ std::string commandNames(CLI::App& cli) {
 
 }  // namespace
 
+// CLI11's ranges let NaN through (every comparison with it is false), and
+// infinity is no length or rate either.
+const CLI::Validator kFinite(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() && !std::isfinite(v)) return "Value " + text + " is not a finite number";
+        return {};
+    },
+    "FINITE");
+
 int main(int argc, char** argv) {
     CLI::App cli{"mbeeg: acquire EEG from several Cyton boards, each behind its own USB radio dongle"};
     cli.require_subcommand(1);
@@ -51,10 +63,13 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 25));
     cli.add_option("--sim-seed", opts.sim.seed, "Seed of the simulated boards' signals and faults");
     cli.add_option("--sim-drop", opts.sim.dropPercent, "Simulated radio packet loss in percent")
+        ->check(kFinite)
         ->check(CLI::Range(0.0, 100.0));
     cli.add_option("--sim-garbage", opts.sim.garbagePerSecond, "Simulated bursts of garbage bytes per second")
+        ->check(kFinite)
         ->check(CLI::Range(0.0, 1000.0));
     cli.add_option("--sim-drift", opts.sim.driftPpm, "Simulated board clock drift in ppm")
+        ->check(kFinite)
         ->check(CLI::Range(-10000.0, 10000.0));
     cli.add_option("--link", opts.link, "Link type: 6 Cyton (8 channels per board), 7 Cyton with Daisy")
         ->check(CLI::IsMember({6, 7}));
@@ -70,7 +85,8 @@ int main(int argc, char** argv) {
 
     double monSeconds = 0;
     auto* monitor = cli.add_subcommand("monitor", "Live view: packets per second, lost, rejected, drift, reconnects, uV RMS per channel");
-    monitor->add_option("--seconds", monSeconds, "Stop after N seconds (default: until Ctrl-C)")
+    monitor->add_option("--seconds", monSeconds, "Stop after N seconds (0, the default: until Ctrl-C)")
+        ->check(kFinite)
         ->check(CLI::Range(0.0, 1e7));
 
     std::string out;
@@ -79,8 +95,8 @@ int main(int argc, char** argv) {
     long long samples = 0;
     bool force = false;
     auto* record = cli.add_subcommand("record", "Record to a BDF+ file (with a JSON sidecar)");
-    record->add_option("--out", out, "Output file (.bdf)")->required();
-    auto* secOpt = record->add_option("--seconds", recSeconds, "Length in seconds")->check(CLI::Range(0.004, 1e7));
+    record->add_option("--out", out, "Output file, a BDF+ file named .bdf (added when the name has no extension)")->required();
+    auto* secOpt = record->add_option("--seconds", recSeconds, "Length in seconds")->check(kFinite)->check(CLI::Range(0.004, 1e7));
     auto* trOpt = record->add_option("--trials", trials, "Number of trials")->check(CLI::Range(1, 1000000));
     auto* smOpt = record->add_option("--samples", samples, "Samples per trial")->check(CLI::Range(1LL, 1000000000LL));
     secOpt->excludes(trOpt)->excludes(smOpt);
