@@ -69,12 +69,12 @@ bool fileExists(const std::string& p) {
 
 // What became of every board's samples: each row is a packet, a hold for
 // a lost one, or a drift adjustment, so rows = packets + lost + held - dropped.
-void printBoardSummary(CDriveOpnBciMutiBoardzq& drv) {
+void printBoardSummary(CDriveOpnBciMutiBoardzq& drv, double rate) {
     for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
         const CConfigComRadiozq* d = drv.m_dongles[b];
         if (!d) continue;
         std::printf("board %zu %s: %llu rows: %llu packets, %llu lost, %llu held and %llu dropped for clock drift; "
-                    "%llu rejected, %llu reconnects\n",
+                    "%llu rejected, %llu reconnects, %.3f s lost\n",
                     b + 1, d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?",
                     static_cast<unsigned long long>(d->m_statRows.load()),
                     static_cast<unsigned long long>(d->m_statPackets.load()),
@@ -82,7 +82,8 @@ void printBoardSummary(CDriveOpnBciMutiBoardzq& drv) {
                     static_cast<unsigned long long>(d->m_statDriftHeld.load()),
                     static_cast<unsigned long long>(d->m_statDriftDropped.load()),
                     static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load()),
-                    static_cast<unsigned long long>(d->m_statReconnects.load()));
+                    static_cast<unsigned long long>(d->m_statReconnects.load()),
+                    static_cast<double>(d->m_statGaps.load()) / (rate > 0 ? rate : 250.0));
     }
 }
 
@@ -112,13 +113,16 @@ int runDiscover(const SessionOptions& opts) {
     return 0;
 }
 
-int runMonitor(const SessionOptions& opts, double seconds) {
+int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& limits) {
     Session s(opts);
-    if (!s.connect()) return 1;
+    if (!s.connect()) return kExitFailed;
     installInterruptHandler();
     const double rate = s.sampleRate();
-    if (!s.startMonitor(static_cast<std::int64_t>(rate) * 2)) return 1;
+    BoardWatch watch(s.driver(), rate, limits);
+    if (!watch.enoughBoards()) return kExitFewerBoards;
+    if (!s.startMonitor(static_cast<std::int64_t>(rate) * 2)) return kExitFailed;
     auto& drv = s.driver();
+    bool stoppedSilent = false;
     const int nb = s.boards();
     std::vector<std::uint64_t> lastPk(static_cast<size_t>(nb), 0);
     // Elapsed time on the platform clock, so --seconds means acquired time.
@@ -128,6 +132,10 @@ int runMonitor(const SessionOptions& opts, double seconds) {
     std::vector<double> buf(256);
     while (!g_interrupted && s.acquiring()) {
         sleepReal(250);
+        if (watch.look()) {
+            stoppedSilent = true;
+            break;
+        }
         std::int64_t now = platform::clock().nowUs();
         double dt = static_cast<double>(now - tPrev) / 1e6;
         tPrev = now;
@@ -186,7 +194,7 @@ int runMonitor(const SessionOptions& opts, double seconds) {
     }
     // The reading loop ends only when asked to; ending by itself means it
     // could not go on.
-    const bool endedByItself = !g_interrupted && !s.acquiring();
+    const bool endedByItself = !g_interrupted && !stoppedSilent && !s.acquiring();
     const double ran = static_cast<double>(platform::clock().nowUs() - t0) / 1e6;
     s.stop();
     if (endedByItself && (seconds <= 0 || ran < seconds)) {
@@ -194,11 +202,13 @@ int runMonitor(const SessionOptions& opts, double seconds) {
         std::snprintf(why, sizeof why, "monitoring ended by itself after %.1f s (status %d)", ran,
                       drv.m_statusCode.load());
         error(why);
-        return 1;
+        return kExitFailed;
     }
     std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
-    printBoardSummary(drv);
-    return 0;
+    printBoardSummary(drv, rate);
+    // Ctrl-C is how a monitor without --seconds ends; with --seconds it cut
+    // the run short.
+    return watch.verdict(g_interrupted && seconds > 0 && ran < seconds, stoppedSilent);
 }
 
 // Why a recording cannot go under this name ("" when it can). The data are
@@ -222,7 +232,7 @@ std::string badRecordingName(const std::string& path) {
 }
 
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
-              bool force) {
+              bool force, const WatchLimits& limits) {
     std::string path = out;
     struct stat st;
     if (path.empty() || path.back() == '/' || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
@@ -262,9 +272,12 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     ::close(fd);
     ::unlink(probe.c_str());
     Session s(opts);
-    if (!s.connect()) return 1;
+    if (!s.connect()) return kExitFailed;
     installInterruptHandler();
     const double rate = s.sampleRate();
+    BoardWatch watch(s.driver(), rate, limits);
+    if (!watch.enoughBoards()) return kExitFewerBoards;
+    bool stoppedSilent = false;
     if (seconds > 0) {
         trials = 1;
         samples = static_cast<long long>(std::llround(seconds * rate));
@@ -294,6 +307,10 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     while (!g_interrupted && s.acquiring() && data.m_acqStatus.load() == AcqStatus::Recording) {
         sleepReal(200);
         tellLive();
+        if (watch.look()) {
+            stoppedSilent = true;
+            break;
+        }
         long long done = 0;
         for (int t = 0; t < trials; ++t)
             if (CMeAcqTrialzq* tr = data.getTrial(t); tr && tr->getTotalChannel() > 0)
@@ -305,18 +322,21 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
                       done / rate);
         progress(line);
     }
-    if (g_interrupted) progress("stopping: saving what was recorded");
+    // Whether the recording was cut short, judged before stopping changes it.
+    const bool cutShort = g_interrupted && data.m_acqStatus.load() == AcqStatus::Recording;
+    if (g_interrupted || stoppedSilent) progress("stopping: saving what was recorded");
     s.stop();
     progressDone();
     if (data.m_acqStatus.load() != AcqStatus::Saved || data.savedPath().IsEmpty()) {
+        (void)watch.verdict(cutShort, stoppedSilent);  // why it ended, before why nothing was saved
         CString why = data.lastSaveError();
         error("the recording was not saved" + (why.IsEmpty() ? std::string() : ": " + narrowOf(why)));
-        return 1;
+        return kExitFailed;
     }
     if (!data.lastSaveError().IsEmpty()) error(narrowOf(data.lastSaveError()));  // saved, sidecar missing
     std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
-    printBoardSummary(s.driver());
-    return 0;
+    printBoardSummary(s.driver(), rate);
+    return watch.verdict(cutShort, stoppedSilent);
 }
 
 int runInfo(const std::string& path) {

@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/BoardWatch.h"
 #include "app/Session.h"
 
 namespace app {
 
 int runPorts(const SessionOptions& opts);
 int runDiscover(const SessionOptions& opts);
-int runMonitor(const SessionOptions& opts, double seconds);
+int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& limits);
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
-              bool force);
+              bool force, const WatchLimits& limits);
 
 struct RadioArgs {
     std::string action;  // get set scan override poll baud status

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
 
@@ -17,6 +18,15 @@ struct SimOptions {
     double dropPercent = 0;
     double garbagePerSecond = 0;
     double driftPpm = 0;
+    // A board switched off, or its dongle pulled, from `from` to `to` seconds
+    // after the program started (to < 0: for good).
+    struct Outage {
+        int board = 1;
+        double from = 0, to = -1;
+        bool unplug = false;
+    };
+    std::vector<Outage> outages;
+    std::string truthPath;  // every packet the boards made, for checking a run afterwards
 };
 
 struct SessionOptions {

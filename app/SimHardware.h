@@ -8,6 +8,7 @@
 
 namespace sim {
 class SimRig;
+class TruthWriter;
 }
 
 namespace app {
@@ -17,6 +18,7 @@ public:
     ~SimHardware();
 
 private:
+    std::unique_ptr<sim::TruthWriter> truth_;
     std::unique_ptr<sim::SimRig> rig_;
 };
 }  // namespace app

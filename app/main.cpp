@@ -17,7 +17,7 @@ namespace {
 // of a global option; "" when there is none.
 std::string firstCommandWord(int argc, char** argv) {
     static const char* const withValue[] = {"--sim", "--sim-seed", "--sim-drop", "--sim-garbage", "--sim-drift",
-                                            "--link", "--retries"};
+                                            "--sim-off", "--sim-unplug", "--sim-truth", "--link", "--retries"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a.empty()) continue;
@@ -71,6 +71,28 @@ int main(int argc, char** argv) {
     cli.add_option("--sim-drift", opts.sim.driftPpm, "Simulated board clock drift in ppm")
         ->check(kFinite)
         ->check(CLI::Range(-10000.0, 10000.0));
+    // "B:FROM[:TO]": board B off (or its dongle out) from FROM to TO seconds.
+    auto outage = [&opts](bool unplug) {
+        return [&opts, unplug](const std::vector<std::string>& values) {
+            for (const std::string& v : values) {
+                app::SimOptions::Outage o;
+                o.unplug = unplug;
+                char tail = 0;
+                const int n = std::sscanf(v.c_str(), "%d:%lf:%lf%c", &o.board, &o.from, &o.to, &tail);
+                if (n < 2 || n > 3 || o.board < 1 || o.board > 25 || !std::isfinite(o.from) || o.from < 0 ||
+                    (n == 3 && (!std::isfinite(o.to) || o.to <= o.from)))
+                    throw CLI::ValidationError(std::string(unplug ? "--sim-unplug" : "--sim-off"),
+                                               "Value " + v + " is not BOARD:FROM[:TO] (board 1-25, seconds, TO after FROM)");
+                if (n == 2) o.to = -1;
+                opts.sim.outages.push_back(o);
+            }
+        };
+    };
+    cli.add_option_function<std::vector<std::string>>("--sim-off", outage(false),
+                                                      "Simulated board B switched off from FROM to TO seconds: B:FROM[:TO]");
+    cli.add_option_function<std::vector<std::string>>("--sim-unplug", outage(true),
+                                                      "Simulated dongle B pulled out from FROM to TO seconds: B:FROM[:TO]");
+    cli.add_option("--sim-truth", opts.sim.truthPath, "Write every packet the simulated boards made to FILE");
     cli.add_option("--link", opts.link, "Link type: 6 Cyton (8 channels per board), 7 Cyton with Daisy")
         ->check(CLI::IsMember({6, 7}));
     cli.add_option("--retries", opts.retries, "Connection retry count")->check(CLI::Range(0, 100));
@@ -89,6 +111,23 @@ int main(int argc, char** argv) {
         ->check(kFinite)
         ->check(CLI::Range(0.0, 1e7));
 
+    // How a run judges its boards; the same for monitor and record.
+    app::WatchLimits limits;
+    auto addWatchOptions = [&limits](CLI::App* sub) {
+        sub->add_option("--expect-boards", limits.expectBoards, "Refuse to start with fewer boards than N (status 4)")
+            ->check(CLI::Range(1, 25));
+        sub->add_option("--max-lost", limits.maxLostS,
+                        "Status 3 when a board was lost longer than this at a stretch, in seconds (default 1)")
+            ->check(kFinite)
+            ->check(CLI::Range(0.0, 1e7));
+        sub->add_option("--silent-stop", limits.silentStopS,
+                        "Stop and save (status 5) when every board has been silent this long, in seconds (default 10)")
+            ->check(kFinite)
+            ->check(CLI::Range(0.1, 1e7));
+        sub->footer(app::kExitCodesHelp);
+    };
+    addWatchOptions(monitor);
+
     std::string out;
     double recSeconds = 0;
     int trials = 0;
@@ -103,6 +142,7 @@ int main(int argc, char** argv) {
     trOpt->needs(smOpt);
     smOpt->needs(trOpt);
     record->add_flag("--force", force, "Overwrite an existing file");
+    addWatchOptions(record);
 
     app::RadioArgs radio;
     auto* radioCmd = cli.add_subcommand("radio", "Read or set a dongle's radio link");
@@ -169,13 +209,13 @@ int main(int argc, char** argv) {
 
     if (*ports) return app::runPorts(opts);
     if (*discover) return app::runDiscover(opts);
-    if (*monitor) return app::runMonitor(opts, monSeconds);
+    if (*monitor) return app::runMonitor(opts, monSeconds, limits);
     if (*record) {
         if (!*secOpt && !*trOpt) {
             app::error("record needs --seconds N, or --trials N with --samples S");
             return 2;
         }
-        return app::runRecord(opts, out, recSeconds, trials, samples, force);
+        return app::runRecord(opts, out, recSeconds, trials, samples, force, limits);
     }
     if (*radioCmd) {
         radio.hasValue = radioValue->count() > 0;

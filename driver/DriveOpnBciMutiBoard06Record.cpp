@@ -35,7 +35,16 @@ public:
         d_->m_statDriftHeld.store(c.driftHeld, std::memory_order_relaxed);
         d_->m_statDriftDropped.store(c.driftDropped, std::memory_order_relaxed);
     }
-    void resetReconnects() override { d_->m_statReconnects = 0; }
+    void resetReconnects() override {
+        d_->m_statReconnects = 0;
+        d_->m_statSilent = false;
+        d_->m_statLongestOutage = 0;
+    }
+    void outage(bool ongoing, std::int64_t rows) override {
+        d_->m_statSilent = ongoing;
+        const std::uint64_t r = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
+        if (r > d_->m_statLongestOutage.load()) d_->m_statLongestOutage = r;
+    }
     void countReconnect() override { d_->m_statReconnects.fetch_add(1); }
     std::uint64_t reconnects() const override { return d_->m_statReconnects.load(); }
 

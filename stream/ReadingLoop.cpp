@@ -197,6 +197,7 @@ public:
     void finish() {
         for (size_t b = 0; b < dongles_.size(); ++b) {
             if (!boards_[b].lost) continue;
+            dongles_[b]->outage(true, aligner_.rowsOut() - boards_[b].lastRow);
             CString text;
             text.Format(L"%s lost at %.3f s, not back by the end", name(b).GetString(), seconds(boards_[b].lastRow));
             CAcqDriver02Prcs::addInfoStatus(text);
@@ -257,6 +258,7 @@ private:
     void lose(size_t b, const CString& why) {
         Board& s = boards_[b];
         s.lost = true;
+        dongles_[b]->outage(true, 0);
         s.reopened = false;
         s.nextTryUs = platform::clock().nowUs();
         if (s.twoBoards) {
@@ -294,6 +296,7 @@ private:
         Board& s = boards_[b];
         s.lost = false;
         dongles_[b]->countReconnect();
+        dongles_[b]->outage(false, rowNo - s.lastRow);
         newWindow(b, platform::clock().nowUs());
         CString text;
         text.Format(L"%s lost at %.3f s, back at %.3f s", name(b).GetString(), seconds(s.lastRow), seconds(rowNo));

@@ -31,9 +31,13 @@ public:
     virtual const double* auxSlots() const = 0;  // 0..2 acceleration (g), 10..12 analog words
     // The counts, where other threads read them.
     virtual void publish(const BoardCounts& counts) = 0;
+    // Reconnects and outages start from nothing at each run.
     virtual void resetReconnects() = 0;
     virtual void countReconnect() = 0;
     virtual std::uint64_t reconnects() const = 0;
+    // The board went silent (ongoing) or an outage of that many rows ended,
+    // by the board's return or by the end of the run.
+    virtual void outage(bool ongoing, std::int64_t rows) = 0;
 };
 
 struct LoopRun {
