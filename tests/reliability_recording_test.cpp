@@ -2,22 +2,16 @@
 // boards stream and is readable at any moment; a write that fails stops the
 // recording and keeps what was written; a program killed mid-recording leaves
 // a file MNE opens.
-#include <edflib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <thread>
 
 #include "acqhost/BdfWriter.h"
@@ -25,14 +19,17 @@
 #include "platform/afxwin.h"
 #include "serialport/Backend.h"
 #include "sim/SimRig.h"
+#include "tests/support/AcqhostRecording.h"
+#include "tests/support/SimProcess.h"
 
 namespace fs = std::filesystem;
+using acqtest::BdfReader;
 
 namespace {
 
 constexpr int kRate = 250;
 constexpr int kChannels = 2 * 14 + 6;  // two boards and the trailer
-constexpr double kUvStep = 4.5 / 8388607.0 / 24.0 * 1e6;
+constexpr int kTimeChannel = 14 * 2 + TRAILER_TIMESTAMP;
 
 fs::path freshDir(const std::string& tag) {
     fs::path d = fs::temp_directory_path() / ("mbeeg-rel-" + tag + "-" + std::to_string(::getpid()));
@@ -41,33 +38,17 @@ fs::path freshDir(const std::string& tag) {
     return d;
 }
 
-struct Reader {
-    edf_hdr_struct hdr{};
-    bool ok = false;
-    explicit Reader(const fs::path& p) { ok = edfopen_file_readonly(p.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS) == 0; }
-    ~Reader() {
-        if (ok) edfclose_file(hdr.handle);
-    }
-    std::vector<double> physical(int sig) {
-        std::vector<double> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
-        edfrewind(hdr.handle, sig);
-        edfread_physical_samples(hdr.handle, sig, static_cast<int>(v.size()), v.data());
-        return v;
-    }
-    std::vector<std::string> annotations() {
-        std::vector<std::string> out;
-        for (long long i = 0; i < hdr.annotations_in_file; ++i) {
-            edf_annotation_struct a{};
-            edf_get_annotation(hdr.handle, static_cast<int>(i), &a);
-            out.emplace_back(a.annotation);
-        }
-        return out;
-    }
-};
-
+// The live file as it is now, read with the writer held off (it appends
+// under EDFlib's lock), and a number from its header.
+std::string snapshot(const fs::path& p) {
+    std::lock_guard<std::mutex> lock(acqhost::edflibMutex());
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
 long long headerField(const std::string& bytes, size_t at, size_t len) {
     return bytes.size() >= at + len ? std::atoll(bytes.substr(at, len).c_str()) : -2;
 }
+long long records(const std::string& bytes) { return headerField(bytes, 236, 8); }
 
 // A virtual clock that a test hands out in slices: a thread that wants to
 // sleep past the gate parks until the test opens it further. With the
@@ -135,6 +116,7 @@ struct Bench {
     Bench() {
         mbeeg::serial::setRealPortsEnabled(false);
         mbeeg::serial::clearMemoryPorts();
+        acqhost::clearStatusLines();
         cfg.m_linkType = LINK_TYPE_CYTON8;
         cfg.m_name = L"Reliability";
     }
@@ -167,7 +149,6 @@ struct Bench {
         return eventually([&] { return gate->parkedIn(round) || data.m_acqStatus.load() == 8; }) &&
                data.m_acqStatus.load() != 8;
     }
-    // Rows every fed channel of the data set holds, over the trials.
     std::int64_t rowsAcquired() {
         std::int64_t rows = 0;
         for (int t = 0; t < data.m_trialCount; ++t) rows += data.filledSamples(t);
@@ -177,15 +158,19 @@ struct Bench {
         const std::int64_t S = data.getTrial(0)->getTotalSample(-1);
         return data.getSample(static_cast<int>(g / S), channel, g % S);
     }
+    // The file's EEG and time stamps are the data set's, row by row.
+    void expectSameRows(BdfReader& r, long long n) {
+        const double uvStep = 1.01 * acqtest::kUvPerCount;
+        const double t0 = sample(kTimeChannel, 0);
+        auto eeg0 = r.physical(0), eeg9 = r.physical(9), ts = r.physical(kTimeChannel);  // board 1 pin 1, board 2 pin 2
+        ASSERT_EQ(ts.size(), static_cast<size_t>(n));
+        for (long long g = 0; g < n; ++g) {
+            ASSERT_NEAR(eeg0[static_cast<size_t>(g)], sample(0, g), uvStep) << g;
+            ASSERT_NEAR(eeg9[static_cast<size_t>(g)], sample(9, g), uvStep) << g;
+            ASSERT_NEAR(ts[static_cast<size_t>(g)], sample(kTimeChannel, g) - t0, 1e-6) << g;
+        }
+    }
 };
-
-// The live file as it is now, read with the writer held off (it appends
-// under EDFlib's lock).
-std::string snapshot(const fs::path& p) {
-    std::lock_guard<std::mutex> lock(acqhost::edflibMutex());
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 bool statusLogHas(const std::wstring& prefix) {
     for (const CString& l : acqhost::statusLines())
@@ -198,18 +183,16 @@ bool statusLogHas(const std::wstring& prefix) {
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     const fs::path dir = freshDir("grow");
     Bench b;
-    acqhost::clearStatusLines();
     ASSERT_TRUE(b.prepare(dir, L"grow", 2, 4));
-    const int timeChannel = 14 * 2 + TRAILER_TIMESTAMP;
-    ASSERT_TRUE(b.data.getTrial(0)->getChannel(timeChannel)->isTimeStampChannel());
+    ASSERT_TRUE(b.data.getTrial(0)->getChannel(kTimeChannel)->isTimeStampChannel());
 
     // Slices of 0.3 s against records of 1 s: after each, the file holds
     // exactly the records whose rows are all acquired (the writer gets a
     // moment to catch up), its size is the header plus those records, the
-    // header counts them, and a copy opens in EDFlib with the data set's
-    // own values.
+    // header counts them, and every fourth a copy opens in EDFlib with the
+    // data set's own values.
     const fs::path live = dir / "grow.partial.bdf";
-    long long recordBytes = 0, header = 0;
+    long long recordBytes = 0;
     int slices = 0, copies = 0;
     while (b.step(300)) {
         ++slices;
@@ -218,31 +201,23 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
         std::string bytes;
         ASSERT_TRUE(eventually([&] {
             bytes = snapshot(live);
-            return want == 0 ? rows == 0 || fs::exists(live) : headerField(bytes, 236, 8) == want;
-        })) << "after " << rows << " rows the file holds " << headerField(bytes, 236, 8) << " records, not " << want;
+            return want == 0 ? rows == 0 || fs::exists(live) : records(bytes) == want;
+        })) << "after " << rows << " rows the file holds " << records(bytes) << " records, not " << want;
         if (want == 0) {
             EXPECT_TRUE(bytes.empty()) << "nothing before the first record is whole";
             continue;
         }
-        header = headerField(bytes, 184, 8);
+        const long long header = headerField(bytes, 184, 8);
         if (recordBytes == 0) recordBytes = (static_cast<long long>(bytes.size()) - header) / want;
         ASSERT_EQ(static_cast<long long>(bytes.size()), header + want * recordBytes) << want << " records";
         if (slices % 4 != 0) continue;
         ++copies;
         const fs::path copy = dir / "copy.bdf";
         std::ofstream(copy, std::ios::binary | std::ios::trunc) << bytes;
-        Reader r(copy);
+        BdfReader r(copy);
         ASSERT_TRUE(r.ok) << "copy with " << want << " records: " << r.hdr.filetype;
         ASSERT_EQ(r.hdr.edfsignals, kChannels);
-        ASSERT_EQ(r.hdr.datarecords_in_file, want);
-        auto eeg = r.physical(9);  // board 2, pin 1
-        auto ts = r.physical(timeChannel);
-        ASSERT_EQ(eeg.size(), static_cast<size_t>(want * kRate));
-        const double t0 = b.sample(timeChannel, 0);
-        for (std::int64_t g = 0; g < want * kRate; ++g) {
-            ASSERT_NEAR(eeg[static_cast<size_t>(g)], b.sample(9, g), 1.01 * kUvStep) << g;
-            ASSERT_NEAR(ts[static_cast<size_t>(g)], b.sample(timeChannel, g) - t0, 1e-6) << g;
-        }
+        ASSERT_NO_FATAL_FAILURE(b.expectSameRows(r, want * kRate));
     }
     ASSERT_TRUE(platform::joinAllThreads(60000));
     ASSERT_EQ(b.data.m_acqStatus.load(), 8) << b.data.lastSaveError().GetString();
@@ -254,154 +229,88 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     EXPECT_EQ(b.data.savedPath(), CString((dir / "grow.bdf").wstring().c_str()));
     EXPECT_FALSE(fs::exists(live));
     EXPECT_TRUE(fs::exists(dir / "grow.json"));
-    Reader r(dir / "grow.bdf");
+    BdfReader r(dir / "grow.bdf");
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.hdr.datarecords_in_file, 8);
-    EXPECT_EQ(r.annotations(), (std::vector<std::string>{"Trial 1", "Trial 2"}));
-    auto eeg = r.physical(0);
-    for (std::int64_t g = 0; g < 8 * kRate; ++g) ASSERT_NEAR(eeg[static_cast<size_t>(g)], b.sample(0, g), 1.01 * kUvStep) << g;
+    const auto notes = r.annotations();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].second + "," + notes[1].second, "Trial 1,Trial 2");
+    ASSERT_NO_FATAL_FAILURE(b.expectSameRows(r, 8 * kRate));
     fs::remove_all(dir);
 }
 
-// A child process records on a file size limit (as a full disk would
-// refuse): the first write that does not fit stops the recording.
+// On a file size limit (as a full disk would refuse) the first write that
+// does not fit stops the recording.
 TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
-    const fs::path dir = freshDir("cut");
+    const fs::path dir = freshDir("cut"), live = dir / "cut.partial.bdf";
     const rlim_t limit = 100000;  // the header and a few records of two boards
     constexpr int kSliceMs = 200;
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        rlimit rl{limit, limit};
-        std::ostringstream report;
-        if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) report << "setup=rlimit\n";
-        {
-            Bench b;
-            if (!b.prepare(dir, L"cut", 1, 60)) report << "setup=start\n";
-            // After each slice the writer has caught up or failed.
-            while (b.step(kSliceMs)) {
-                const std::int64_t want = b.rowsAcquired() / kRate;
-                eventually([&] {
-                    return want == 0 || b.data.recordingWriteFailed() ||
-                           headerField(snapshot(dir / "cut.partial.bdf"), 236, 8) == want;
-                });
-            }
-            platform::joinAllThreads(60000);
-            report << "status=" << b.data.m_acqStatus.load() << "\n"
-                   << "rows=" << b.rowsAcquired() << "\n"
-                   << "error=" << platform::narrow(b.data.lastSaveError().str()) << "\n"
-                   << "partial=" << platform::narrow(b.data.partialPath().str()) << "\n"
-                   << "saved=" << platform::narrow(b.data.savedPath().str()) << "\n"
-                   << "stoppedLine=" << statusLogHas(L"Recording stopped: ") << "\n"
-                   << "writeFailed=" << b.data.recordingWriteFailed() << "\n";
+    std::int64_t rows = 0;
+    std::string why;
+    {
+        acqtest::FileSizeLimit cap(limit);
+        Bench b;
+        ASSERT_TRUE(b.prepare(dir, L"cut", 1, 60));
+        // After each slice the writer has caught up or failed.
+        while (b.step(kSliceMs)) {
+            const std::int64_t want = b.rowsAcquired() / kRate;
+            eventually([&] { return want == 0 || b.data.recordingWriteFailed() || records(snapshot(live)) == want; });
         }
-        std::string text = report.str();
-        (void)!::write(fds[1], text.data(), text.size());
-        ::_exit(0);
+        ASSERT_TRUE(platform::joinAllThreads(60000));
+        rows = b.rowsAcquired();
+        why = platform::narrow(b.data.lastSaveError().str());
+        EXPECT_EQ(b.data.m_acqStatus.load(), 8);
+        EXPECT_TRUE(b.data.recordingWriteFailed());
+        EXPECT_TRUE(statusLogHas(L"Recording stopped: ")) << "the status log tells";
+        EXPECT_EQ(b.data.partialPath(), CString(live.wstring().c_str()));
+        EXPECT_EQ(b.data.savedPath(), L"");
     }
-    ::close(fds[1]);
-    std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int st = 0;
-    ASSERT_EQ(::waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st)) << text;
-    std::map<std::string, std::string> got;
-    std::istringstream lines(text);
-    for (std::string l; std::getline(lines, l);)
-        if (auto eq = l.find('='); eq != std::string::npos) got.emplace(l.substr(0, eq), l.substr(eq + 1));
-    ASSERT_EQ(got.count("setup"), 0u) << text;
-
-    const fs::path live = dir / "cut.partial.bdf";
-    EXPECT_EQ(got["status"], "8") << text;
-    EXPECT_EQ(got["writeFailed"], "1");
-    EXPECT_EQ(got["stoppedLine"], "1") << "the status log tells";
-    const std::string& why = got["error"];
     EXPECT_NE(why.find((dir / "cut.bdf").string() + ": "), std::string::npos) << why;
     EXPECT_NE(why.find("File too large"), std::string::npos) << why;
     EXPECT_NE(why.find(live.string()), std::string::npos) << why;
-    EXPECT_EQ(got["partial"], live.string());
-    EXPECT_EQ(got["saved"], "");
     EXPECT_FALSE(fs::exists(dir / "cut.bdf")) << "a failed recording never takes the target's name";
     EXPECT_FALSE(fs::exists(dir / "cut.json"));
 
     // Closed and readable, every record whole, the rows in order.
     ASSERT_LE(fs::file_size(live), limit);
-    Reader r(live);
+    BdfReader r(live);
     ASSERT_TRUE(r.ok) << r.hdr.filetype;
-    const long long records = r.hdr.datarecords_in_file;
+    const long long n = r.hdr.datarecords_in_file;
     EXPECT_EQ(r.hdr.edfsignals, kChannels);
-    EXPECT_GE(records, 2);
-    EXPECT_NE(why.find("after " + std::to_string(records) + ".0 s"), std::string::npos) << why;
+    EXPECT_GE(n, 2);
+    EXPECT_NE(why.find("after " + std::to_string(n) + ".0 s"), std::string::npos) << why;
     // It failed on the record after the last one written, and the loop
     // stopped within the slice in which that record's rows were complete.
-    EXPECT_LE(std::stoll(got["rows"]), (records + 1) * kRate + kSliceMs * kRate / 1000 + 1) << text;
-    auto ts = r.physical(14 * 2 + TRAILER_TIMESTAMP);
-    ASSERT_EQ(ts.size(), static_cast<size_t>(records * kRate));
+    EXPECT_LE(rows, (n + 1) * kRate + kSliceMs * kRate / 1000 + 1);
+    auto ts = r.physical(kTimeChannel);
+    ASSERT_EQ(ts.size(), static_cast<size_t>(n * kRate));
     EXPECT_EQ(ts.front(), 0.0);
     for (size_t i = 1; i < ts.size(); ++i) ASSERT_GE(ts[i], ts[i - 1]) << i;
     EXPECT_NEAR(ts.back() - ts.front(), (static_cast<double>(ts.size()) - 1) * 1000.0 / kRate, 100.0);
-    EXPECT_EQ(r.annotations(), (std::vector<std::string>{"Trial 1"}));
+    const auto notes = r.annotations();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].second, "Trial 1");
     fs::remove_all(dir);
 }
 
-// The program as a user runs it, in real time, killed without warning 10 s
-// into its recording.
+// The program as a user runs it, in real time, killed without warning once
+// its file holds a few seconds.
 TEST(ReliabilityRecording, KilledProgramLeavesAFileMneOpens) {
     if (std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "/usr/bin/python3 cannot import mne (install python3-mne to run this check)";
     const fs::path dir = freshDir("kill");
-    const fs::path out = dir / "k.bdf", live = dir / "k.partial.bdf", said = dir / "stdout.txt";
-    const std::string bin = std::string(MBEEG_BINARY_DIR) + "/app/mbeeg";
-    const std::string profile = (dir / "profile.ini").string();
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::setenv("MBEEG_PROFILE", profile.c_str(), 1);
-        ::setenv("MBEEG_NO_REAL_PORTS", "1", 1);
-        ::unsetenv("MBEEG_VIRTUAL_TIME");
-        if (!std::freopen(said.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) ::_exit(126);
-        ::execl(bin.c_str(), bin.c_str(), "--sim", "2", "-q", "record", "--seconds", "30", "--out", out.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    // Discovery comes first; the file appears with the first row.
-    using clock = std::chrono::steady_clock;
-    auto exited = [&] {
-        int st = 0;
-        return ::waitpid(pid, &st, WNOHANG) == pid;
-    };
-    const auto giveUp = clock::now() + std::chrono::seconds(60);
-    while (!fs::exists(live) && !exited() && clock::now() < giveUp)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!fs::exists(live)) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        FAIL() << "the recording did not start: no " << live;
-    }
-    const auto started = clock::now();
-    std::uintmax_t lastSize = 0;
-    while (clock::now() - started < std::chrono::seconds(10)) {
+    const fs::path out = dir / "k.bdf", live = dir / "k.partial.bdf";
+    SimProcess p({std::string(MBEEG_BINARY_DIR) + "/app/mbeeg", "--sim", "2", "-q", "record", "--seconds", "30", "--out",
+                  out.string()},
+                 {"MBEEG_PROFILE=" + (dir / "profile.ini").string(), "MBEEG_NO_REAL_PORTS=1"});
+    // Discovery comes first; the program tells where the file grows.
+    std::string said;
+    for (int i = 0; i < 12 && said.find("recording to") == std::string::npos; ++i) said = p.line();
+    EXPECT_EQ(said.rfind("recording to " + live.string(), 0), 0u) << said;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (records(snapshot(live)) < 8 && !p.ended() && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::error_code ec;
-        auto size = fs::file_size(live, ec);
-        ASSERT_FALSE(ec) << "the live file went away";
-        ASSERT_GE(size, lastSize);
-        lastSize = size;
-    }
-    ASSERT_EQ(::kill(pid, SIGKILL), 0);
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    ASSERT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL) << "the program ended before it was killed";
-
-    std::ifstream saidFile(said);
-    std::string saidText((std::istreambuf_iterator<char>(saidFile)), {});
-    EXPECT_NE(saidText.find("recording to " + live.string()), std::string::npos) << saidText;
+    ASSERT_EQ(p.stop(SIGKILL), -SIGKILL) << "the program ended before it was killed";
     EXPECT_FALSE(fs::exists(out)) << "an unfinished recording never takes the target's name";
 
     const fs::path script = dir / "check.py";
@@ -426,12 +335,11 @@ if np.any(np.diff(ts) < 0) or not (7000 < ts[-1] - ts[0] < 9000):
 print(f"{raw.n_times / sf:.2f} s of {len(raw.ch_names)} channels", "; ".join(problems))
 sys.exit(1 if problems else 0)
 )";
-    std::string cmd = "/usr/bin/python3 " + script.string() + " " + live.string() + " 2>&1";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
+    FILE* py = ::popen(("/usr/bin/python3 " + script.string() + " " + live.string() + " 2>&1").c_str(), "r");
+    ASSERT_NE(py, nullptr);
     std::string result;
     char line[512];
-    while (std::fgets(line, sizeof line, p)) result += line;
-    EXPECT_EQ(::pclose(p), 0) << result;
+    while (std::fgets(line, sizeof line, py)) result += line;
+    EXPECT_EQ(::pclose(py), 0) << result;
     fs::remove_all(dir);
 }

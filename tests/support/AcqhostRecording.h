@@ -4,7 +4,16 @@
 // the EEG channels have a port in their geometry.
 #pragma once
 
+#include <edflib.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "host/AcqFramework.h"
 
@@ -32,5 +41,59 @@ inline std::int32_t storedCount(std::int32_t c) { return c < -8388607 ? -8388607
 // Fills every trial whole, except the last one that gets `lastFill` samples
 // (all of it when negative); trials after `lastTrial` stay empty.
 void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill = -1);
+
+// A file size limit for this process while it lives, as a full disk would
+// refuse a write: the write fails instead of raising SIGXFSZ.
+struct FileSizeLimit {
+    rlimit old{};
+    void (*handler)(int);
+    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = bytes;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+    }
+};
+
+// A saved file read back through EDFlib's reader.
+struct BdfReader {
+    edf_hdr_struct hdr{};
+    bool ok = false;
+    explicit BdfReader(const std::filesystem::path& p) {
+        ok = edfopen_file_readonly(p.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS) == 0;
+    }
+    ~BdfReader() {
+        if (ok) edfclose_file(hdr.handle);
+    }
+    std::vector<double> physical(int sig) {
+        std::vector<double> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
+        edfrewind(hdr.handle, sig);
+        EXPECT_EQ(edfread_physical_samples(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
+        return v;
+    }
+    std::vector<int> digital(int sig) {
+        std::vector<int> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
+        edfrewind(hdr.handle, sig);
+        EXPECT_EQ(edfread_digital_samples(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
+        return v;
+    }
+    // Onset in seconds, text.
+    std::vector<std::pair<double, std::string>> annotations() {
+        std::vector<std::pair<double, std::string>> out;
+        for (long long i = 0; i < hdr.annotations_in_file; ++i) {
+            edf_annotation_struct a{};
+            edf_get_annotation(hdr.handle, static_cast<int>(i), &a);
+            out.emplace_back(static_cast<double>(a.onset) / 1e7, a.annotation);
+        }
+        return out;
+    }
+    double rate(int sig) const {
+        return hdr.signalparam[sig].smp_in_datarecord / (static_cast<double>(hdr.datarecord_duration) / 1e7);
+    }
+};
 
 }  // namespace acqtest
