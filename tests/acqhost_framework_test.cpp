@@ -1,5 +1,6 @@
 // The host framework the driver builds on: geometry records and their pool,
 // trials built from a channel list, the driver base and the status log.
+// (What a channel becomes in a file: acqhost_bdf_test.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -48,12 +49,6 @@ TEST(AcqhostGeometry, TrailerChannelsAndRecordsLiveAsLongAsAnyCopy) {
         // The original is gone; the copy keeps the records.
         EXPECT_EQ(g_freed, 1);
         ASSERT_EQ(list.Size(), 2u + TRAILER_CHANNELS);
-        const wchar_t* names[] = {L"Trigger", L"TimeStamp", L"Event", L"Response", L"Marker", L"Reserved"};
-        const wchar_t* types[] = {L"Trigger", L"TimeStamp", L"Trailer", L"Trailer", L"Trailer", L"Trailer"};
-        for (int i = 0; i < TRAILER_CHANNELS; ++i) {
-            EXPECT_EQ(list[2 + i]->getGeom2ChnlName(), names[i]);
-            EXPECT_EQ(list[2 + i]->getGeomTypeName(), types[i]);
-        }
         EXPECT_EQ(list[2 + TRAILER_TRIGGER]->m_kind, GEOM_KIND_TRIGGER);
         EXPECT_EQ(list[2 + TRAILER_TIMESTAMP]->m_kind, GEOM_KIND_TIMESTAMP);
         EXPECT_EQ(list[0]->getGeomTypeName(), L"EEG");
@@ -80,23 +75,8 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     ASSERT_NE(t, nullptr);
     ASSERT_EQ(t->getTotalChannel(), acqtest::CHANNELS);
     EXPECT_EQ(t->getTotalSample(-1), 250);
-    for (int i = 0; i < t->getTotalChannel(); ++i) {
-        EXPECT_EQ(t->getChannel(i)->m_label, list[static_cast<std::uint32_t>(i)]->m_name);
-        EXPECT_EQ(t->getChannel(i)->m_kind, list[static_cast<std::uint32_t>(i)]->m_kind);
-    }
-    CMeAcgChannelzq* fp2 = t->getChannel(acqtest::FP2);
-    EXPECT_TRUE(fp2->isEEGChannel());
-    EXPECT_EQ(fp2->m_unit, L"uV");
-    EXPECT_EQ(fp2->m_boardIndex, 0);
-    EXPECT_EQ(fp2->m_pin, 1);
-    EXPECT_EQ(fp2->m_portText, L"/dev/ttyUSB0");
-    EXPECT_DOUBLE_EQ(fp2->m_elcX, 0.2);
-    // The default range is +-8388607 counts at gain 24, exactly.
-    EXPECT_EQ(fp2->m_rangeMax, 187500.0);
-    EXPECT_EQ(fp2->m_rangeMin, -187500.0);
+    for (int i = 0; i < t->getTotalChannel(); ++i) EXPECT_EQ(t->getChannel(i)->m_kind, list[static_cast<std::uint32_t>(i)]->m_kind);
     EXPECT_EQ(t->getChannel(acqtest::ACC_UP)->m_unit, L"mm/s^2");  // the callback ran on it
-    EXPECT_TRUE(t->getChannel(acqtest::TRIGGER)->isTriggerChannel());
-    EXPECT_TRUE(t->getChannel(acqtest::TIMESTAMP)->isTimeStampChannel());
     EXPECT_EQ(t->getChannel(acqtest::ANALOG1)->m_unit, L"counts");
     EXPECT_EQ(t->getChannel(acqtest::ACC_LFT2)->m_boardIndex, 1);  // no electrode: the geometry's board
     EXPECT_EQ(t->getChannel(acqtest::TRIGGER)->m_boardIndex, -1);
@@ -107,10 +87,7 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(g_callbackRuns, 3);
     EXPECT_EQ(data.m_recordFlag, 1);
     EXPECT_EQ(data.m_trialCount, 3);
-    EXPECT_EQ(data.getMEGRecordInfozq()->m_trialCount, 3);
     EXPECT_EQ(data.getMEGRecordInfozq()->m_samplesPerTrial, 100);
-    EXPECT_EQ(data.m_text1, L"/tmp/x");
-    EXPECT_EQ(data.m_text2, L"rec");
     EXPECT_EQ(data.switchTrl4Record(2, 0), data.getTrial(2));
     EXPECT_NE(data.getTrial(2), data.getTrial(1));
     EXPECT_EQ(data.switchTrl4Record(3, 0), nullptr);
@@ -167,21 +144,18 @@ TEST(AcqhostData, BadInitialisationIsRefusedAndKeepsTheTrialsThere) {
 TEST(AcqhostDriver, ConfigurationsAndHostTime) {
     platform::ScopedVirtualClock vc(5'000'000);
     CAcqDriverzq drv;
-    EXPECT_EQ(drv.m_boardSummary, L"");
     ASSERT_NE(drv.m_pStimTrig, nullptr);
-    EXPECT_EQ(drv.checkInitConfigUserDetect(1, 1), 0);
-    EXPECT_EQ(drv.m_pConfigDetect, nullptr);
-
+    EXPECT_EQ(drv.checkInitConfigUserDetect(1, 1), 0);  // no user configuration yet
     CHdwrConfigzq user;
     user.m_linkType = LINK_TYPE_DAISY16;
     user.m_name = L"lab";
     drv.setConfigUser(&user);
     EXPECT_EQ(drv.checkInitConfigUserDetect(1, 1), 1);
-    ASSERT_NE(drv.m_pConfigDetect, nullptr);
-    EXPECT_NE(drv.m_pConfigDetect, &user);
-    EXPECT_EQ(drv.m_pConfigDetect->m_linkType, LINK_TYPE_DAISY16);
-    EXPECT_EQ(drv.m_pConfigDetect->m_name, L"lab");
     CHdwrConfigzq* detect = drv.m_pConfigDetect;
+    ASSERT_NE(detect, nullptr);
+    EXPECT_NE(detect, &user);  // a copy
+    EXPECT_EQ(detect->m_linkType, LINK_TYPE_DAISY16);
+    EXPECT_EQ(detect->m_name, L"lab");
     EXPECT_EQ(drv.checkInitConfigUserDetect(1, 1), 1);
     EXPECT_EQ(drv.m_pConfigDetect, detect);
 
@@ -212,13 +186,10 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     EXPECT_EQ(sunk.load(), 2000);
     EXPECT_EQ(acqhost::statusLines().size(), 2000u);
 
+    // The oldest lines give way.
     acqhost::setStatusSink(nullptr);
     acqhost::clearStatusLines();
-    for (int i = 0; i < 10050; ++i) {
-        CString s;
-        s.Format(L"%d", i);
-        CAcqDriver02Prcs::addInfoStatus(s);
-    }
+    for (int i = 0; i < 10050; ++i) CAcqDriver02Prcs::addInfoStatus(CString(std::to_wstring(i).c_str()));
     auto lines = acqhost::statusLines();
     ASSERT_EQ(lines.size(), 10000u);
     EXPECT_EQ(lines.front(), L"50");
@@ -228,9 +199,7 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     CAcqDriver02Prcs::setInfoErr(L"bad");
     CAcqDriver02Prcs::setInfoStatus(L"ok");
     CAcqDriver02Prcs::setSnsData(L"sns");
-    EXPECT_EQ(acqhost::infoErr(), L"bad");
-    EXPECT_EQ(acqhost::infoStatus(), L"ok");
-    EXPECT_EQ(acqhost::snsData(), L"sns");
+    EXPECT_EQ(acqhost::infoErr() + acqhost::infoStatus() + acqhost::snsData(), L"badoksns");
     EXPECT_FALSE(CAcqDriver02Prcs::isSearchHdwrBkgrnd());
 }
 

@@ -51,24 +51,42 @@ constexpr int kWatchdogMs = 30'000;             // real time, safety net only
 
 enum class Road { Discovery, Monitoring, Recording };
 enum class Kind { Drop1, Drop20, Garbage, Footers, PowerCycle, Unplug, Dead, SameChannel, OtherChannel, Drift };
+using World = sim::World;
 
 struct Fault {
     Kind kind;
     const char* name;
-    bool boardGoes;  // the faulty board is gone for a while (or for good)
-    bool comesBack;
+    bool boardGoes, comesBack;  // the faulty board is gone for a while (or for good), and comes back
+    bool silent;                // at discovery its dongle hears no board: a channel search runs
+    std::function<void(sim::SimConfig&)> found;  // the fault while the boards are found
+    std::function<void(World&)> on, off;         // 1.5 s into an acquisition, and its end at 3.5 s
 };
+// (The dongle unplugged is run by the fixture: its port goes and comes.)
 const Fault kFaults[] = {
-    {Kind::Drop1, "radio drops 1%", false, false},
-    {Kind::Drop20, "radio drops 20%", false, false},
-    {Kind::Garbage, "garbage bursts", false, false},
-    {Kind::Footers, "other footers", false, false},
-    {Kind::PowerCycle, "power off mid-packet, on", true, true},
-    {Kind::Unplug, "dongle unplugged, replugged", true, true},
-    {Kind::Dead, "dongle never answers", true, false},
-    {Kind::SameChannel, "two boards on one channel", true, true},
-    {Kind::OtherChannel, "board on another channel", true, true},
-    {Kind::Drift, "clock drift +-100 ppm", false, false},
+    {Kind::Drop1, "radio drops 1%", false, false, false, [](sim::SimConfig& c) { c.perBoard[kVictim].dropRate = 0.01; },
+     [](World& w) { w.board(kVictim).setDropRate(0.01); }, [](World& w) { w.board(kVictim).setDropRate(0); }},
+    {Kind::Drop20, "radio drops 20%", false, false, false, [](sim::SimConfig& c) { c.perBoard[kVictim].dropRate = 0.2; },
+     [](World& w) { w.board(kVictim).setDropRate(0.2); }, [](World& w) { w.board(kVictim).setDropRate(0); }},
+    {Kind::Garbage, "garbage bursts", false, false, false, [](sim::SimConfig& c) { c.perDongle[kVictim].garbageRate = 0.5; },
+     [](World& w) { w.dongle(kVictim).setGarbage(0.3, 12); }, [](World& w) { w.dongle(kVictim).setGarbage(0, 12); }},
+    {Kind::Footers, "other footers", false, false, false,
+     [](sim::SimConfig& c) { c.perBoard[kVictim].footers = {0xC1, 0xC7, 0xC5}; },
+     [](World& w) { w.board(kVictim).setFooters({0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC0}); },
+     [](World& w) { w.board(kVictim).setFooters({}); }},
+    // Off while its dongle is probed, on again during the search for it.
+    {Kind::PowerCycle, "power off mid-packet, on", true, true, true,
+     [](sim::SimConfig& c) { c.perBoard[kVictim].powered = false, c.perBoard[kVictim].powerOnAtUs = 2 * kSec; },
+     [](World& w) { w.board(kVictim).cutNextPacket(14); }, [](World& w) { w.board(kVictim).powerOn(); }},
+    {Kind::Unplug, "dongle unplugged, replugged", true, true, false, nullptr, nullptr, nullptr},
+    {Kind::Dead, "dongle never answers", true, false, true, [](sim::SimConfig& c) { c.perDongle[kVictim].dead = true; },
+     [](World& w) { w.dongle(kVictim).setDead(true); }, [](World&) {}},
+    {Kind::SameChannel, "two boards on one channel", true, true, true, [](sim::SimConfig& c) { c.perBoard[kVictim].channel = 1; },
+     [](World& w) { w.board(kVictim).setChannel(w.dongle(0).channel()); },
+     [](World& w) { w.board(kVictim).setChannel(w.dongle(kVictim).channel()); }},
+    {Kind::OtherChannel, "board on another channel", true, true, true, [](sim::SimConfig& c) { c.perBoard[kVictim].channel = 17; },
+     [](World& w) { w.board(kVictim).setChannel(25); }, [](World& w) { w.board(kVictim).setChannel(w.dongle(kVictim).channel()); }},
+    {Kind::Drift, "clock drift +-100 ppm", false, false, false,
+     [](sim::SimConfig& c) { c.perBoard[0].driftPpm = 100, c.perBoard[2].driftPpm = -100; }, [](World&) {}, [](World&) {}},
 };
 
 int linesWith(const std::string& a, const std::string& b) {
@@ -143,10 +161,7 @@ protected:
         c.seed = (seed ? std::strtoull(seed, nullptr, 10) : 101) + static_cast<std::uint64_t>(fault.kind);
         c.perBoard.assign(kBoards, sim::BoardConfig{});
         c.perDongle.assign(kBoards, sim::DongleConfig{});
-        if (fault.kind == Kind::Drift) {
-            c.perBoard[0].driftPpm = 100;
-            c.perBoard[2].driftPpm = -100;
-        }
+        if (fault.kind == Kind::Drift) fault.found(c);
         return c;
     }
     std::string boardName(int b) const { return "Board " + std::to_string(b + 1) + " (" + rig->portName(b) + ")"; }
@@ -169,6 +184,20 @@ protected:
         return n;
     }
 
+    // The victim's dongle and port go, or come back, inside the world.
+    std::function<void(World&)> unplug() {
+        return [port = rig->config().firstPort + kVictim](World& w) {
+            w.dongle(kVictim).unplug();
+            mbeeg::serial::unregisterMemoryPort("mem:" + std::to_string(port));
+        };
+    }
+    std::function<void(World&)> replug() {
+        return [port = rig->config().firstPort + kVictim, device = rig->device(kVictim)](World& w) {
+            w.dongle(kVictim).plugIn();
+            mbeeg::serial::registerMemoryPort(mbeeg::serial::memoryDongleDescription(port, "MBSIM" + std::to_string(port)),
+                                              device);
+        };
+    }
     void runDiscovery();
     void runAcquisition(bool record);
     void checkBoard(int b, const std::vector<Truth>& truth, std::int64_t tStop, std::vector<std::vector<long>>& idx);
@@ -186,36 +215,13 @@ protected:
 
 void FaultMatrix::runDiscovery() {
     sim::SimConfig c = baseConfig();
-    const std::int64_t epoch = platform::clock().nowUs();
-    bool silentDongle = false;  // its dongle hears no board: a channel search runs
-    switch (fault.kind) {
-    case Kind::Drop1: c.perBoard[kVictim].dropRate = 0.01; break;
-    case Kind::Drop20: c.perBoard[kVictim].dropRate = 0.20; break;
-    case Kind::Garbage: c.perDongle[kVictim].garbageRate = 0.5; break;
-    case Kind::Footers: c.perBoard[kVictim].footers = {0xC1, 0xC7, 0xC5}; break;
-    case Kind::PowerCycle:
-        // Off while its dongle is probed, on again during the search for it.
-        c.perBoard[kVictim].powered = false;
-        c.perBoard[kVictim].powerOnAtUs = 2 * kSec;
-        silentDongle = true;
-        break;
-    case Kind::Dead: c.perDongle[kVictim].dead = true; silentDongle = true; break;
-    case Kind::SameChannel: c.perBoard[kVictim].channel = 1; silentDongle = true; break;  // dongle 1's channel
-    case Kind::OtherChannel: c.perBoard[kVictim].channel = 17; silentDongle = true; break;
-    default: break;
-    }
+    if (fault.found) fault.found(c);
     rig = std::make_unique<sim::SimRig>(c);
     rig->plugIn();
-    if (fault.kind == Kind::Unplug) {
-        // Listed, then pulled while the first dongle is probed.
-        const int port = rig->config().firstPort + kVictim;
-        at(*rig, epoch + 1000, [port](sim::World& w) {
-            w.dongle(kVictim).unplug();
-            mbeeg::serial::unregisterMemoryPort("mem:" + std::to_string(port));
-        });
-    }
+    // Unplugged: listed, then pulled while the first dongle is probed.
+    if (fault.kind == Kind::Unplug) at(*rig, platform::clock().nowUs() + 1000, unplug());
 
-    EXPECT_EQ(connect(silentDongle ? kConnectUs + kSearchUs : kConnectUs), 1);
+    EXPECT_EQ(connect(fault.silent ? kConnectUs + kSearchUs : kConnectUs), 1);
     const std::string victimPort = rig->portName(kVictim);
     bool victimKept = false;
     for (CConfigComRadiozq* d : drv.m_dongles) {
@@ -358,58 +364,9 @@ void FaultMatrix::runAcquisition(bool record) {
     t0 = platform::clock().nowUs();
     const std::int64_t tFault = t0 + 3 * kSec / 2, tClear = t0 + 7 * kSec / 2;
     const std::int64_t tStop = t0 + (longRun ? runUs : 11 * kSec / 2);
-    std::int64_t tBack = -1;  // when the board can be reached again
-    const int port = rig->config().firstPort + kVictim;
-    std::shared_ptr<mbeeg::serial::MemoryDevice> device = rig->device(kVictim);
-    auto during = [&](std::function<void(sim::World&)> on, std::function<void(sim::World&)> off, bool back) {
-        at(*rig, tFault, std::move(on));
-        at(*rig, tClear, std::move(off));
-        if (back) tBack = tClear;
-    };
-    switch (fault.kind) {
-    case Kind::Drop1:
-    case Kind::Drop20: {
-        const double rate = fault.kind == Kind::Drop1 ? 0.01 : 0.20;
-        during([rate](sim::World& w) { w.board(kVictim).setDropRate(rate); },
-               [](sim::World& w) { w.board(kVictim).setDropRate(0); }, false);
-        break;
-    }
-    case Kind::Garbage:
-        during([](sim::World& w) { w.dongle(kVictim).setGarbage(0.3, 12); },
-               [](sim::World& w) { w.dongle(kVictim).setGarbage(0, 12); }, false);
-        break;
-    case Kind::Footers:
-        during([](sim::World& w) { w.board(kVictim).setFooters({0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC0}); },
-               [](sim::World& w) { w.board(kVictim).setFooters({}); }, false);
-        break;
-    case Kind::PowerCycle:
-        during([](sim::World& w) { w.board(kVictim).cutNextPacket(14); },
-               [](sim::World& w) { w.board(kVictim).powerOn(); }, true);
-        break;
-    case Kind::Unplug:
-        during(
-            [port](sim::World& w) {
-                w.dongle(kVictim).unplug();
-                mbeeg::serial::unregisterMemoryPort("mem:" + std::to_string(port));
-            },
-            [port, device](sim::World& w) {
-                w.dongle(kVictim).plugIn();
-                mbeeg::serial::registerMemoryPort(
-                    mbeeg::serial::memoryDongleDescription(port, "MBSIM" + std::to_string(port)), device);
-            },
-            true);
-        break;
-    case Kind::Dead: at(*rig, tFault, [](sim::World& w) { w.dongle(kVictim).setDead(true); }); break;
-    case Kind::SameChannel:
-        during([](sim::World& w) { w.board(kVictim).setChannel(w.dongle(0).channel()); },
-               [](sim::World& w) { w.board(kVictim).setChannel(w.dongle(kVictim).channel()); }, true);
-        break;
-    case Kind::OtherChannel:
-        during([](sim::World& w) { w.board(kVictim).setChannel(25); },
-               [](sim::World& w) { w.board(kVictim).setChannel(w.dongle(kVictim).channel()); }, true);
-        break;
-    case Kind::Drift: break;
-    }
+    const std::int64_t tBack = fault.comesBack ? tClear : -1;  // when the board can be reached again
+    at(*rig, tFault, fault.kind == Kind::Unplug ? unplug() : fault.on);
+    at(*rig, tClear, fault.kind == Kind::Unplug ? replug() : fault.off);
 
     // Rows written before the fault, as they were then.
     const int nChan = data.getTrial(0)->getTotalChannel();
