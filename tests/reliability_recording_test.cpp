@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +19,7 @@
 #include "platform/afxwin.h"
 #include "serialport/Backend.h"
 #include "sim/SimRig.h"
+#include "sim/World.h"
 #include "tests/support/AcqhostRecording.h"
 #include "tests/support/SimProcess.h"
 
@@ -50,44 +51,6 @@ long long headerField(const std::string& bytes, size_t at, size_t len) {
 }
 long long records(const std::string& bytes) { return headerField(bytes, 236, 8); }
 
-// A virtual clock that a test hands out in slices: a thread that wants to
-// sleep past the gate parks until the test opens it further. With the
-// reading loop parked, the rows acquired so far are known and stay put, so
-// what the file must hold then is exact.
-class GatedClock final : public platform::Clock {
-public:
-    explicit GatedClock(std::int64_t startUs) : now_(startUs), gate_(startUs) {}
-    std::int64_t nowUs() override { return now_.load(); }
-    bool isVirtual() const override { return true; }
-    void sleepUntilUs(std::int64_t t) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (t > gate_) {
-            parkedIn_ = round_;
-            cv_.wait(lock);
-        }
-        if (t > now_.load()) now_ = t;
-    }
-    // Lets time run to `us`; returns the round.
-    std::uint64_t openUntil(std::int64_t us) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        gate_ = us;
-        cv_.notify_all();
-        return ++round_;
-    }
-    // Some thread parked after being given this round's time.
-    bool parkedIn(std::uint64_t round) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return parkedIn_ == round;
-    }
-
-private:
-    std::atomic<std::int64_t> now_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::int64_t gate_;
-    std::uint64_t round_ = 0, parkedIn_ = 0;
-};
-
 // Yields until pred holds, with a cap in real time so that a writer that is
 // never woken fails the test instead of hanging it.
 template <class Pred>
@@ -101,8 +64,11 @@ bool eventually(Pred pred) {
 }
 
 // Two simulated boards found and connected, the data set prepared for a
-// recording of `trials` trials of `seconds` each into dir/name; time then
-// runs in slices (step()).
+// recording of `trials` trials of `seconds` each into dir/name, and a check
+// run every `sliceMs` of virtual time until the recording ends. A check runs
+// inside the simulated world, so the reading loop waits for it: the rows
+// acquired so far are known and stay put, and what the file must hold then
+// is exact.
 struct Bench {
     platform::ScopedVirtualClock vclock;
     platform::ScriptedMessageBoxes boxes{IDNO};
@@ -110,8 +76,6 @@ struct Bench {
     CDriveOpnBciMutiBoardzq drv;
     CHdwrConfigzq cfg;
     CMeAcqDatazq data;
-    std::unique_ptr<GatedClock> gate;
-    platform::Clock* previous = nullptr;
 
     Bench() {
         mbeeg::serial::setRealPortsEnabled(false);
@@ -121,15 +85,14 @@ struct Bench {
         cfg.m_name = L"Reliability";
     }
     ~Bench() {
-        if (gate) gate->openUntil(INT64_MAX);
         drv.AcqStop();
         platform::joinAllThreads(60000);
         drv.cleanDevice();
         drv.cleanConfigComBle2Board();
         drv.cleanCloseFaceCom();
-        if (gate) platform::setClock(previous);
     }
-    bool prepare(const fs::path& dir, const wchar_t* name, int trials, int seconds) {
+    bool record(const fs::path& dir, const wchar_t* name, int trials, int seconds, int sliceMs,
+                const std::function<void()>& check) {
         rig.plugIn();
         if (drv._02connectCom2Device(&cfg, &data) != 1 || drv._03makeAcgSns() != 1) return false;
         data.m_text1 = CString(dir.wstring().c_str());
@@ -138,16 +101,16 @@ struct Bench {
         data.getMEGRecordInfozq()->m_samplesPerTrial = seconds * kRate;
         if (drv._09CheckInitTrlChn(nullptr, 1) != 1) return false;
         data.setStopRequest([this] { drv.AcqStop(); });
-        gate = std::make_unique<GatedClock>(vclock.get().nowUs());
-        previous = platform::setClock(gate.get());
-        return drv.AcqRecord(nullptr, nullptr) == 1;
-    }
-    // Lets the loop run `ms` more; false when it did not park again (it
-    // ended, or hangs).
-    bool step(int ms) {
-        std::uint64_t round = gate->openUntil(gate->nowUs() + ms * 1000);
-        return eventually([&] { return gate->parkedIn(round) || data.m_acqStatus.load() == 8; }) &&
-               data.m_acqStatus.load() != 8;
+        {
+            auto w = rig.world();
+            std::lock_guard<std::recursive_mutex> lock(w->mutex());
+            const std::int64_t t0 = platform::clock().nowUs();
+            for (std::int64_t t = sliceMs; t < trials * seconds * 1000; t += sliceMs)
+                w->at(t0 + t * 1000, [this, check](std::int64_t) {
+                    if (data.m_acqStatus.load() != 8) check();
+                });
+        }
+        return drv.AcqRecord(nullptr, nullptr) == 1 && platform::joinAllThreads(60000);
     }
     std::int64_t rowsAcquired() {
         std::int64_t rows = 0;
@@ -181,20 +144,16 @@ bool statusLogHas(const std::wstring& prefix) {
 }  // namespace
 
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
-    const fs::path dir = freshDir("grow");
-    Bench b;
-    ASSERT_TRUE(b.prepare(dir, L"grow", 2, 4));
-    ASSERT_TRUE(b.data.getTrial(0)->getChannel(kTimeChannel)->isTimeStampChannel());
-
+    const fs::path dir = freshDir("grow"), live = dir / "grow.partial.bdf";
     // Slices of 0.3 s against records of 1 s: after each, the file holds
     // exactly the records whose rows are all acquired (the writer gets a
     // moment to catch up), its size is the header plus those records, the
     // header counts them, and every fourth a copy opens in EDFlib with the
     // data set's own values.
-    const fs::path live = dir / "grow.partial.bdf";
     long long recordBytes = 0;
     int slices = 0, copies = 0;
-    while (b.step(300)) {
+    Bench b;
+    auto check = [&] {
         ++slices;
         const std::int64_t rows = b.rowsAcquired();
         const long long want = rows / kRate;
@@ -205,21 +164,22 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
         })) << "after " << rows << " rows the file holds " << records(bytes) << " records, not " << want;
         if (want == 0) {
             EXPECT_TRUE(bytes.empty()) << "nothing before the first record is whole";
-            continue;
+            return;
         }
         const long long header = headerField(bytes, 184, 8);
         if (recordBytes == 0) recordBytes = (static_cast<long long>(bytes.size()) - header) / want;
         ASSERT_EQ(static_cast<long long>(bytes.size()), header + want * recordBytes) << want << " records";
-        if (slices % 4 != 0) continue;
+        if (slices % 4 != 0) return;
         ++copies;
         const fs::path copy = dir / "copy.bdf";
         std::ofstream(copy, std::ios::binary | std::ios::trunc) << bytes;
         BdfReader r(copy);
         ASSERT_TRUE(r.ok) << "copy with " << want << " records: " << r.hdr.filetype;
         ASSERT_EQ(r.hdr.edfsignals, kChannels);
-        ASSERT_NO_FATAL_FAILURE(b.expectSameRows(r, want * kRate));
-    }
-    ASSERT_TRUE(platform::joinAllThreads(60000));
+        b.expectSameRows(r, want * kRate);
+    };
+    ASSERT_TRUE(b.record(dir, L"grow", 2, 4, 300, check));
+    ASSERT_TRUE(b.data.getTrial(0)->getChannel(kTimeChannel)->isTimeStampChannel());
     ASSERT_EQ(b.data.m_acqStatus.load(), 8) << b.data.lastSaveError().GetString();
     EXPECT_GE(slices, 25);
     EXPECT_GE(copies, 5);
@@ -250,13 +210,11 @@ TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
     {
         acqtest::FileSizeLimit cap(limit);
         Bench b;
-        ASSERT_TRUE(b.prepare(dir, L"cut", 1, 60));
         // After each slice the writer has caught up or failed.
-        while (b.step(kSliceMs)) {
+        ASSERT_TRUE(b.record(dir, L"cut", 1, 60, kSliceMs, [&] {
             const std::int64_t want = b.rowsAcquired() / kRate;
             eventually([&] { return want == 0 || b.data.recordingWriteFailed() || records(snapshot(live)) == want; });
-        }
-        ASSERT_TRUE(platform::joinAllThreads(60000));
+        }));
         rows = b.rowsAcquired();
         why = platform::narrow(b.data.lastSaveError().str());
         EXPECT_EQ(b.data.m_acqStatus.load(), 8);
