@@ -116,39 +116,34 @@ TEST(AppCli, OutOfRangeValuesGetOneLineNamingTheRangeAndNothingIsSent) {
     EXPECT_FALSE(contains(late.err, "<- \"!\"")) << late.err;
 }
 
-TEST(AppCli, PortsAndDiscoverListTheSimulatedDonglesOrSayThereAreNone) {
-    CliRun p = run("--sim 2 ports");
-    ASSERT_EQ(p.status, 0) << p.err;
-    EXPECT_TRUE(contains(p.out, "COM201")) << p.out;
-    EXPECT_TRUE(contains(p.out, "[dongle]")) << p.out;
-    CliRun d = run("--sim 2 discover");
-    ASSERT_EQ(d.status, 0) << d.err;
-    EXPECT_TRUE(contains(d.out, "board 1: port COM201")) << d.out;
-    EXPECT_TRUE(contains(d.out, "board 2: port COM202")) << d.out;
-    EXPECT_TRUE(contains(d.out, "MultiBoard:2COMs->Board:2x8=16")) << d.out;
-    // No dongle at all: one line, not the library's three boxes; --verbose
-    // shows what the library said on the way.
-    CliRun none = run("discover");
-    EXPECT_EQ(none.status, 1);
-    ASSERT_EQ(none.errLines.size(), 1u) << none.err;
-    EXPECT_TRUE(contains(none.err, "no dongle found")) << none.err;
+TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
+    struct Case {
+        const char* args;
+        int status;
+        const char* says;  // on stdout when it succeeds, as its one line on stderr when not
+    } cases[] = {
+        {"--sim 2 ports", 0, "COM201"},
+        {"--sim 2 ports", 0, "[dongle]"},
+        {"--sim 2 discover", 0, "board 1: port COM201"},
+        {"--sim 2 discover", 0, "board 2: port COM202"},
+        {"--sim 2 discover", 0, "MultiBoard:2COMs->Board:2x8=16"},
+        {"--sim 1 radio get --port COM201", 0, "radio channel"},
+        {"--sim 1 radio status --port COM201", 0, "Success: System is Up"},
+        {"--sim 2 board version", 0, ""},
+        {"--sim 2 board set --channel 3 --gain 12", 0, "x3050110X"},
+        {"discover", 1, "no dongle found"},  // one line, not the library's three boxes
+    };
+    for (const Case& c : cases) {
+        CliRun r = run(c.args);
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        ASSERT_TRUE(c.status == 0 || r.errLines.size() == 1u) << r.err;
+        EXPECT_TRUE(contains(c.status ? r.err : r.out, c.says)) << r.out << r.err;
+    }
+    // --verbose shows what the library said on the way.
     CliRun v = run("--verbose discover");
     EXPECT_EQ(v.status, 1);
     EXPECT_TRUE(contains(v.err, "Cannot find a USB-Com-Ble Dongle!")) << v.err;
-}
-
-TEST(AppCli, RadioAndBoardCommandsReportTheOutcome) {
-    CliRun g = run("--sim 1 radio get --port COM201");
-    ASSERT_EQ(g.status, 0) << g.err;
-    EXPECT_TRUE(contains(g.out, "radio channel")) << g.out;
-    CliRun st = run("--sim 1 radio status --port COM201");
-    EXPECT_EQ(st.status, 0) << st.err;
-    EXPECT_TRUE(contains(st.out, "Success: System is Up")) << st.out;
-    CliRun v = run("--sim 2 board version");
-    EXPECT_EQ(v.status, 0) << v.err;
-    CliRun s = run("--sim 2 board set --channel 3 --gain 12");
-    EXPECT_EQ(s.status, 0) << s.err;
-    EXPECT_TRUE(contains(s.out, "x3050110X")) << s.out;
 }
 
 TEST(AppCli, PortsThatLeadToNoDongleFailClearlyAndInTime) {

@@ -6,7 +6,7 @@
 // packets counted as the simulator lost them, rows delivered before the fault
 // unchanged, and a status line that names the board wherever it was gone.
 // MATRIX_SEED=n draws other radio losses and noise; MATRIX_LONG=1 runs every
-// acquisition for 40 s.
+// acquisition for 40 s. Last, ten minutes of clock drift.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -128,7 +128,8 @@ struct Truth {
     }
 };
 
-class FaultMatrix : public ::testing::TestWithParam<std::tuple<int, Road>> {
+// Three simulated boards and the driver, on virtual time.
+class Rig : public ::testing::Test {
 protected:
     void SetUp() override {
         mbeeg::serial::setRealPortsEnabled(false);
@@ -136,7 +137,6 @@ protected:
         acqhost::clearStatusLines();
         user.m_linkType = LINK_TYPE_CYTON8;
         user.m_name = L"Matrix";
-        fault = kFaults[std::get<0>(GetParam())];
         folder = fs::temp_directory_path() / ("mbeeg-matrix-" + std::to_string(::getpid()));
         fs::create_directories(folder);
     }
@@ -154,14 +154,12 @@ protected:
             for (const CString& l : acqhost::statusLines()) std::printf("  status: %s\n", CStringA(l).str().c_str());
     }
 
-    sim::SimConfig baseConfig() const {
+    static sim::SimConfig config(std::uint64_t seed) {
         sim::SimConfig c;
         c.boards = kBoards;
-        const char* seed = std::getenv("MATRIX_SEED");
-        c.seed = (seed ? std::strtoull(seed, nullptr, 10) : 101) + static_cast<std::uint64_t>(fault.kind);
+        c.seed = seed;
         c.perBoard.assign(kBoards, sim::BoardConfig{});
         c.perDongle.assign(kBoards, sim::DongleConfig{});
-        if (fault.kind == Kind::Drift) fault.found(c);
         return c;
     }
     std::string boardName(int b) const { return "Board " + std::to_string(b + 1) + " (" + rig->portName(b) + ")"; }
@@ -198,9 +196,6 @@ protected:
                                               device);
         };
     }
-    void runDiscovery();
-    void runAcquisition(bool record);
-    void checkBoard(int b, const std::vector<Truth>& truth, std::int64_t tStop, std::vector<std::vector<long>>& idx);
 
     platform::ScopedVirtualClock vclock;
     platform::ScriptedMessageBoxes boxes{IDNO};
@@ -208,8 +203,22 @@ protected:
     drivertest::TestDriver drv;
     CHdwrConfigzq user;
     CMeAcqDatazq data;
-    Fault fault{};
     fs::path folder;
+};
+
+class FaultMatrix : public Rig, public ::testing::WithParamInterface<std::tuple<int, Road>> {
+protected:
+    sim::SimConfig baseConfig() const {
+        const char* seed = std::getenv("MATRIX_SEED");
+        sim::SimConfig c = config((seed ? std::strtoull(seed, nullptr, 10) : 101) + static_cast<std::uint64_t>(fault.kind));
+        if (fault.kind == Kind::Drift) fault.found(c);
+        return c;
+    }
+    void runDiscovery();
+    void runAcquisition(bool record);
+    void checkBoard(int b, const std::vector<Truth>& truth, std::int64_t tStop, std::vector<std::vector<long>>& idx);
+
+    const Fault& fault = kFaults[std::get<0>(GetParam())];
     std::int64_t t0 = 0;
 };
 
@@ -515,5 +524,42 @@ INSTANTIATE_TEST_SUITE_P(All, FaultMatrix,
                              return std::string(r == Road::Discovery ? "discovery" : r == Road::Monitoring ? "monitoring" : "recording") +
                                     "_" + std::to_string(std::get<0>(info.param));
                          });
+
+// Ten minutes of boards whose clocks run 100 ppm fast and slow against the
+// first: each parts by 15 samples, evened out one sample at a time, each
+// adjustment counted and noted where it happened.
+TEST_F(Rig, ClockDriftIsEvenedOutAndEveryAdjustmentNoted) {
+    sim::SimConfig c = config(5);
+    c.keepLog = false;
+    c.perBoard[1].driftPpm = 100;
+    c.perBoard[2].driftPpm = -100;
+    rig = std::make_unique<sim::SimRig>(c);
+    rig->plugIn();
+    ASSERT_EQ(drv._02connectCom2Device(&user, &data), 1);
+    ASSERT_EQ(drv._03makeAcgSns(), 1);
+    data.getMEGRecordInfozq()->m_trialCount = 1;
+    data.getMEGRecordInfozq()->m_samplesPerTrial = 2500;
+    ASSERT_EQ(drv._09CheckInitTrlChn(&data, 0), 1);
+    const std::int64_t tStop = platform::clock().nowUs() + 600 * kSec;
+    at(*rig, tStop, [&](World&) { drv.AcqStop(); });
+    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_TRUE(platform::joinAllThreads(120'000));
+    ASSERT_GE(platform::clock().nowUs(), tStop);
+
+    auto* fast = drv.m_dongles[1];
+    auto* slow = drv.m_dongles[2];
+    EXPECT_NEAR(static_cast<double>(fast->m_statDriftDropped.load()), 15.0, 1.0);
+    EXPECT_EQ(fast->m_statDriftHeld.load(), 0u);
+    EXPECT_NEAR(static_cast<double>(slow->m_statDriftHeld.load()), 15.0, 1.0);
+    EXPECT_EQ(slow->m_statDriftDropped.load(), 0u);
+    for (auto* d : drv.m_dongles) {
+        EXPECT_EQ(d->m_statRows.load(),
+                  d->m_statPackets.load() + d->m_statGaps.load() + d->m_statDriftHeld.load() - d->m_statDriftDropped.load());
+        EXPECT_EQ(d->m_statGaps.load(), 0u);
+    }
+    std::uint64_t notes = 0;
+    for (const auto& a : data.annotations()) notes += CStringA(a.text).str().find("clock drift") != std::string::npos;
+    EXPECT_EQ(notes, fast->m_statDriftDropped.load() + slow->m_statDriftHeld.load());
+}
 
 }  // namespace
