@@ -1,13 +1,8 @@
 #!/usr/bin/python3
-"""Opens a recording with MNE-Python and checks it against expectations.
-
-usage: check_bdf.py RECORDING.bdf EXPECTED.json
-
-EXPECTED holds "ch_names", "sfreq", "n_times", "values" (a list of
-{"ch", "sample", "value", "tol"} in MNE's units: volts for uV channels) and
-"annotations" (a list of [onset, description]). Prints what differs and
-exits 1 on any difference.
-"""
+"""check_bdf.py RECORDING.bdf EXPECTED.json: opens the recording with MNE-Python
+and prints what differs from EXPECTED ("ch_names", "sfreq", "n_times", "values"
+as {"ch", "sample", "value", "tol"} in volts for uV channels, "annotations" as
+[onset, text]); exits 1 on any difference."""
 import json
 import sys
 

@@ -69,16 +69,13 @@ struct BdfReader {
     ~BdfReader() {
         if (ok) edfclose_file(hdr.handle);
     }
-    std::vector<double> physical(int sig) {
-        std::vector<double> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
+    std::vector<double> physical(int sig) { return read<double>(sig, edfread_physical_samples); }
+    std::vector<int> digital(int sig) { return read<int>(sig, edfread_digital_samples); }
+    template <class T>
+    std::vector<T> read(int sig, int (*reader)(int, int, int, T*)) {
+        std::vector<T> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
         edfrewind(hdr.handle, sig);
-        EXPECT_EQ(edfread_physical_samples(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
-        return v;
-    }
-    std::vector<int> digital(int sig) {
-        std::vector<int> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
-        edfrewind(hdr.handle, sig);
-        EXPECT_EQ(edfread_digital_samples(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
+        EXPECT_EQ(reader(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
         return v;
     }
     // Onset in seconds, text.

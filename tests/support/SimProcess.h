@@ -49,10 +49,8 @@ public:
     }
     // Whether it has ended by itself.
     bool ended() {
-        if (pid_ <= 0) return true;
-        if (::waitpid(pid_, &status_, WNOHANG) != pid_) return false;
-        pid_ = -1;
-        return true;
+        if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+        return pid_ <= 0;
     }
     // Sends sig (unless it has ended) and waits: the exit status, or minus
     // the signal that ended it.
