@@ -172,12 +172,6 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     EXPECT_EQ(lines.front(), L"50");
     EXPECT_EQ(lines.back(), L"10049");
     acqhost::clearStatusLines();
-
-    CAcqDriver02Prcs::setInfoErr(L"bad");
-    CAcqDriver02Prcs::setInfoStatus(L"ok");
-    CAcqDriver02Prcs::setSnsData(L"sns");
-    EXPECT_EQ(acqhost::infoErr() + acqhost::infoStatus() + acqhost::snsData(), L"badoksns");
-    EXPECT_FALSE(CAcqDriver02Prcs::isSearchHdwrBkgrnd());
 }
 
 TEST(RecordPool, RebuildingListsAgainAndAgainKeepsMemoryBounded) {

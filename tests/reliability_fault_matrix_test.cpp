@@ -1,12 +1,9 @@
 // Every fault the simulator can show, crossed with discovery, monitoring and
 // recording, on virtual time: three boards, the second one (COM202) faulty.
-// Each case checks: no hang (each call and the stop measured on the virtual
-// clock; a real-time cap only as a safety net), the stop ends the thread,
-// every row of every board is a packet that board sent, in order, lost
-// packets counted as the simulator lost them, rows delivered before the fault
-// unchanged, and a status line that names the board wherever it was gone.
-// MATRIX_SEED=n draws other radio losses and noise; MATRIX_LONG=1 runs every
-// acquisition for 40 s. Last, ten minutes of clock drift.
+// No hang (a real-time cap only as a safety net), every row of every board a
+// packet that board sent, in order, losses counted as the simulator lost
+// them, and the board named wherever it was gone. MATRIX_SEED=n draws other
+// losses and noise; MATRIX_LONG=1 runs each acquisition for 40 s.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,8 +17,6 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
 
 #include "host/AcqFramework.h"
 #include "platform/clock.h"
@@ -234,9 +229,8 @@ void FaultMatrix::runDiscovery() {
         for (int b = 0; b < kBoards; ++b)
             EXPECT_TRUE(p != rig->portName(b) || rig->board(b).channel() == rig->dongle(b).channel()) << p;
     }
-    // A board that answers on its dongle's channel is kept; a silent one is
-    // searched for over the channels and kept when found, else left out
-    // without a message box, named with its port in the status log.
+    // A silent board is searched for over the channels and kept when found,
+    // else left out without a message box, named in the status log.
     bool expectVictim = fault.kind != Kind::Dead && fault.kind != Kind::SameChannel && fault.kind != Kind::Unplug;
     if (fault.kind == Kind::PowerCycle) expectVictim = rig->board(kVictim).powered();
     EXPECT_EQ(drv.m_busy, 0);
@@ -290,8 +284,6 @@ void FaultMatrix::checkBoard(int b, const std::vector<Truth>& truth, std::int64_
     const long last = t.find(d->m_eeg);
     ASSERT_TRUE(first >= 0 && last == prev) << "first " << first << ", last " << last;
 
-    // Packets whose sample number did not follow the stream were false
-    // headers found in the bytes (or a second board's): in no row.
     const std::uint64_t packets = d->m_statPackets.load(), gaps = d->m_statGaps.load(),
                         dropped = d->m_statDropped.load(), driftDropped = d->m_statDriftDropped.load();
     // Every row of every board is a packet, a hold, or a drift adjustment.
@@ -302,8 +294,7 @@ void FaultMatrix::checkBoard(int b, const std::vector<Truth>& truth, std::int64_
         // the counts are not judged, the report is.
     } else if (b != kVictim || fault.kind == Kind::Drop1 || fault.kind == Kind::Drop20 || fault.kind == Kind::Drift ||
                fault.kind == Kind::Footers) {
-        // Nothing but the radio and bad footers lost packets: each one
-        // missing from the span is a gap, each radio loss is one, and a sent
+        // Only the radio and bad footers lost packets, each a gap; a sent
         // packet is skipped only for drift.
         EXPECT_EQ(skippedSent, driftDropped);
         EXPECT_EQ(gaps, radioLost + badFooter);
@@ -328,9 +319,8 @@ void FaultMatrix::checkBoard(int b, const std::vector<Truth>& truth, std::int64_
         EXPECT_EQ(packets + gaps, span);
         EXPECT_EQ(radioLost, 0u);
     }
-    // The others kept streaming all along: a packet per period. A dongle
-    // that hears two boards carries more than its serial line can; it is
-    // read as its line allows, the others keep their pace.
+    // The others kept their pace (a dongle that hears two boards is read as
+    // fast as its serial line allows).
     EXPECT_TRUE(b == kVictim || twoStreams || double(packets) >= 0.97 * double(tStop - t0) / double(sim::kSamplePeriodUs))
         << packets << " packets";
 }
@@ -447,9 +437,8 @@ void FaultMatrix::runAcquisition(bool record) {
         }
     }
 
-    // The report: nobody else is lost; the victim's outage and return are
-    // told, and it streams again soon after it can be reached. Lost packets
-    // alone are counted, not reported.
+    // Nobody else is reported lost; the victim's outage and return are, and
+    // it streams again soon after. Lost packets alone are only counted.
     const std::string victim = boardName(kVictim);
     for (int b = 0; b < kBoards; ++b)
         EXPECT_TRUE(b == kVictim || linesWith(boardName(b), "lost") == 0) << boardName(b) << " reported lost";

@@ -10,9 +10,9 @@ import sys
 def main():
     import mne
 
-    path, expected_path = sys.argv[1], sys.argv[2]
-    with open(expected_path) as f:
+    with open(sys.argv[2]) as f:
         exp = json.load(f)
+    path = sys.argv[1]
     raw = mne.io.read_raw_bdf(path, preload=True, verbose="error")
     problems = []
     if raw.ch_names != exp["ch_names"]:
