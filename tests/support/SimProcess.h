@@ -34,7 +34,7 @@ public:
     }
     ~SimProcess() {
         stop();
-        if (out_ >= 0) ::close(out_);
+        ::close(out_);
     }
     // The next line of output, or "" when none comes within 5 s.
     std::string line() {
@@ -60,8 +60,7 @@ public:
             ::waitpid(pid_, &status_, 0);
             pid_ = -1;
         }
-        if (status_ == -1) return -1;
-        return WIFEXITED(status_) ? WEXITSTATUS(status_) : WIFSIGNALED(status_) ? -WTERMSIG(status_) : -1;
+        return status_ == -1 ? -1 : WIFEXITED(status_) ? WEXITSTATUS(status_) : -WTERMSIG(status_);
     }
 
 private:
