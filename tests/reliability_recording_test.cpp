@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <cstdint>
@@ -134,9 +135,8 @@ struct Bench {
 };
 
 bool statusLogHas(const std::wstring& prefix) {
-    for (const CString& l : acqhost::statusLines())
-        if (l.str().rfind(prefix, 0) == 0) return true;
-    return false;
+    const auto lines = acqhost::statusLines();
+    return std::any_of(lines.begin(), lines.end(), [&](const CString& l) { return l.str().rfind(prefix, 0) == 0; });
 }
 
 }  // namespace

@@ -48,12 +48,6 @@ Counts stored(Counts c) {
     return c;
 }
 
-std::string text(const Counts& c) {
-    std::string s;
-    for (auto v : c) s += (s.empty() ? "" : " ") + std::to_string(v);
-    return "[" + s + "]";
-}
-
 std::string slurp(const fs::path& p) {
     std::ifstream f(p);
     return std::string(std::istreambuf_iterator<char>(f), {});
@@ -81,28 +75,18 @@ Walk walk(const std::vector<Counts>& rows, const std::vector<sim::TruthRow>& tru
     std::vector<std::size_t> starts;
     for (std::size_t i = 0; i < truth.size(); ++i)
         if (truth[i].dropped == sim::kTruthSent && stored(truth[i].counts) == rows[0]) starts.push_back(i);
-    if (starts.size() != 1) {
-        w.error = "row 0 " + text(rows[0]) + " is at " + std::to_string(starts.size()) + " places in the truth";
-        return w;
-    }
+    if (starts.size() != 1) return {0, 0, 0, 0, "row 0 is at " + std::to_string(starts.size()) + " places in the truth"};
     std::size_t k = w.first = starts[0];
     for (std::size_t r = 1; r < rows.size(); ++r) {
-        if (++k >= truth.size()) {
-            w.error = "row " + std::to_string(r) + " is past the end of the truth";
-            return w;
-        }
+        if (++k >= truth.size()) return {w.first, 0, 0, 0, "row " + std::to_string(r) + " is past the end of the truth"};
         const sim::TruthRow& t = truth[k];
         const bool held = t.dropped == sim::kTruthDropped;
-        if (held) ++w.spanDrops;
-        const Counts want = held ? rows[r - 1] : stored(t.counts);
-        if (t.dropped == sim::kTruthCut || rows[r] != want) {
-            std::ostringstream m;
-            m << "row " << r << ": want truth #" << k << " (sample " << int(t.sample) << ", "
-              << (held ? "lost, so the row before " : t.dropped == sim::kTruthSent ? "sent " : "cut ") << text(want)
-              << "), got " << text(rows[r]) << (rows[r] == rows[r - 1] ? ", the row before" : "");
-            w.error = m.str();
-            return w;
-        }
+        w.spanDrops += held;
+        if (t.dropped == sim::kTruthCut || rows[r] != (held ? rows[r - 1] : stored(t.counts)))
+            return {w.first, 0, 0, 0,
+                    "row " + std::to_string(r) + " is not truth #" + std::to_string(k) + " (sample " +
+                        std::to_string(t.sample) + (held ? ", lost: the row before)" : ")") +
+                        (rows[r] == rows[r - 1] ? ", it holds the row before" : "")};
     }
     w.last = k;
     for (std::size_t i = k + 1; i < truth.size() && truth[i].dropped == sim::kTruthDropped; ++i) ++w.trailingDrops;
@@ -124,14 +108,12 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
     SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", std::to_string(N), "--seed", std::to_string(40 + N),
              "--drop-rate", c.drops ? "0.01" : "0", "--usb-latency-us", std::to_string(c.usbLatencyUs), "--truth",
              truthPath.string()});
-    std::vector<std::string> ptys;
+    std::vector<std::string> ptys;  // "PORT <index> <path>" lines
     std::string list;
     for (int k = 0; k < N; ++k) {
         std::istringstream in(sim.line());
-        std::string word, path;
-        int index = -1;
-        in >> word >> index >> path;
-        ASSERT_EQ(word, "PORT");
+        std::string word, index, path;
+        ASSERT_TRUE(in >> word >> index >> path && word == "PORT");
         ptys.push_back(path);
         list += (list.empty() ? "" : ",") + path;
     }

@@ -1,7 +1,7 @@
 // A recording with known samples for the save tests: two EEG channels of one
-// board, the auxiliary channels of two boards (so names repeat) and the
-// host's trailer, filled from formulas of the running sample index. Only
-// the EEG channels have a port in their geometry.
+// board (only they have a port), the auxiliary channels of two boards (so
+// names repeat) and the host's trailer, filled from formulas of the running
+// sample index; and ways to read a file back.
 #pragma once
 
 #include <edflib.h>
@@ -30,8 +30,8 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list);
 // What the library's callback does: a display range and unit on accelerometer channels.
 int accDisplayCallback(CMeAcqTrialzq* trial);
 
-// Values at running sample index g: 24-bit EEG counts (both extremes at the
-// start), 16-bit accelerometer counts, analog counts, trigger codes, host ms.
+// Values at running sample index g: 24-bit EEG counts (both extremes first),
+// 16-bit accelerometer counts, analog counts, trigger codes, host ms.
 std::int32_t eegCount(int channel, std::int64_t g);
 std::int32_t accCount(int channel, std::int64_t g);
 double valueAt(int channel, std::int64_t g);
