@@ -31,13 +31,6 @@ constexpr int kRate = 250;
 constexpr int kChannels = 2 * 14 + 6;  // two boards and the trailer
 constexpr int kTimeChannel = 14 * 2 + TRAILER_TIMESTAMP;
 
-fs::path freshDir(const std::string& tag) {
-    fs::path d = fs::temp_directory_path() / ("mbeeg-rel-" + tag + "-" + std::to_string(::getpid()));
-    fs::remove_all(d);
-    fs::create_directories(d);
-    return d;
-}
-
 // The live file as it is now, read with the writer held off (it appends
 // under EDFlib's lock), and a number from its header.
 std::string snapshot(const fs::path& p) {
@@ -92,6 +85,8 @@ struct Bench {
     }
     bool record(const fs::path& dir, const wchar_t* name, int trials, int seconds, int sliceMs,
                 const std::function<void()>& check) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
         rig.plugIn();
         if (drv._02connectCom2Device(&cfg, &data) != 1 || drv._03makeAcgSns() != 1) return false;
         data.m_text1 = CString(dir.wstring().c_str());
@@ -142,7 +137,8 @@ bool statusLogHas(const std::wstring& prefix) {
 }  // namespace
 
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
-    const fs::path dir = freshDir("grow"), live = dir / "grow.partial.bdf";
+    const fs::path dir = fs::temp_directory_path() / ("mbeeg-rel-grow-" + std::to_string(::getpid()));
+    const fs::path live = dir / "grow.partial.bdf";
     // Slices of 0.3 s against records of 1 s: after each, the file holds
     // exactly the records whose rows are all acquired (the writer gets a
     // moment to catch up), its size is the header plus those records, the
@@ -200,7 +196,8 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
 // On a file size limit (as a full disk would refuse) the first write that
 // does not fit stops the recording.
 TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
-    const fs::path dir = freshDir("cut"), live = dir / "cut.partial.bdf";
+    const fs::path dir = fs::temp_directory_path() / ("mbeeg-rel-cut-" + std::to_string(::getpid()));
+    const fs::path live = dir / "cut.partial.bdf";
     const rlim_t limit = 100000;  // the header and a few records of two boards
     constexpr int kSliceMs = 200;
     acqtest::FileSizeLimit cap(limit);

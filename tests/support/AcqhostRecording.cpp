@@ -11,8 +11,6 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list) {
         e->m_pin = p;
         e->m_portText = L"/dev/ttyUSB0";
         e->m_x = 0.1 * (p + 1);
-        e->m_y = -0.2;
-        e->m_z = 0.3;
         list.Add(g);
     }
     for (const wchar_t* n : {L"AccLft", L"AccUp", L"AccFwd"}) list.Add(info.makeChnGeom(n, GEOM_KIND_ACCEL, 1));

@@ -1,6 +1,6 @@
-// A program of ours (mbeeg-sim, mbeeg) in a child process with its stdout on
-// a pipe, read line by line; SIGTERM ends it, so it flushes what it writes.
-// env entries ("NAME=value") are set in the child only.
+// A program of ours in a child process (env entries "NAME=value" set there
+// only), its stdout on a pipe read line by line; SIGTERM ends it, so it
+// flushes what it writes.
 #pragma once
 
 #include <poll.h>
