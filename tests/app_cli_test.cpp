@@ -155,22 +155,19 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
 }
 
 TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
-    const char* cases[][2] = {
-        {"--sim 2 ports", "COM201"},
-        {"--sim 2 ports", "[dongle]"},
-        {"--sim 2 discover", "board 1: port COM201"},
-        {"--sim 2 discover", "board 2: port COM202"},
-        {"--sim 2 discover", "MultiBoard:2COMs->Board:2x8=16"},
+    const std::vector<std::vector<const char*>> cases = {
+        {"--sim 2 ports", "COM201", "[dongle]"},
+        {"--sim 2 discover", "board 1: port COM201", "board 2: port COM202", "MultiBoard:2COMs->Board:2x8=16"},
         {"--sim 1 radio get --port COM201", "radio channel"},
         {"--sim 1 radio status --port COM201", "Success: System is Up"},
-        {"--sim 2 board version", ""},
+        {"--sim 2 board version"},
         {"--sim 2 board set --channel 3 --gain 12", "x3050110X"},
     };
     for (const auto& c : cases) {
         CliRun r = run(c[0]);
         SCOPED_TRACE(c[0]);
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(contains(r.out, c[1])) << r.out;
+        for (size_t i = 1; i < c.size(); ++i) EXPECT_TRUE(contains(r.out, c[i])) << r.out;
     }
 }
 

@@ -428,13 +428,6 @@ void FaultMatrix::runAcquisition(bool record) {
         const CConfigComRadiozq* v = drv.m_dongles[kVictim];
         EXPECT_TRUE(fault.boardGoes ? notes >= 1 : notes == int(v->m_statDriftHeld.load() + v->m_statDriftDropped.load()))
             << notes << " notes";
-        const auto infos = data.boardInfos();
-        ASSERT_EQ(infos.size(), static_cast<size_t>(kBoards));
-        for (int b = 0; b < kBoards; ++b) {
-            EXPECT_EQ(infos[b].port, CString(rig->portName(b).c_str()));
-            EXPECT_EQ(infos[b].rows, drv.m_dongles[b]->m_statRows.load());
-            EXPECT_EQ(infos[b].lost, drv.m_dongles[b]->m_statGaps.load());
-        }
     }
 
     // Nobody else is reported lost; the victim's outage and return are, and
@@ -501,20 +494,17 @@ TEST_F(Rig, ClockDriftIsEvenedOutAndEveryAdjustmentNoted) {
     ASSERT_TRUE(platform::joinAllThreads(120'000));
     ASSERT_GE(platform::clock().nowUs(), tStop);
 
-    auto* fast = drv.m_dongles[1];
-    auto* slow = drv.m_dongles[2];
-    EXPECT_NEAR(static_cast<double>(fast->m_statDriftDropped.load()), 15.0, 1.0);
-    EXPECT_EQ(fast->m_statDriftHeld.load(), 0u);
-    EXPECT_NEAR(static_cast<double>(slow->m_statDriftHeld.load()), 15.0, 1.0);
-    EXPECT_EQ(slow->m_statDriftDropped.load(), 0u);
+    const auto fastDropped = drv.m_dongles[1]->m_statDriftDropped.load(), slowHeld = drv.m_dongles[2]->m_statDriftHeld.load();
+    EXPECT_NEAR(static_cast<double>(fastDropped), 15.0, 1.0);
+    EXPECT_NEAR(static_cast<double>(slowHeld), 15.0, 1.0);
+    EXPECT_EQ(drv.m_dongles[1]->m_statDriftHeld.load() + drv.m_dongles[2]->m_statDriftDropped.load(), 0u);
     for (auto* d : drv.m_dongles) {
-        EXPECT_EQ(d->m_statRows.load(),
-                  d->m_statPackets.load() + d->m_statGaps.load() + d->m_statDriftHeld.load() - d->m_statDriftDropped.load());
+        EXPECT_EQ(d->m_statRows.load(), d->m_statPackets.load() + d->m_statDriftHeld.load() - d->m_statDriftDropped.load());
         EXPECT_EQ(d->m_statGaps.load(), 0u);
     }
     std::uint64_t notes = 0;
     for (const auto& a : data.annotations()) notes += CStringA(a.text).str().find("clock drift") != std::string::npos;
-    EXPECT_EQ(notes, fast->m_statDriftDropped.load() + slow->m_statDriftHeld.load());
+    EXPECT_EQ(notes, fastDropped + slowHeld);
 }
 
 }  // namespace
