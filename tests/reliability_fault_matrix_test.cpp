@@ -48,44 +48,42 @@ constexpr int kWatchdogMs = 30'000;             // real time, safety net only
 enum class Road { Discovery, Monitoring, Recording };
 enum class Kind { Drop1, Drop20, Garbage, Footers, PowerCycle, Unplug, Dead, SameChannel, OtherChannel, Drift };
 
+using Cfg = sim::SimConfig;
+using Act = std::function<void(World&)>;
 struct Fault {
     Kind kind;
     const char* name;
-    bool boardGoes, comesBack;  // the faulty board is gone for a while (or for good), and comes back
-    bool silent;                // at discovery its dongle hears no board: a channel search runs
-    std::function<void(sim::SimConfig&)> found;  // the fault while the boards are found
-    std::function<void(World&)> on, off;         // 1.5 s into an acquisition, and its end at 3.5 s
+    bool boardGoes, comesBack;      // the faulty board is gone for a while (or for good), and comes back
+    bool silent;                    // at discovery its dongle hears no board: a channel search runs
+    std::function<void(Cfg&)> found;  // the fault while the boards are found
+    Act on, off;                    // 1.5 s into an acquisition, and its end at 3.5 s
 };
 auto& victim(World& w) { return w.board(kVictim); }
 // (The dongle unplugged is run by the fixture: its port goes and comes.)
 const Fault kFaults[] = {
-    {Kind::Drop1, "radio drops 1%", false, false, false, [](sim::SimConfig& c) { c.perBoard[kVictim].dropRate = 0.01; },
+    {Kind::Drop1, "radio drops 1%", false, false, false, [](Cfg& c) { c.perBoard[kVictim].dropRate = 0.01; },
      [](World& w) { victim(w).setDropRate(0.01); }, [](World& w) { victim(w).setDropRate(0); }},
-    {Kind::Drop20, "radio drops 20%", false, false, false, [](sim::SimConfig& c) { c.perBoard[kVictim].dropRate = 0.2; },
+    {Kind::Drop20, "radio drops 20%", false, false, false, [](Cfg& c) { c.perBoard[kVictim].dropRate = 0.2; },
      [](World& w) { victim(w).setDropRate(0.2); }, [](World& w) { victim(w).setDropRate(0); }},
-    {Kind::Garbage, "garbage bursts", false, false, false, [](sim::SimConfig& c) { c.perDongle[kVictim].garbageRate = 0.5; },
+    {Kind::Garbage, "garbage bursts", false, false, false, [](Cfg& c) { c.perDongle[kVictim].garbageRate = 0.5; },
      [](World& w) { w.dongle(kVictim).setGarbage(0.3, 12); }, [](World& w) { w.dongle(kVictim).setGarbage(0, 12); }},
-    {Kind::Footers, "other footers", false, false, false,
-     [](sim::SimConfig& c) { c.perBoard[kVictim].footers = {0xC1, 0xC7, 0xC5}; },
+    {Kind::Footers, "other footers", false, false, false, [](Cfg& c) { c.perBoard[kVictim].footers = {0xC1, 0xC7, 0xC5}; },
      [](World& w) { victim(w).setFooters({0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC0}); },
      [](World& w) { victim(w).setFooters({}); }},
     // Off while its dongle is probed, on again during the search for it.
     {Kind::PowerCycle, "power off mid-packet, on", true, true, true,
-     [](sim::SimConfig& c) { c.perBoard[kVictim].powered = false, c.perBoard[kVictim].powerOnAtUs = 2 * kSec; },
+     [](Cfg& c) { c.perBoard[kVictim].powered = false, c.perBoard[kVictim].powerOnAtUs = 2 * kSec; },
      [](World& w) { victim(w).cutNextPacket(14); }, [](World& w) { victim(w).powerOn(); }},
     {Kind::Unplug, "dongle unplugged, replugged", true, true, false, nullptr, nullptr, nullptr},
-    {Kind::Dead, "dongle never answers", true, false, true, [](sim::SimConfig& c) { c.perDongle[kVictim].dead = true; },
-     [](World& w) { w.dongle(kVictim).setDead(true); }, [](World&) {}},
-    {Kind::SameChannel, "two boards on one channel", true, true, true,
-     [](sim::SimConfig& c) { c.perBoard[kVictim].channel = 1; },
+    {Kind::Dead, "dongle never answers", true, false, true, [](Cfg& c) { c.perDongle[kVictim].dead = true; },
+     [](World& w) { w.dongle(kVictim).setDead(true); }, nullptr},
+    {Kind::SameChannel, "two boards on one channel", true, true, true, [](Cfg& c) { c.perBoard[kVictim].channel = 1; },
      [](World& w) { victim(w).setChannel(w.dongle(0).channel()); },
      [](World& w) { victim(w).setChannel(w.dongle(kVictim).channel()); }},
-    {Kind::OtherChannel, "board on another channel", true, true, true,
-     [](sim::SimConfig& c) { c.perBoard[kVictim].channel = 17; }, [](World& w) { victim(w).setChannel(25); },
-     [](World& w) { victim(w).setChannel(w.dongle(kVictim).channel()); }},
+    {Kind::OtherChannel, "board on another channel", true, true, true, [](Cfg& c) { c.perBoard[kVictim].channel = 17; },
+     [](World& w) { victim(w).setChannel(25); }, [](World& w) { victim(w).setChannel(w.dongle(kVictim).channel()); }},
     {Kind::Drift, "clock drift +-100 ppm", false, false, false,
-     [](sim::SimConfig& c) { c.perBoard[0].driftPpm = 100, c.perBoard[2].driftPpm = -100; }, [](World&) {},
-     [](World&) {}},
+     [](Cfg& c) { c.perBoard[0].driftPpm = 100, c.perBoard[2].driftPpm = -100; }, nullptr, nullptr},
 };
 
 int linesWith(const std::string& a, const std::string& b) {
@@ -97,8 +95,9 @@ int linesWith(const std::string& a, const std::string& b) {
     return n;
 }
 
-// Runs fn inside the simulated world at absolute virtual time t.
-void at(sim::SimRig& rig, std::int64_t t, std::function<void(World&)> fn) {
+// Runs fn (if any) inside the simulated world at absolute virtual time t.
+void at(sim::SimRig& rig, std::int64_t t, Act fn) {
+    if (!fn) return;
     auto w = rig.world();
     std::lock_guard<std::recursive_mutex> lock(w->mutex());
     w->at(t, [wp = w.get(), fn = std::move(fn)](std::int64_t) { fn(*wp); });
@@ -145,8 +144,8 @@ protected:
         if (HasFailure())
             for (const CString& l : acqhost::statusLines()) std::printf("  status: %s\n", CStringA(l).str().c_str());
     }
-    static sim::SimConfig config(std::uint64_t seed) {
-        sim::SimConfig c;
+    static Cfg config(std::uint64_t seed) {
+        Cfg c;
         c.boards = kBoards;
         c.seed = seed;
         c.perBoard.assign(kBoards, sim::BoardConfig{});
@@ -172,13 +171,13 @@ protected:
         return n;
     }
     // The victim's dongle and port go, or come back, inside the world.
-    std::function<void(World&)> unplug() {
+    Act unplug() {
         return [port = rig->config().firstPort + kVictim](World& w) {
             w.dongle(kVictim).unplug();
             mbeeg::serial::unregisterMemoryPort("mem:" + std::to_string(port));
         };
     }
-    std::function<void(World&)> replug() {
+    Act replug() {
         return [port = rig->config().firstPort + kVictim, device = rig->device(kVictim)](World& w) {
             w.dongle(kVictim).plugIn();
             mbeeg::serial::registerMemoryPort(
@@ -197,9 +196,9 @@ protected:
 
 class FaultMatrix : public Rig, public ::testing::WithParamInterface<std::tuple<int, Road>> {
 protected:
-    sim::SimConfig baseConfig() const {
+    Cfg baseConfig() const {
         const char* seed = std::getenv("MATRIX_SEED");
-        sim::SimConfig c = config((seed ? std::strtoull(seed, nullptr, 10) : 101) + static_cast<std::uint64_t>(fault.kind));
+        Cfg c = config((seed ? std::strtoull(seed, nullptr, 10) : 101) + static_cast<std::uint64_t>(fault.kind));
         if (fault.kind == Kind::Drift) fault.found(c);
         return c;
     }
@@ -212,7 +211,7 @@ protected:
 };
 
 void FaultMatrix::runDiscovery() {
-    sim::SimConfig c = baseConfig();
+    Cfg c = baseConfig();
     if (fault.found) fault.found(c);
     rig = std::make_unique<sim::SimRig>(c);
     rig->plugIn();
@@ -477,7 +476,7 @@ INSTANTIATE_TEST_SUITE_P(All, FaultMatrix,
 // first: each parts by 15 samples, evened out one sample at a time, each
 // adjustment counted and noted where it happened.
 TEST_F(Rig, ClockDriftIsEvenedOutAndEveryAdjustmentNoted) {
-    sim::SimConfig c = config(5);
+    Cfg c = config(5);
     c.keepLog = false;
     c.perBoard[1].driftPpm = 100;
     c.perBoard[2].driftPpm = -100;

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <functional>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -55,12 +54,10 @@ bool eventually(Pred pred) {
     return true;
 }
 
-// Two simulated boards found and connected, the data set prepared for a
-// recording of `trials` trials of `seconds` each into dir/name, and a check
-// run every `sliceMs` of virtual time until the recording ends. A check runs
-// inside the simulated world, so the reading loop waits for it: the rows
-// acquired so far are known and stay put, and what the file must hold then
-// is exact.
+// Two simulated boards recording `trials` trials of `seconds` each into
+// dir/name, with a check every `sliceMs` of virtual time. A check runs inside
+// the simulated world, so the reading loop waits for it: the rows acquired
+// so far stay put, and what the file must hold then is exact.
 struct Bench {
     platform::ScopedVirtualClock vclock;
     platform::ScriptedMessageBoxes boxes{IDNO};
@@ -139,11 +136,9 @@ bool statusLogHas(const std::wstring& prefix) {
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     const fs::path dir = fs::temp_directory_path() / ("mbeeg-rel-grow-" + std::to_string(::getpid()));
     const fs::path live = dir / "grow.partial.bdf";
-    // Slices of 0.3 s against records of 1 s: after each, the file holds
-    // exactly the records whose rows are all acquired (the writer gets a
-    // moment to catch up), its size is the header plus those records, the
-    // header counts them, and every fourth a copy opens in EDFlib with the
-    // data set's own values.
+    // Slices of 0.3 s against records of 1 s: after each the file holds, and
+    // its header counts, exactly the records whose rows are all acquired;
+    // every fourth, a copy opens in EDFlib with the data set's own values.
     long long recordBytes = 0;
     int slices = 0, copies = 0;
     Bench b;

@@ -88,9 +88,7 @@ struct BdfReader {
         }
         return out;
     }
-    double rate(int sig) const {
-        return hdr.signalparam[sig].smp_in_datarecord / (static_cast<double>(hdr.datarecord_duration) / 1e7);
-    }
+    double rate(int sig) const { return hdr.signalparam[sig].smp_in_datarecord * 1e7 / double(hdr.datarecord_duration); }
 };
 
 }  // namespace acqtest
