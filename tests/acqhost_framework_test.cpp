@@ -437,11 +437,8 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     acqhost::clearStatusLines();
     std::atomic<int> sunk{0};
     acqhost::setStatusSink([&](const CString&) { ++sunk; });
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([] {
-            for (int i = 0; i < 500; ++i) CAcqDriver02Prcs::addInfoStatus(L"line");
-        });
+    std::vector<std::thread> threads(4);
+    for (auto& th : threads) th = std::thread([] { for (int i = 0; i < 500; ++i) CAcqDriver02Prcs::addInfoStatus(L"line"); });
     for (auto& th : threads) th.join();
     EXPECT_EQ(sunk.load(), 2000);
     EXPECT_EQ(acqhost::statusLines().size(), 2000u);

@@ -67,9 +67,6 @@ bool contains(const std::string& s, const std::string& part) { return s.find(par
 }  // namespace
 
 TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
-    CliRun h = run("--help");
-    EXPECT_EQ(h.status, 0);
-    EXPECT_TRUE(contains(h.out, "record")) << h.out;
     // Without the refusal these would reach the dongles: the trace shows it does.
     CliRun control = run("--sim 2 --trace radio get --port COM201");
     ASSERT_EQ(control.status, 0) << control.err;
@@ -158,6 +155,7 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
 
 TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
     const std::vector<std::vector<const char*>> cases = {
+        {"--help", "record"},
         {"--sim 2 ports", "COM201", "[dongle]"},
         {"--sim 2 discover", "board 1: port COM201", "board 2: port COM202", "MultiBoard:2COMs->Board:2x8=16"},
         {"--sim 1 radio get --port COM201", "radio channel"},

@@ -88,10 +88,8 @@ const Fault kFaults[] = {
 
 int linesWith(const std::string& a, const std::string& b) {
     int n = 0;
-    for (const CString& s : acqhost::statusLines()) {
-        const std::string l = CStringA(s).str();
-        n += l.find(a) != std::string::npos && l.find(b) != std::string::npos;
-    }
+    for (const CString& s : acqhost::statusLines())
+        n += CStringA(s).str().find(a) != std::string::npos && CStringA(s).str().find(b) != std::string::npos;
     return n;
 }
 
@@ -145,9 +143,7 @@ protected:
             for (const CString& l : acqhost::statusLines()) std::printf("  status: %s\n", CStringA(l).str().c_str());
     }
     static Cfg config(std::uint64_t seed) {
-        Cfg c;
-        c.boards = kBoards;
-        c.seed = seed;
+        Cfg c{.boards = kBoards, .seed = seed};
         c.perBoard.assign(kBoards, sim::BoardConfig{});
         c.perDongle.assign(kBoards, sim::DongleConfig{});
         return c;

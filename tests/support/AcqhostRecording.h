@@ -46,11 +46,10 @@ void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill = -1);
 // refuse a write: the write fails instead of raising SIGXFSZ.
 struct FileSizeLimit {
     rlimit old{};
-    void (*handler)(int);
-    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = bytes;
+        const rlimit small{bytes, old.rlim_max};
         EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     }
     ~FileSizeLimit() {
