@@ -171,7 +171,9 @@ TEST(RowAlignment, EveryRowHoldsEachBoardsNextSampleAndHoldsOnlyForRadioLosses) 
             const auto& c = rig.aligner().counts(b);
             EXPECT_EQ(c.lost, static_cast<std::uint64_t>(holds)) << b;
             EXPECT_EQ(c.driftHeld + c.driftDropped, 0u) << b;
-            if (b == 0 || b == 2) EXPECT_EQ(holds, 0) << b << " latency " << latency;
+            if (b == 0 || b == 2) {
+                EXPECT_EQ(holds, 0) << b << " latency " << latency;
+            }
         }
         EXPECT_EQ(rig.aligner().counts(2).outOfSequence, 2u) << latency;
     }

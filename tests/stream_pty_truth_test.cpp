@@ -1,16 +1,14 @@
 // What `mbeeg record` stores against what the simulated boards really sent:
 // mbeeg-sim serves the dongles on pseudo-terminals, the real program finds
-// them through the real serial backend and records a few seconds, and every
-// count of every board's rows is checked against the simulator's truth file.
+// them through the real serial backend and records a few seconds (ended by
+// --seconds, by Ctrl-C, or killed without warning), and every count of every
+// board's rows is checked against the simulator's truth file.
 // Real time: 4 to 12 s per case, by the number of boards.
-#include <edflib.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +21,7 @@
 
 #include "serialport/ComAlias.h"
 #include "sim/TruthFile.h"
+#include "tests/support/AcqhostRecording.h"
 #include "tests/support/SimProcess.h"
 
 namespace fs = std::filesystem;
@@ -32,15 +31,13 @@ namespace {
 constexpr int kSeconds = 3;
 constexpr int kRate = 250;
 
+enum class End { Seconds, CtrlC, Kill };
 struct Case {
     int boards;
     bool drops;
     int usbLatencyUs;
+    End end;
 };
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.boards << " boards, " << (c.drops ? "1 % lost" : "clean") << ", USB " << c.usbLatencyUs << " us";
-}
 
 using Counts = std::array<std::int32_t, 8>;
 
@@ -51,15 +48,16 @@ Counts stored(Counts c) {
     return c;
 }
 
-std::string text(const Counts& c) {
-    std::string s;
-    for (auto v : c) s += (s.empty() ? "" : " ") + std::to_string(v);
-    return "[" + s + "]";
-}
-
 std::string slurp(const fs::path& p) {
     std::ifstream f(p);
     return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Whole records in a growing file, by its header.
+long long recordsIn(const fs::path& p) {
+    char h[245] = {};
+    std::ifstream(p, std::ios::binary).read(h, 244);
+    return std::atoll(h + 236);
 }
 
 // One board's rows against its truth. Rows start at the sent packet that
@@ -74,40 +72,21 @@ struct Walk {
 
 Walk walk(const std::vector<Counts>& rows, const std::vector<sim::TruthRow>& truth) {
     Walk w;
-    // Where a stored row really is in the truth, for the report.
-    auto whereIs = [&](const Counts& c) {
-        std::string at;
-        for (std::size_t i = 0; i < truth.size(); ++i)
-            if (truth[i].dropped == sim::kTruthSent && stored(truth[i].counts) == c)
-                at += (at.empty() ? "" : ",") + std::to_string(i);
-        return at.empty() ? std::string("nowhere in the truth") : "truth #" + at;
-    };
     std::vector<std::size_t> starts;
     for (std::size_t i = 0; i < truth.size(); ++i)
         if (truth[i].dropped == sim::kTruthSent && stored(truth[i].counts) == rows[0]) starts.push_back(i);
-    if (starts.size() != 1) {
-        w.error = "row 0 " + text(rows[0]) + " is at " + std::to_string(starts.size()) + " places in the truth";
-        return w;
-    }
+    if (starts.size() != 1) return {0, 0, 0, 0, "row 0 is at " + std::to_string(starts.size()) + " places in the truth"};
     std::size_t k = w.first = starts[0];
     for (std::size_t r = 1; r < rows.size(); ++r) {
-        if (++k >= truth.size()) {
-            w.error = "row " + std::to_string(r) + " is past the end of the truth (" + whereIs(rows[r]) + ")";
-            return w;
-        }
+        if (++k >= truth.size()) return {w.first, 0, 0, 0, "row " + std::to_string(r) + " is past the end of the truth"};
         const sim::TruthRow& t = truth[k];
         const bool held = t.dropped == sim::kTruthDropped;
-        if (held) ++w.spanDrops;
-        const Counts want = held ? rows[r - 1] : stored(t.counts);
-        if (t.dropped == sim::kTruthCut || rows[r] != want) {
-            std::ostringstream m;
-            m << "row " << r << ": want truth #" << k << " (sample " << int(t.sample) << ", "
-              << (held ? "lost, so the row before " : t.dropped == sim::kTruthSent ? "sent " : "cut ") << text(want)
-              << "), got " << text(rows[r]) << ": " << (rows[r] == rows[r - 1] ? "the row before, " : "")
-              << whereIs(rows[r]);
-            w.error = m.str();
-            return w;
-        }
+        w.spanDrops += held;
+        if (t.dropped == sim::kTruthCut || rows[r] != (held ? rows[r - 1] : stored(t.counts)))
+            return {w.first, 0, 0, 0,
+                    "row " + std::to_string(r) + " is not truth #" + std::to_string(k) + " (sample " +
+                        std::to_string(t.sample) + (held ? ", lost: the row before)" : ")") +
+                        (rows[r] == rows[r - 1] ? ", it holds the row before" : "")};
     }
     w.last = k;
     for (std::size_t i = k + 1; i < truth.size() && truth[i].dropped == sim::kTruthDropped; ++i) ++w.trailingDrops;
@@ -124,64 +103,79 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
     char tmpl[] = "/tmp/mbeeg-pty-truth-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
     const fs::path dir = tmpl;
-    const fs::path truthPath = dir / "truth.txt", bdfPath = dir / "rec.bdf", log = dir / "mbeeg.log";
+    const fs::path truthPath = dir / "truth.txt", bdfPath = dir / "rec.bdf";
 
     SimProcess sim({MBEEG_BINARY_DIR "/mbeeg-sim", "--boards", std::to_string(N), "--seed", std::to_string(40 + N),
              "--drop-rate", c.drops ? "0.01" : "0", "--usb-latency-us", std::to_string(c.usbLatencyUs), "--truth",
              truthPath.string()});
-    std::vector<std::string> ptys;
+    std::vector<std::string> ptys;  // "PORT <index> <path>" lines
     std::string list;
     for (int k = 0; k < N; ++k) {
         std::istringstream in(sim.line());
-        std::string word, path;
-        int index = -1;
-        in >> word >> index >> path;
-        ASSERT_EQ(word, "PORT");
+        std::string word, index, path;
+        ASSERT_TRUE(in >> word >> index >> path && word == "PORT");
         ptys.push_back(path);
         list += (list.empty() ? "" : ",") + path;
     }
-    const std::string cmd = "cd '" + dir.string() + "' && MBEEG_PROFILE=profile.ini MBEEG_NO_REAL_PORTS=1 MBEEG_SIM_PORTS=" +
-                            list + " timeout 40 " MBEEG_BINARY_DIR "/app/mbeeg -q record --out rec.bdf --seconds " +
-                            std::to_string(kSeconds) + " >mbeeg.log 2>&1 </dev/null";
-    const int rc = std::system(cmd.c_str());
+    // Ctrl-C or SIGKILL come once the file holds 2 s of a minute asked for.
+    const bool killed = c.end == End::Kill;
+    SimProcess rec({MBEEG_BINARY_DIR "/app/mbeeg", "-q", "record", "--out", bdfPath.string(), "--seconds",
+                    std::to_string(c.end == End::Seconds ? kSeconds : 60)},
+                   {"MBEEG_PROFILE=" + (dir / "profile.ini").string(), "MBEEG_NO_REAL_PORTS=1", "MBEEG_SIM_PORTS=" + list});
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+    while (!rec.ended() && std::chrono::steady_clock::now() < giveUp &&
+           !(c.end != End::Seconds && recordsIn(dir / "rec.partial.bdf") >= 2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int status = rec.stop(killed ? SIGKILL : c.end == End::CtrlC ? SIGINT : SIGTERM);
     ASSERT_EQ(sim.stop(), 0);
-    ASSERT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << slurp(log);
+    std::string said;
+    for (std::string l; !(l = rec.line()).empty();) said += l + "\n";
+    // Ctrl-C cut the minute short: saved, with the status of an interrupted run.
+    ASSERT_EQ(status, killed ? -SIGKILL : c.end == End::CtrlC ? 6 : 0) << said;
+    EXPECT_NE(fs::exists(bdfPath), killed) << "only a finished recording takes the target's name";
 
-    const auto side = nlohmann::json::parse(slurp(dir / "rec.json"));
     const auto truth = sim::readTruthFile(truthPath.string());
     ASSERT_EQ(static_cast<int>(truth.size()), N);
-    const std::int64_t S = side["samples"].get<std::int64_t>();
-    ASSERT_EQ(S, kSeconds * kRate);
+    const nlohmann::json side = killed ? nlohmann::json() : nlohmann::json::parse(slurp(dir / "rec.json"));
+    acqtest::BdfReader bdf(killed ? dir / "rec.partial.bdf" : bdfPath);
+    ASSERT_TRUE(bdf.ok) << bdf.hdr.filetype;
+    // Rows acquired (a stopped recording pads its last record).
+    const std::int64_t S = killed ? bdf.hdr.signalparam[0].smp_in_file : side["samples"].get<std::int64_t>();
+    ASSERT_TRUE(c.end == End::Seconds ? S == kSeconds * kRate : S >= 2 * kRate && S < 60 * kRate)
+        << S << " rows: only what was acquired is kept";
 
     // Rows of each board as stored: its EEG signals by the sidecar's board
     // and pin, with a scale that stores the board's counts as they are.
-    edf_hdr_struct hdr{};
-    ASSERT_EQ(edfopen_file_readonly(bdfPath.c_str(), &hdr, EDFLIB_DO_NOT_READ_ANNOTATIONS), 0) << hdr.filetype;
+    // A killed recording has no sidecar: the boards' EEG pins come first.
     std::vector<std::vector<Counts>> rows(N, std::vector<Counts>(S));
+    std::vector<std::string> labels;
     int eeg = 0;
-    std::vector<int> buf(S);
-    for (int s = 0; s < hdr.edfsignals; ++s) {
-        const auto& ch = side["channels"][s];
-        if (ch["kind"] != "EEG") continue;
-        const edf_param_struct& p = hdr.signalparam[s];
-        const int b = ch["board"], pin = ch["pin"];
+    for (int s = 0; s < bdf.hdr.edfsignals; ++s) {
+        const edf_param_struct& p = bdf.hdr.signalparam[s];
         std::string label = p.label;
-        label.erase(label.find_last_not_of(' ') + 1);
-        ASSERT_EQ(label, ch["label"].get<std::string>()) << s;
+        labels.push_back(label.erase(label.find_last_not_of(' ') + 1));
+        const nlohmann::json ch = killed ? nlohmann::json{{"kind", s < 8 * N ? "EEG" : "-"}, {"board", s / 8}, {"pin", s % 8}}
+                                         : side["channels"][s];
+        if (ch["kind"] != "EEG") continue;
+        const int b = ch["board"], pin = ch["pin"];
+        ASSERT_TRUE(killed || label == ch["label"].get<std::string>()) << s;
         ASSERT_TRUE(b >= 0 && b < N && pin >= 0 && pin < 8) << s;
         ASSERT_TRUE(p.dig_max == 8388607 && p.dig_min == -8388607 && p.phys_max == 187500 && p.phys_min == -187500)
             << p.label;
-        ASSERT_EQ(p.smp_in_file, S);
-        edfrewind(hdr.handle, s);
-        ASSERT_EQ(edfread_digital_samples(hdr.handle, s, static_cast<int>(S), buf.data()), S);
-        for (std::int64_t r = 0; r < S; ++r) rows[b][r][pin] = buf[r];
+        const std::vector<int> v = bdf.digital(s);
+        ASSERT_GE(static_cast<std::int64_t>(v.size()), S);
+        for (std::int64_t r = 0; r < S; ++r) rows[b][r][pin] = v[r];
         ++eeg;
     }
-    edfclose_file(hdr.handle);
     ASSERT_EQ(eeg, 8 * N);
 
     std::uint64_t radioLost = 0;
-    for (int b = 0; b < N; ++b) {
+    for (int b = 0; b < N && killed; ++b) {
+        int k = 0;
+        while (k < N && !walk(rows[b], truth[k]).error.empty()) ++k;
+        EXPECT_LT(k, N) << "board " << b << ": its rows follow none of the simulator's boards";
+    }
+    for (int b = 0; b < N && !killed; ++b) {
         const auto& bs = side["boards"][b];
         const std::string port = bs["port"];
         int k = 0;
@@ -205,28 +199,41 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
     if (c.drops) {
         EXPECT_GT(radioLost, 0u) << "no packet lost: the held rows went untested";
     }
+    // What EDFlib reads, MNE reads: names, rate, length, notes and EEG values.
+    if (killed && std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") == 0) {
+        nlohmann::json exp{{"ch_names", labels}, {"sfreq", kRate}, {"n_times", S}, {"values", nlohmann::json::array()},
+                           {"annotations", nlohmann::json::array()}};
+        for (const auto& [onset, text] : bdf.annotations()) exp["annotations"].push_back({onset, text});
+        for (std::int64_t r : {std::int64_t{0}, S / 2, S - 1})
+            for (int b = 0; b < N; ++b)
+                exp["values"].push_back({{"ch", labels[8 * b]}, {"sample", r}, {"value", rows[b][r][0] * 4.5 / 8388607 / 24}, {"tol", 1e-12}});
+        std::ofstream(dir / "expected.json") << exp.dump();
+        const std::string cmd = "/usr/bin/python3 " MBEEG_SOURCE_DIR "/tests/python/check_bdf.py " +
+                                (dir / "rec.partial.bdf").string() + " " + (dir / "expected.json").string() + " >" +
+                                (dir / "mne.txt").string() + " 2>&1";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << slurp(dir / "mne.txt");
+    }
     if (HasFailure())
         std::cout << "files kept in " << dir << "\n";
     else
         fs::remove_all(dir);
 }
 
-namespace {
-
 // Finding the dongles takes about a second each, so each board count and
 // loss setting runs once; the latency timer alternates, so that each board
 // count and each loss setting meets both.
-std::vector<Case> allCases() {
+static std::vector<Case> allCases() {
     std::vector<Case> v;
     for (int i = 0; i < 4; ++i)
-        for (int drops = 0; drops < 2; ++drops) v.push_back({1 << i, drops == 1, (i + drops) % 2 ? 16000 : 1000});
+        for (int drops = 0; drops < 2; ++drops)
+            v.push_back({1 << i, drops == 1, (i + drops) % 2 ? 16000 : 1000,
+                         i == 0 && drops ? End::CtrlC : i == 1 && !drops ? End::Kill : End::Seconds});
     return v;
 }
-
-}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Boards, StreamPtyTruth, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Case>& i) {
                              return std::to_string(i.param.boards) + "boards_" + (i.param.drops ? "drops" : "clean") +
-                                    "_usb" + std::to_string(i.param.usbLatencyUs / 1000) + "ms";
+                                    "_usb" + std::to_string(i.param.usbLatencyUs / 1000) + "ms" +
+                                    (i.param.end == End::CtrlC ? "_ctrlc" : i.param.end == End::Kill ? "_killed" : "");
                          });

@@ -11,8 +11,6 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list) {
         e->m_pin = p;
         e->m_portText = L"/dev/ttyUSB0";
         e->m_x = 0.1 * (p + 1);
-        e->m_y = -0.2;
-        e->m_z = 0.3;
         list.Add(g);
     }
     for (const wchar_t* n : {L"AccLft", L"AccUp", L"AccFwd"}) list.Add(info.makeChnGeom(n, GEOM_KIND_ACCEL, 1));
@@ -36,11 +34,8 @@ int accDisplayCallback(CMeAcqTrialzq* trial) {
 }
 
 std::int32_t eegCount(int channel, std::int64_t g) {
-    std::int32_t c;
-    if (g == 0) c = -8388608;
-    else if (g == 1) c = 8388607;
-    else if (g == 2) c = -1;
-    else c = static_cast<std::int32_t>((g * 7919) % 16777216) - 8388608;
+    const std::int32_t c =
+        g == 0 ? -8388608 : g == 1 ? 8388607 : g == 2 ? -1 : static_cast<std::int32_t>((g * 7919) % 16777216) - 8388608;
     return channel == FP1 ? c : -(c / 3);
 }
 
@@ -50,18 +45,11 @@ std::int32_t accCount(int channel, std::int64_t g) {
 }
 
 double valueAt(int channel, std::int64_t g) {
-    switch (channel) {
-        case FP1:
-        case FP2: return eegCount(channel, g) * kUvPerCount;
-        case ACC_LFT:
-        case ACC_UP:
-        case ACC_FWD:
-        case ACC_LFT2: return accCount(channel, g) * kGPerCount;
-        case ANALOG1: return static_cast<double>(g % 1000);
-        case TRIGGER: return g % 50 == 0 ? static_cast<double>((g / 50) % 7 + 1) : 0.0;
-        case TIMESTAMP: return 5000000.0 + 4.0 * static_cast<double>(g);
-        default: return 0.0;
-    }
+    if (channel == FP1 || channel == FP2) return eegCount(channel, g) * kUvPerCount;
+    if (channel == ANALOG1) return static_cast<double>(g % 1000);
+    if (channel == TRIGGER) return g % 50 == 0 ? static_cast<double>((g / 50) % 7 + 1) : 0.0;
+    if (channel == TIMESTAMP) return 5000000.0 + 4.0 * static_cast<double>(g);
+    return channel <= ACC_LFT2 ? accCount(channel, g) * kGPerCount : 0.0;
 }
 
 void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill) {

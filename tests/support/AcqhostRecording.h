@@ -1,10 +1,19 @@
 // A recording with known samples for the save tests: two EEG channels of one
-// board, the auxiliary channels of two boards (so names repeat) and the
-// host's trailer, filled from formulas of the running sample index. Only
-// the EEG channels have a port in their geometry.
+// board (only they have a port), the auxiliary channels of two boards (so
+// names repeat) and the host's trailer, filled from formulas of the running
+// sample index; and ways to read a file back.
 #pragma once
 
+#include <edflib.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "host/AcqFramework.h"
 
@@ -21,8 +30,8 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list);
 // What the library's callback does: a display range and unit on accelerometer channels.
 int accDisplayCallback(CMeAcqTrialzq* trial);
 
-// Values at running sample index g: 24-bit EEG counts (both extremes at the
-// start), 16-bit accelerometer counts, analog counts, trigger codes, host ms.
+// Values at running sample index g: 24-bit EEG counts (both extremes first),
+// 16-bit accelerometer counts, analog counts, trigger codes, host ms.
 std::int32_t eegCount(int channel, std::int64_t g);
 std::int32_t accCount(int channel, std::int64_t g);
 double valueAt(int channel, std::int64_t g);
@@ -32,5 +41,53 @@ inline std::int32_t storedCount(std::int32_t c) { return c < -8388607 ? -8388607
 // Fills every trial whole, except the last one that gets `lastFill` samples
 // (all of it when negative); trials after `lastTrial` stay empty.
 void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill = -1);
+
+// A file size limit for this process while it lives, as a full disk would
+// refuse a write: the write fails instead of raising SIGXFSZ.
+struct FileSizeLimit {
+    rlimit old{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{bytes, old.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, handler);
+    }
+};
+
+// A saved file read back through EDFlib's reader.
+struct BdfReader {
+    edf_hdr_struct hdr{};
+    bool ok = false;
+    explicit BdfReader(const std::filesystem::path& p) {
+        ok = edfopen_file_readonly(p.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS) == 0;
+    }
+    ~BdfReader() {
+        if (ok) edfclose_file(hdr.handle);
+    }
+    std::vector<double> physical(int sig) { return read<double>(sig, edfread_physical_samples); }
+    std::vector<int> digital(int sig) { return read<int>(sig, edfread_digital_samples); }
+    template <class T>
+    std::vector<T> read(int sig, int (*reader)(int, int, int, T*)) {
+        std::vector<T> v(static_cast<size_t>(hdr.signalparam[sig].smp_in_file));
+        edfrewind(hdr.handle, sig);
+        EXPECT_EQ(reader(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
+        return v;
+    }
+    // Onset in seconds, text.
+    std::vector<std::pair<double, std::string>> annotations() {
+        std::vector<std::pair<double, std::string>> out;
+        for (long long i = 0; i < hdr.annotations_in_file; ++i) {
+            edf_annotation_struct a{};
+            edf_get_annotation(hdr.handle, static_cast<int>(i), &a);
+            out.emplace_back(static_cast<double>(a.onset) / 1e7, a.annotation);
+        }
+        return out;
+    }
+    double rate(int sig) const { return hdr.signalparam[sig].smp_in_datarecord * 1e7 / double(hdr.datarecord_duration); }
+};
 
 }  // namespace acqtest

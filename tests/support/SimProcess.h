@@ -1,9 +1,11 @@
-// A program of ours (mbeeg-sim, say) in a child process with its stdout on
-// a pipe, read line by line; SIGTERM ends it, so it flushes what it writes.
+// A program of ours in a child process (env entries "NAME=value" set there
+// only), its stdout on a pipe read line by line; SIGTERM ends it, so it
+// flushes what it writes.
 #pragma once
 
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +14,7 @@
 
 class SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& args) {
+    explicit SimProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
         int fds[2];
         if (::pipe(fds) != 0) return;
         pid_ = ::fork();
@@ -20,6 +22,7 @@ public:
             ::dup2(fds[1], 1);
             ::close(fds[0]);
             ::close(fds[1]);
+            for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
             std::vector<char*> argv;
             for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
@@ -31,7 +34,7 @@ public:
     }
     ~SimProcess() {
         stop();
-        if (out_ >= 0) ::close(out_);
+        ::close(out_);
     }
     // The next line of output, or "" when none comes within 5 s.
     std::string line() {
@@ -44,17 +47,24 @@ public:
             s += c;
         }
     }
-    // The exit status, or -1.
-    int stop() {
-        if (pid_ <= 0) return -1;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Whether it has ended by itself.
+    bool ended() {
+        if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+        return pid_ <= 0;
+    }
+    // Sends sig (unless it has ended) and waits: the exit status, or minus
+    // the signal that ended it.
+    int stop(int sig = SIGTERM) {
+        if (pid_ > 0) {
+            ::kill(pid_, sig);
+            ::waitpid(pid_, &status_, 0);
+            pid_ = -1;
+        }
+        return status_ == -1 ? -1 : WIFEXITED(status_) ? WEXITSTATUS(status_) : -WTERMSIG(status_);
     }
 
 private:
     pid_t pid_ = -1;
     int out_ = -1;
+    int status_ = -1;
 };
