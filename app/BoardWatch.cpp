@@ -22,7 +22,11 @@ std::string narrow(const CString& s) { return std::string(CStringA(s).GetString(
 }  // namespace
 
 BoardWatch::BoardWatch(CDriveOpnBciMutiBoardzq& drv, double rate, const WatchLimits& limits)
-    : drv_(drv), rate_(rate > 0 ? rate : 250.0), limits_(limits), silent_(drv.m_dongles.size(), false) {}
+    : drv_(drv),
+      rate_(rate > 0 ? rate : 250.0),
+      limits_(limits),
+      outages_(drv.m_dongles.size(), 0),
+      returns_(drv.m_dongles.size(), 0) {}
 
 std::string BoardWatch::name(size_t b) const {
     const CConfigComRadiozq* d = drv_.m_dongles[b];
@@ -39,16 +43,19 @@ bool BoardWatch::enoughBoards() const {
 }
 
 bool BoardWatch::look() {
-    bool all = !silent_.empty();
-    for (size_t b = 0; b < silent_.size(); ++b) {
+    bool all = !outages_.empty();
+    for (size_t b = 0; b < outages_.size(); ++b) {
         const CConfigComRadiozq* d = drv_.m_dongles[b];
-        const bool now = d && d->m_statSilent.load();
-        if (now != silent_[b]) {
+        if (!d) continue;
+        const std::uint64_t outages = d->m_statOutages.load(), returns = d->m_statReconnects.load();
+        while (outages_[b] < outages || returns_[b] < returns) {
             progressDone();
-            error(name(b) + (now ? " went silent: no packets" : " is back"));
-            silent_[b] = now;
+            // An outage is told before the return that ends it.
+            const bool silent = outages_[b] <= returns_[b];
+            error(name(b) + (silent ? " went silent: no packets" : " is back"));
+            ++(silent ? outages_[b] : returns_[b]);
         }
-        all = all && now;
+        all = all && d->m_statSilent.load();
     }
     const std::int64_t t = platform::clock().nowUs();
     if (!all) {

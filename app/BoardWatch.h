@@ -45,7 +45,9 @@ private:
     CDriveOpnBciMutiBoardzq& drv_;
     double rate_;
     WatchLimits limits_;
-    std::vector<bool> silent_;
+    // What was seen at the last look: a board may go and come back between
+    // two looks, so its counts of outages and returns tell, not its state.
+    std::vector<std::uint64_t> outages_, returns_;
     std::int64_t allSilentSinceUs_ = -1;
 };
 

@@ -22,6 +22,7 @@ public:
     int radioChannel() const override { return static_cast<int>(d_->m_radioChnl); }
     int gain(int pin) const override { return d_->m_pTrackGain ? d_->m_pTrackGain->get_gain_for_channel(pin) : 1; }
     void startStream() override { d_->set4StreamCyton(); }
+    void restartStream() override { d_->resumeStreamCyton(); }
     void stopStream() override { d_->stopStreamCyton(); }
     void take(const stream::CytonPacket& packet) override { d_->takePacket(packet); }
     const double* eegSlots() const override { return d_->m_eeg; }
@@ -38,9 +39,11 @@ public:
     void resetReconnects() override {
         d_->m_statReconnects = 0;
         d_->m_statSilent = false;
+        d_->m_statOutages = 0;
         d_->m_statLongestOutage = 0;
     }
     void outage(bool ongoing, std::int64_t rows) override {
+        if (ongoing && !d_->m_statSilent.exchange(true)) d_->m_statOutages.fetch_add(1);
         d_->m_statSilent = ongoing;
         const std::uint64_t r = rows > 0 ? static_cast<std::uint64_t>(rows) : 0;
         if (r > d_->m_statLongestOutage.load()) d_->m_statLongestOutage = r;

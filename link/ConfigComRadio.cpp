@@ -56,6 +56,7 @@ CConfigComRadio& CConfigComRadio::operator=(const CConfigComRadio& other) {
     m_statDriftHeld = other.m_statDriftHeld.load();
     m_statDriftDropped = other.m_statDriftDropped.load();
     m_statSilent = other.m_statSilent.load();
+    m_statOutages = other.m_statOutages.load();
     m_statLongestOutage = other.m_statLongestOutage.load();
     m_newPacket = other.m_newPacket;
     m_decoder = other.m_decoder;

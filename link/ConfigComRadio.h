@@ -74,6 +74,7 @@ public:
     std::atomic<std::uint64_t> m_statDriftHeld{0};
     std::atomic<std::uint64_t> m_statDriftDropped{0};
     std::atomic<bool> m_statSilent{false};              // lost now: no packets, or its port failed
+    std::atomic<std::uint64_t> m_statOutages{0};        // times it was lost
     std::atomic<std::uint64_t> m_statLongestOutage{0};  // rows of its longest outage
     int m_newPacket = 0;  // 1 when the last read decoded a packet
 

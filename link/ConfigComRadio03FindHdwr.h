@@ -14,6 +14,10 @@ public:
     int setMultiBoardType(int linkType);
 
     int set4StreamCyton();
+    // Starts the stream again mid-run. Only "b" goes out: no answer is
+    // waited for, since the board answers with its first packet, which is
+    // data to keep.
+    int resumeStreamCyton();
     int set4StreamDaisy();
     int readCytonData();
     int stopStreamCyton();

@@ -40,6 +40,13 @@ int CConfigComRadio03FindHdwr::set4StreamCyton() {
     return 1;
 }
 
+int CConfigComRadio03FindHdwr::resumeStreamCyton() {
+    m_decoder.reset();
+    m_rxPackets.clear();
+    m_newPacket = 0;
+    return m_pSerialPort ? m_pSerialPort->writeSynCmdUc1('b') : 0;
+}
+
 int CConfigComRadio03FindHdwr::set4StreamDaisy() {
     for (int pin = 0; pin < 16; ++pin) m_daisyFactor[pin] = microvoltsPerCount(gainOf(m_pTrackGain, pin));
     return 1;

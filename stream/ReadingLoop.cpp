@@ -288,7 +288,7 @@ private:
                 CAcqDriver02Prcs::addInfoStatus(text);
             }
         }
-        d->startStream();
+        d->restartStream();
         aligner_.restarted(b);
     }
 

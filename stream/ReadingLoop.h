@@ -24,6 +24,8 @@ public:
     virtual int radioChannel() const = 0;
     virtual int gain(int pin) const = 0;
     virtual void startStream() = 0;
+    // Starts a lost board's stream again without losing its first packet.
+    virtual void restartStream() = 0;
     virtual void stopStream() = 0;
     // Decodes a packet into the board's sample slots.
     virtual void take(const CytonPacket& packet) = 0;

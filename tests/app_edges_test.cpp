@@ -1,16 +1,23 @@
-// Values a person can type that no recording can honour are refused with one
-// line and exit status 2, before any board is touched and before any file is
-// made.
+// The program's edges as a person meets them: values no recording can honour
+// are refused before anything happens; boards that go silent are named, and
+// the exit status says what became of the run, while the file still holds
+// exactly what the boards sent.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include "sim/TruthFile.h"
+#include "tests/support/AcqhostRecording.h"
 
 namespace {
 const std::string kBin = std::string(MBEEG_BINARY_DIR) + "/app/mbeeg";
@@ -67,5 +74,100 @@ TEST(AppEdges, ImpossibleValuesAreRefusedBeforeAnythingIsSentOrMade) {
     }
     // Nothing was made in the folder, not even the settings file.
     for (const auto& entry : std::filesystem::directory_iterator(dir)) ADD_FAILURE() << "made " << entry.path();
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+namespace {
+using Counts = std::array<std::int32_t, 8>;
+
+// One board's stored rows against what it sent: each row is its next sent
+// packet or, while a packet is missing (lost on the radio, the board off),
+// the row before again. Returns how many rows were such holds, or -1 with
+// the first row that is neither.
+std::int64_t holdsAgainstTruth(const std::vector<Counts>& rows, const std::vector<sim::TruthRow>& truth,
+                               std::string& why) {
+    std::size_t k = 0;
+    auto nextSent = [&] {
+        while (k < truth.size() && truth[k].dropped != sim::kTruthSent) ++k;
+    };
+    auto stored = [](Counts c) {
+        for (auto& v : c) v = acqtest::storedCount(v);
+        return c;
+    };
+    nextSent();
+    // The first row is some sent packet: the boards were started one by one.
+    while (k < truth.size() && stored(truth[k].counts) != rows[0]) {
+        ++k;
+        nextSent();
+    }
+    std::int64_t holds = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (k < truth.size() && stored(truth[k].counts) == rows[r]) {
+            ++k;
+            nextSent();
+        } else if (r > 0 && rows[r] == rows[r - 1]) {
+            ++holds;
+        } else {
+            why = "row " + std::to_string(r) + " is neither sent packet #" + std::to_string(k) + " nor a hold";
+            return -1;
+        }
+    }
+    return holds;
+}
+}  // namespace
+
+// A board off for a while, every board off for good, fewer boards than
+// asked for: the run says so, ends with the status of what happened, and what
+// it saved is, board by board, exactly what was sent.
+TEST(AppEdges, SilentBoardsAreNamedAndTheStatusTellsWhatBecameOfTheRun) {
+    char tmpl[] = "/tmp/mbeeg-app-silent.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    struct Case {
+        std::string args;
+        int status;
+        std::vector<std::string> says;
+        bool saved;
+    } cases[] = {
+        {"record --sim 2 --sim-off 2:8:12.4 --seconds 20", 3,
+         {"board 2 (COM202) went silent", "board 2 (COM202) is back", "board 2 (COM202) was lost for"}, true},
+        {"record --sim 2 --sim-off 2:8:12.4 --seconds 20 --max-lost 10", 0, {"board 2 (COM202) is back"}, true},
+        {"record --sim 2 --sim-unplug 1:8 --sim-off 2:8 --seconds 60", 5,
+         {"board 1 (COM201) went silent", "every board was silent for 10 s: stopped"}, true},
+        {"record --sim 2 --seconds 5 --expect-boards 3", 4, {"found 2 board(s), --expect-boards asks for 3"}, false},
+        {"--sim 1 --sim-off 1:8 monitor --silent-stop 3", 5, {"every board was silent for 3 s: stopped"}, false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir + "/r");
+        std::filesystem::create_directory(dir + "/r");
+        const bool record = c.args.rfind("record", 0) == 0;
+        const CliResult r = run(dir, "-q --sim-truth r/truth.txt " + c.args + (record ? " --out r/rec.bdf" : ""));
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        for (const std::string& line : c.says) EXPECT_NE(r.err.find(line), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_EQ(std::filesystem::exists(dir + "/r/rec.bdf"), c.saved) << c.args;
+        if (!c.saved) continue;
+
+        const auto truth = sim::readTruthFile(dir + "/r/truth.txt");
+        const nlohmann::json side = nlohmann::json::parse(std::ifstream(dir + "/r/rec.json"));
+        acqtest::BdfReader bdf(dir + "/r/rec.bdf");
+        ASSERT_TRUE(bdf.ok) << c.args;
+        const std::int64_t S = side["samples"];
+        std::vector<std::vector<Counts>> rows(2, std::vector<Counts>(static_cast<size_t>(S)));
+        for (int s = 0; s < bdf.hdr.edfsignals; ++s) {
+            const nlohmann::json& ch = side["channels"][s];
+            if (ch["kind"] != "EEG") continue;
+            const std::vector<int> v = bdf.digital(s);
+            for (std::int64_t i = 0; i < S; ++i) rows[ch["board"].get<int>()][i][ch["pin"].get<int>()] = v[i];
+        }
+        for (int b = 0; b < 2; ++b) {
+            std::string why;
+            const std::int64_t holds = holdsAgainstTruth(rows[b], truth[b], why);
+            EXPECT_GE(holds, 0) << c.args << ": board " << b + 1 << ": " << why;
+            EXPECT_EQ(holds, side["boards"][b]["lost"].get<std::int64_t>()) << c.args << ": board " << b + 1;
+        }
+        if (c.status == 3) {
+            EXPECT_GT(side["boards"][1]["lost"].get<int>(), 4 * 250) << "the board was off for 4.4 s";
+        }
+    }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
