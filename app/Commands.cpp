@@ -206,9 +206,7 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
     }
     std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
     printBoardSummary(drv, rate);
-    // Ctrl-C is how a monitor without --seconds ends; with --seconds it cut
-    // the run short.
-    return watch.verdict(g_interrupted && seconds > 0 && ran < seconds, stoppedSilent);
+    return watch.verdict(g_interrupted && (seconds <= 0 || ran < seconds), stoppedSilent);
 }
 
 // Why a recording cannot go under this name ("" when it can). The data are

@@ -22,8 +22,9 @@ void installInterruptHandler() {
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A closed pipe (mbeeg monitor | head -1) and a closed terminal end a
+    // run the way Ctrl-C does: streams stopped, what came saved.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
 }
 
 Session::Session(const SessionOptions& opts) : opts_(opts), data_(new CMeAcqDatazq), driver_(new CDriveOpnBciMutiBoardzq) {

@@ -18,6 +18,7 @@
 
 #include "sim/TruthFile.h"
 #include "tests/support/AcqhostRecording.h"
+#include "tests/support/SimProcess.h"
 
 namespace {
 const std::string kBin = std::string(MBEEG_BINARY_DIR) + "/app/mbeeg";
@@ -114,6 +115,31 @@ std::int64_t holdsAgainstTruth(const std::vector<Counts>& rows, const std::vecto
     }
     return holds;
 }
+
+// Reads a saved recording, its sidecar and the simulator's truth, and checks
+// every board's rows against what it sent; returns the sidecar.
+nlohmann::json expectRowsAsSent(const std::string& dir, int boards, const std::string& what) {
+    const auto truth = sim::readTruthFile(dir + "/truth.txt");
+    const nlohmann::json side = nlohmann::json::parse(std::ifstream(dir + "/rec.json"));
+    acqtest::BdfReader bdf(dir + "/rec.bdf");
+    EXPECT_TRUE(bdf.ok) << what;
+    if (!bdf.ok) return side;
+    const std::int64_t S = side["samples"];
+    std::vector<std::vector<Counts>> rows(static_cast<size_t>(boards), std::vector<Counts>(static_cast<size_t>(S)));
+    for (int s = 0; s < bdf.hdr.edfsignals; ++s) {
+        const nlohmann::json& ch = side["channels"][s];
+        if (ch["kind"] != "EEG") continue;
+        const std::vector<int> v = bdf.digital(s);
+        for (std::int64_t i = 0; i < S; ++i) rows[ch["board"].get<int>()][i][ch["pin"].get<int>()] = v[i];
+    }
+    for (int b = 0; b < boards; ++b) {
+        std::string why;
+        const std::int64_t holds = holdsAgainstTruth(rows[b], truth[b], why);
+        EXPECT_GE(holds, 0) << what << ": board " << b + 1 << ": " << why;
+        EXPECT_EQ(holds, side["boards"][b]["lost"].get<std::int64_t>()) << what << ": board " << b + 1;
+    }
+    return side;
+}
 }  // namespace
 
 // A board off for a while, every board off for good, fewer boards than
@@ -147,27 +173,62 @@ TEST(AppEdges, SilentBoardsAreNamedAndTheStatusTellsWhatBecameOfTheRun) {
         EXPECT_EQ(std::filesystem::exists(dir + "/r/rec.bdf"), c.saved) << c.args;
         if (!c.saved) continue;
 
-        const auto truth = sim::readTruthFile(dir + "/r/truth.txt");
-        const nlohmann::json side = nlohmann::json::parse(std::ifstream(dir + "/r/rec.json"));
-        acqtest::BdfReader bdf(dir + "/r/rec.bdf");
-        ASSERT_TRUE(bdf.ok) << c.args;
-        const std::int64_t S = side["samples"];
-        std::vector<std::vector<Counts>> rows(2, std::vector<Counts>(static_cast<size_t>(S)));
-        for (int s = 0; s < bdf.hdr.edfsignals; ++s) {
-            const nlohmann::json& ch = side["channels"][s];
-            if (ch["kind"] != "EEG") continue;
-            const std::vector<int> v = bdf.digital(s);
-            for (std::int64_t i = 0; i < S; ++i) rows[ch["board"].get<int>()][i][ch["pin"].get<int>()] = v[i];
-        }
-        for (int b = 0; b < 2; ++b) {
-            std::string why;
-            const std::int64_t holds = holdsAgainstTruth(rows[b], truth[b], why);
-            EXPECT_GE(holds, 0) << c.args << ": board " << b + 1 << ": " << why;
-            EXPECT_EQ(holds, side["boards"][b]["lost"].get<std::int64_t>()) << c.args << ": board " << b + 1;
-        }
+        const nlohmann::json side = expectRowsAsSent(dir + "/r", 2, c.args);
         if (c.status == 3) {
             EXPECT_GT(side["boards"][1]["lost"].get<int>(), 4 * 250) << "the board was off for 4.4 s";
         }
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// SIGHUP, SIGTERM, Ctrl-C and a closed pipe all end a run the same way: the
+// boards' streams stopped, a test current switched off, what came saved with
+// its sidecar, the status of an interrupted run. Virtual time, so that a
+// long run is still going when the signal comes.
+TEST(AppEdges, EverySignalEndsARunCleanly) {
+    char tmpl[] = "/tmp/mbeeg-app-signal.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    struct Case {
+        std::string args, waitFor;
+        int sig;  // 0: the pipe closes
+        std::string lastWrite;
+    } cases[] = {
+        {"-q --sim 2 record --seconds 600 --out r/rec.bdf", "r/rec.partial.bdf", SIGHUP, "\"s\""},
+        {"-q --sim 2 record --seconds 600 --out r/rec.bdf", "r/rec.partial.bdf", SIGTERM, "\"s\""},
+        {"-q --sim 1 impedance --dwell 600000", "\"z110Z\"", SIGINT, "00Z\""},  // a channel's current off
+        {"--sim 1 monitor", "", 0, "\"s\""},  // it writes at once, and head has gone
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir + "/r");
+        std::filesystem::create_directory(dir + "/r");
+        const std::string mbeeg = "MBEEG_VIRTUAL_TIME=1 MBEEG_PROFILE=r/p.ini " + kBin +
+                                  " --trace --sim-truth r/truth.txt " + c.args + " 2>r/err.txt";
+        SimProcess p({"/bin/bash", "-c",
+                      "cd '" + dir + "' && " +
+                          (c.sig ? "exec env " + mbeeg
+                                 : "timeout 30 env " + mbeeg + " | head -1 >/dev/null; exit ${PIPESTATUS[0]}")});
+        auto seen = [&] {
+            if (c.waitFor.empty()) return p.ended();
+            if (c.waitFor.rfind("r/", 0) == 0) return std::filesystem::exists(dir + "/" + c.waitFor);
+            std::ifstream f(dir + "/r/err.txt");
+            return std::string(std::istreambuf_iterator<char>(f), {}).find(c.waitFor) != std::string::npos;
+        };
+        for (int i = 0; i < 500 && !seen() && !p.ended(); ++i) ::usleep(20000);
+        ASSERT_TRUE(seen()) << c.args;
+        const int status = p.stop(c.sig ? c.sig : SIGTERM);
+        std::ifstream f(dir + "/r/err.txt");
+        const std::string err(std::istreambuf_iterator<char>(f), {});
+        EXPECT_EQ(status, 6) << c.args << "\n" << err;
+        // The last thing written to each port stops what was going on
+        // (written as the trace quotes it).
+        for (const std::string port : {"COM201", "COM202"}) {
+            const size_t at = err.rfind("trace: " + port + " <- ");
+            if (at == std::string::npos) continue;
+            const std::string last = err.substr(at + 17, err.find('\n', at) - at - 17);
+            EXPECT_TRUE(last.ends_with(c.lastWrite)) << c.args << " " << port << ": " << last;
+        }
+        if (c.args.find("record") != std::string::npos) expectRowsAsSent(dir + "/r", 2, c.args);
     }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
