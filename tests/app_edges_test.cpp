@@ -158,6 +158,8 @@ TEST(AppEdges, SilentBoardsAreNamedAndTheStatusTellsWhatBecameOfTheRun) {
         {"record --sim 2 --sim-off 2:8:12.4 --seconds 20", 3,
          {"board 2 (COM202) went silent", "board 2 (COM202) is back", "board 2 (COM202) was lost for"}, true},
         {"record --sim 2 --sim-off 2:8:12.4 --seconds 20 --max-lost 10", 0, {"board 2 (COM202) is back"}, true},
+        // Off for 1.2 s: taken for lost after 0.8 s and back at the next try.
+        {"record --sim 2 --sim-off 2:8:9.2 --seconds 12 --max-lost 1.5", 0, {"board 2 (COM202) is back"}, true},
         {"record --sim 2 --sim-unplug 1:8 --sim-off 2:8 --seconds 60", 5,
          {"board 1 (COM201) went silent", "every board was silent for 10 s: stopped"}, true},
         {"record --sim 2 --seconds 5 --expect-boards 3", 4, {"found 2 board(s), --expect-boards asks for 3"}, false},

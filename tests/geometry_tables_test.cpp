@@ -96,8 +96,14 @@ TEST(GeometryElectrodeTables, EachTemplateKeepsItsFrame) {
     // T5, T7, T8: radius about 100, front positive x, left positive y, up z.
     for (int t : {4, 6, 7}) {
         ELCTD_TABLE tab = electrodeTable(t);
-        for (const ELCTD_POS_NAME_PXYZ& r : std::span(tab.rows, tab.count))
+        for (const ELCTD_POS_NAME_PXYZ& r : std::span(tab.rows, tab.count)) {
             EXPECT_NEAR(std::sqrt(r.x * r.x + r.y * r.y + r.z * r.z), 100.0, 1.0) << r.name;
+            // Frontal rows lie in front, parietal and occipital ones behind.
+            const std::wstring n = r.name;
+            const bool front = n[0] == L'F' || n.rfind(L"AF", 0) == 0, back = n[0] == L'P' || n[0] == L'O';
+            EXPECT_TRUE(!front || r.x > 0) << n << " of template " << t;
+            EXPECT_TRUE(!back || r.x < 0) << n << " of template " << t;
+        }
         EXPECT_GT(find(t, L"Fp1")->x, 50);
         EXPECT_LT(find(t, L"O2")->y, 0);
         EXPECT_GT(find(t, L"Cz")->z, 99);
@@ -110,7 +116,9 @@ TEST(GeometryElectrodeTables, EachTemplateKeepsItsFrame) {
 }
 
 TEST(GeometryElectrodeTables, SelectionByChannelCount) {
-    const std::pair<int, int> cases[] = {{-5, 0}, {8, 0},  {9, 1},  {17, 2}, {19, 2}, {20, 3}, {21, 3},
-                                         {22, 4}, {25, 5}, {33, 6}, {34, 7}, {48, 8}, {68, 9}};
+    // Each template's last count and the first past it.
+    const std::pair<int, int> cases[] = {{-5, 0}, {8, 0},  {9, 1},  {16, 1}, {17, 2}, {19, 2}, {20, 3},
+                                         {21, 3}, {22, 4}, {24, 4}, {25, 5}, {32, 5}, {33, 6}, {34, 7},
+                                         {47, 7}, {48, 8}, {67, 8}, {68, 9}};
     for (auto [n, t] : cases) EXPECT_EQ(electrodeTableFor(n), t) << n;
 }

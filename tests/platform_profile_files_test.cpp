@@ -110,3 +110,13 @@ TEST_F(ProfileFiles, AnOversizedFileIsKeptAsideAndTheDefaultsUsed) {
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("larger than 1 MiB"), std::string::npos) << notices[0];
 }
+
+// A file people edit by hand: comments of either kind and blank lines are
+// read past, not taken for a corrupt file.
+TEST_F(ProfileFiles, AHandEditedFileWithCommentsReadsAsWritten) {
+    const std::string p = dir + "/hand.ini";
+    std::ofstream(p) << "# mbeeg settings\n; radio\n\n[XFaceZovAviComRadioSetting]\n  # the dongle's channel\nRadioChnl=12\n";
+    platform::setProfilePath(p);
+    EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", -1), 12);
+    EXPECT_TRUE(notices.empty());
+}

@@ -36,6 +36,7 @@ std::int32_t countFor(int board, int pin, std::int64_t index) {
 struct BoardPlan {
     std::uint8_t footer = 0xC1;
     std::set<std::int64_t> lost;  // never leave the board
+    int badEvery = 0;  // packets k with k % badEvery == 1 leave with a footer no packet has
     std::int64_t offAfter = -1;   // then the first `partial` bytes of the next, and no more
     int partial = 0;
 };
@@ -45,7 +46,8 @@ std::string packetFor(int b, const BoardPlan& plan, std::int64_t k) {
     std::array<std::uint8_t, 6> aux = {};
     for (int i = 0; plan.footer == 0xC1 && i < 6; ++i) aux[i] = static_cast<std::uint8_t>(k >> (8 * (5 - i)));
     if (plan.footer == 0xC0) aux[1] = static_cast<std::uint8_t>(1 + b);
-    const std::string p = mbeeg::test::makePacket(static_cast<int>(k), counts, aux, plan.footer);
+    const std::string p =
+        mbeeg::test::makePacket(static_cast<int>(k), counts, aux, plan.badEvery && k % plan.badEvery == 1 ? 0xD0 : plan.footer);
     if (plan.offAfter >= 0 && k > plan.offAfter) return k == plan.offAfter + 1 ? p.substr(0, plan.partial) : "";
     return plan.lost.count(k) ? "" : p;
 }
@@ -179,8 +181,11 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
 }
 
 TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
-    boardsUp(2, 0xC0);
-    plans[1].footer = 0xC1;
+    boardsUp(2, 0xC1);
+    plans[1].footer = 0xC0;
+    plans[1].badEvery = 40;
+    // Board 1's pin 3 runs at gain 8: its channel's range follows.
+    ASSERT_EQ(drv.m_dongles[1]->getTrackGainMb(1, 0)->apply_config("x3040110X"), 1);
     const std::int64_t S = 50;
     ASSERT_EQ(prepare(3, S, 1), 1);
     ASSERT_EQ(data.m_recordFlag, 1);
@@ -195,12 +200,13 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(data.filledSamples(2), S);
     EXPECT_EQ(drv.m_pTrial, data.getTrial(2));
 
-    // Trials follow each other without a gap: board 1's packet index runs on.
-    const std::int64_t k0 = indexAt(0, 1, 0);
+    // Trials follow each other without a gap: board 0's packet index runs on.
+    const std::int64_t k0 = indexAt(0, 0, 0);
     for (int t = 0; t < 3; ++t)
-        for (std::int64_t r = 0; r < S; ++r) ASSERT_EQ(indexAt(t, 1, r), k0 + t * S + r) << t << " " << r;
-    // Board 0 sends accelerometer packets: X = 1 count.
-    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.000125);
+        for (std::int64_t r = 0; r < S; ++r) ASSERT_EQ(indexAt(t, 0, r), k0 + t * S + r) << t << " " << r;
+    // Board 1 sends accelerometer packets, X = 2 counts: in its own channels.
+    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 6)->m_pValues[S - 1], 2 * 0.000125);
+    EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.0);
     EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
 
     for (auto& b : boards) EXPECT_EQ(b->written().back(), 's');
@@ -213,8 +219,15 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(infos[1].board, 1);
     EXPECT_EQ(infos[1].port, CString(L"COM202"));
     EXPECT_EQ(infos[1].rows, static_cast<std::uint64_t>(3 * S));
-    EXPECT_EQ(infos[1].packets, static_cast<std::uint64_t>(3 * S));
-    EXPECT_EQ(infos[1].lost + infos[0].lost + infos[0].rejected, 0u);
+    std::uint64_t bad = 0;
+    for (std::int64_t k = k0; k < k0 + 3 * S; ++k) bad += k % 40 == 1;
+    ASSERT_GE(bad, 3u);
+    EXPECT_EQ(infos[1].packets, 3 * S - bad);
+    EXPECT_EQ(infos[1].lost, bad);      // held in place of the bad packets
+    EXPECT_EQ(infos[1].rejected, bad);  // and counted as what they were
+    EXPECT_EQ(infos[0].lost + infos[0].rejected, 0u);
+    EXPECT_DOUBLE_EQ(ch(2, 8 + 2)->m_rangeMax, 4.5e6 / 8);
+    EXPECT_DOUBLE_EQ(ch(2, 8 + 3)->m_rangeMax, 4.5e6 / 24);
 }
 
 TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
