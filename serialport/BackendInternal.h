@@ -21,6 +21,14 @@ std::unique_ptr<Channel> openTermiosPort(const std::string& path, bool exclusive
 long pollRead(int fd, std::uint8_t* buf, std::size_t max, std::int64_t timeoutUs, std::string& error);
 // Writes all n bytes within timeoutMs; false (error says why) otherwise.
 bool pollWriteAll(int fd, const std::uint8_t* data, std::size_t n, int timeoutMs, std::string& error);
+// Takes the port for this process alone: TIOCEXCL keeps others from opening
+// it (root aside), an exclusive flock keeps out other programs that lock it,
+// root or not. False, with "COMn is in use by another program (pid N)" in
+// error, when someone has it.
+bool lockPort(int fd, const std::string& path, std::string& error);
+void unlockPort(int fd);
+// "COMn is in use by another program", with the pid of one that holds it.
+std::string inUseMessage(const std::string& path);
 // Sets the FTDI latency timer of /dev/ttyUSBn to 1 ms through sysfs.
 bool setFtdiLatency1ms(const std::string& path);
 // Clock for waits that happen in the kernel.

@@ -4,6 +4,7 @@
 #include <libserialport.h>
 #include <sys/ioctl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -106,10 +107,14 @@ public:
 
     bool reopen() {
         sp_return r = sp_open(port_, SP_MODE_READ_WRITE);
-        if (r != SP_OK) return fail(spError(path_, "open", r));
-        open_ = true;
+        if (r != SP_OK) return fail(errno == EBUSY ? inUseMessage(path_) : spError(path_, "open", r));
         int fd = -1;
-        if (exclusive_ && sp_get_port_handle(port_, &fd) == SP_OK) ::ioctl(fd, TIOCEXCL);
+        std::string why;
+        if (exclusive_ && sp_get_port_handle(port_, &fd) == SP_OK && !lockPort(fd, path_, why)) {
+            sp_close(port_);
+            return fail(why);
+        }
+        open_ = true;
         return true;
     }
 
@@ -117,7 +122,7 @@ private:
     void release() {
         if (open_) {
             int fd = -1;
-            if (sp_get_port_handle(port_, &fd) == SP_OK) ::ioctl(fd, TIOCNXCL);
+            if (sp_get_port_handle(port_, &fd) == SP_OK) unlockPort(fd);
             sp_close(port_);
         }
         open_ = false;

@@ -2,6 +2,8 @@
 // the pseudo-terminals mbeeg-sim serves. Waits happen in poll(), in real time.
 #include <fcntl.h>
 #include <poll.h>
+#include <dirent.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <fstream>
 
 #include "serialport/BackendInternal.h"
+#include "serialport/ComAlias.h"
 
 namespace mbeeg::serial::detail {
 
@@ -71,7 +74,8 @@ bool applyLine(int fd, unsigned baud, const std::string& path, std::string& erro
 int openTty(const std::string& path, bool exclusive, std::string& error) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = sysError(path, "open");
+        // EBUSY: another program holds it exclusively.
+        error = errno == EBUSY ? inUseMessage(path) : sysError(path, "open");
         return -1;
     }
     if (!::isatty(fd)) {
@@ -79,8 +83,7 @@ int openTty(const std::string& path, bool exclusive, std::string& error) {
         ::close(fd);
         return -1;
     }
-    if (exclusive && ::ioctl(fd, TIOCEXCL) != 0) {
-        error = sysError(path, "TIOCEXCL");
+    if (exclusive && !lockPort(fd, path, error)) {
         ::close(fd);
         return -1;
     }
@@ -88,7 +91,7 @@ int openTty(const std::string& path, bool exclusive, std::string& error) {
 }
 
 void closeTty(int fd) {
-    ::ioctl(fd, TIOCNXCL);
+    unlockPort(fd);
     ::close(fd);
 }
 
@@ -154,6 +157,52 @@ private:
 };
 
 }  // namespace
+
+std::string inUseMessage(const std::string& path) {
+    // Whoever has the device open: a look through every process's files.
+    char real[PATH_MAX];
+    const std::string target = ::realpath(path.c_str(), real) ? real : path;
+    int holder = 0;
+    if (DIR* procs = ::opendir("/proc")) {
+        while (dirent* p = ::readdir(procs)) {
+            const int pid = std::atoi(p->d_name);
+            if (pid <= 0 || holder) continue;
+            const std::string fds = std::string("/proc/") + p->d_name + "/fd";
+            DIR* d = ::opendir(fds.c_str());
+            if (!d) continue;
+            while (dirent* f = ::readdir(d)) {
+                char link[PATH_MAX];
+                const ssize_t n = ::readlink((fds + "/" + f->d_name).c_str(), link, sizeof link - 1);
+                if (n > 0 && std::string(link, static_cast<size_t>(n)) == target) {
+                    holder = pid;
+                    break;
+                }
+            }
+            ::closedir(d);
+        }
+        ::closedir(procs);
+    }
+    return aliasForPath(path) + " is in use by another program" +
+           (holder ? " (pid " + std::to_string(holder) + ")" : std::string());
+}
+
+bool lockPort(int fd, const std::string& path, std::string& error) {
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        error = sysError(path, "TIOCEXCL");
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::ioctl(fd, TIOCNXCL);
+        error = errno == EWOULDBLOCK ? inUseMessage(path) : sysError(path, "flock");
+        return false;
+    }
+    return true;
+}
+
+void unlockPort(int fd) {
+    ::flock(fd, LOCK_UN);
+    ::ioctl(fd, TIOCNXCL);
+}
 
 platform::Clock& realClock() {
     static platform::RealClock c;
