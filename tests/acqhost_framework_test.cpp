@@ -1,5 +1,4 @@
-// The host framework (geometry records and their pool, trials, the status
-// log) and recordings saved as BDF+, read back with EDFlib and MNE-Python.
+// The host framework and its BDF+ recordings, read back with EDFlib and MNE.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

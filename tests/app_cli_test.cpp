@@ -6,7 +6,6 @@
 
 #include <chrono>
 
-#include "platform/profile.h"
 #include "tests/support/Files.h"
 
 using namespace testfiles;
@@ -181,56 +180,4 @@ TEST(AppCli, RecordWritesAFileThatReadsBackAndRefusesToOverwrite) {
     std::string py = "/usr/bin/python3 -c \"import mne,sys; r=mne.io.read_raw_bdf(sys.argv[1],verbose='error'); "
                      "sys.exit(0 if r.info['sfreq']==250 and r.n_times==1000 and len(r.ch_names)>=16 else 1)\" " + f;
     EXPECT_EQ(std::system(py.c_str()), 0);
-}
-
-// Found by fuzzing: each left a file the next read set aside as corrupt.
-namespace {
-
-const wchar_t* const kSection = L"XFaceZovAviComRadioSetting";
-
-class ReliabilityProfile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved = platform::profilePath();
-        platform::setProfilePath(dir + "/p.ini");
-        platform::setProfileNotice([this](const std::string&) { ++notices; });
-    }
-    void TearDown() override {
-        EXPECT_EQ(notices, 0) << "the file was found corrupt";
-        platform::setProfileNotice(nullptr);
-        platform::setProfilePath(saved);
-    }
-    TempDir tmp{"rel-profile"};
-    std::string dir = tmp.str(), saved;
-    int notices = 0;
-    CWinApp* app = AfxGetApp();
-};
-
-}  // namespace
-
-// "[ ]" in the file was saved back as "[]".
-TEST_F(ReliabilityProfile, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
-    std::ofstream(dir + "/p.ini") << "[ ]\n[XFaceZovAviComRadioSetting]\nPollTime=50\n";
-    ASSERT_TRUE(app->WriteProfileInt(kSection, L"RadioChnl", 7));
-    const wchar_t* awkward[][2] = {{L"", L""},           {L"", L"RadioChnl"}, {kSection, L""},
-                                   {kSection, L"a=b"},   {kSection, L" key"}, {kSection, L"key\t"},
-                                   {L"Other\n", L"k"},   {kSection, L"k\n[x]"}, {kSection, L";key"},
-                                   {kSection, L"#key"},  {kSection, L"[key"}, {L" Other", L"k"}};
-    for (const auto& name : awkward) {
-        EXPECT_FALSE(app->WriteProfileInt(name[0], name[1], 1)) << CStringA(name[0]).GetString() << "/"
-                                                                << CStringA(name[1]).GetString();
-        EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
-        EXPECT_EQ(app->GetProfileInt(kSection, L"PollTime", -1), 50);
-    }
-    EXPECT_TRUE(app->WriteProfileInt(L"Other [2]", L"a key]", -3));
-    EXPECT_EQ(app->GetProfileInt(L"Other [2]", L"a key]", 0), -3);
-    EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
-}
-
-// "\xC0\x8A" in a name was decoded as a line feed.
-TEST(ReliabilityProfileText, OverlongUtf8DoesNotDecodeIntoControlCharacters) {
-    EXPECT_EQ(CString(CStringA("a\xC0\x8A" "b")).str(), std::wstring(L"a\u00C0\u008A" L"b"));
-    EXPECT_EQ(CString(CStringA("\xE0\x80\xAF")).str(), std::wstring(L"\u00E0\u0080\u00AF"));  // overlong "/"
-    EXPECT_EQ(CString(CStringA("\xF4\x90\x80\x80")).str().size(), 4u);                        // past U+10FFFF
-    EXPECT_EQ(CString(CStringA("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")).str(), std::wstring(L"\u00E9\u20AC\U0001F600"));
 }

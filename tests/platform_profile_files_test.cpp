@@ -110,3 +110,25 @@ TEST_F(ProfileFiles, AHandEditedFileWithCommentsReadsAsWritten) {
     EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", -1), 12);
     EXPECT_TRUE(notices.empty());
 }
+
+// "[ ]" in the file was saved back as "[]".
+TEST_F(ProfileFiles, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
+    platform::setProfilePath(dir + "/p.ini");
+    CWinApp* app = &this->app();
+    std::ofstream(dir + "/p.ini") << "[ ]\n[XFaceZovAviComRadioSetting]\nPollTime=50\n";
+    ASSERT_TRUE(app->WriteProfileInt(kSection, L"RadioChnl", 7));
+    const wchar_t* awkward[][2] = {{L"", L""},           {L"", L"RadioChnl"}, {kSection, L""},
+                                   {kSection, L"a=b"},   {kSection, L" key"}, {kSection, L"key\t"},
+                                   {L"Other\n", L"k"},   {kSection, L"k\n[x]"}, {kSection, L";key"},
+                                   {kSection, L"#key"},  {kSection, L"[key"}, {L" Other", L"k"}};
+    for (const auto& name : awkward) {
+        EXPECT_FALSE(app->WriteProfileInt(name[0], name[1], 1)) << CStringA(name[0]).GetString() << "/"
+                                                                << CStringA(name[1]).GetString();
+        EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
+        EXPECT_EQ(app->GetProfileInt(kSection, L"PollTime", -1), 50);
+    }
+    EXPECT_TRUE(app->WriteProfileInt(L"Other [2]", L"a key]", -3));
+    EXPECT_EQ(app->GetProfileInt(L"Other [2]", L"a key]", 0), -3);
+    EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
+    EXPECT_TRUE(notices.empty()) << "the file was found corrupt";
+}

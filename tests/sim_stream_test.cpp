@@ -1,5 +1,4 @@
-// The simulated stream: 250 packets a second on virtual time, decoding to the
-// ground truth, and runs that repeat for a seed.
+// The simulated stream decodes to its ground truth; a seed repeats a run.
 #include <gtest/gtest.h>
 
 #include <cmath>

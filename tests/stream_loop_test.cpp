@@ -1,5 +1,4 @@
-// The reading loop and its worker thread on virtual time, boards streaming
-// behind memory ports.
+// The reading loop on virtual time, boards streaming behind memory ports.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,5 +1,4 @@
-// Driver tests: a board that answers commands behind a memory port, a driver
-// whose dialogs only count their shows, and a rig of N dongles on such boards.
+// Driver tests: boards answering commands behind memory ports, and a driver rig.
 #pragma once
 
 #include <chrono>

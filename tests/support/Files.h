@@ -1,6 +1,4 @@
-// Files and programs for the tests: a fresh folder removed afterwards (kept
-// when the test failed), the mbeeg program run from a shell, and a check of
-// a saved file with MNE-Python.
+// Temporary folders, the mbeeg program run from a shell, and the MNE check.
 #pragma once
 
 #include <gtest/gtest.h>
