@@ -1,22 +1,15 @@
-// The host framework the driver builds on (geometry records and their pool,
-// trials, the status log) and its recordings saved as BDF+, read back with
-// EDFlib and MNE-Python (python3-mne): the sidecar, the record layout, and
-// saves that fail without leaving a broken file behind. (The host driver's
-// configuration, time and stimulus thread: the matrix and recording tests.)
+// The host framework and its BDF+ recordings, read back with EDFlib and MNE.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <thread>
 #include <tuple>
 
 #include "acqhost/BdfWriter.h"
 #include "host/AcqFramework.h"
 #include "tests/support/AcqhostRecording.h"
+#include "tests/support/Files.h"
 
 namespace fs = std::filesystem;
 using namespace acqtest;
@@ -38,18 +31,7 @@ int countingCallback(CMeAcqTrialzq* t) {
 
 class Recording : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("mbeeg-bdf-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        buildChannels(info, list);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, ec);
-        fs::remove_all(dir, ec);
-    }
+    void SetUp() override { buildChannels(info, list); }
     void init(int trials, std::int64_t samples, const CString& name) {
         data.getMEGRecordInfozq()->m_sampleRate = 250;
         data.getMEGRecordInfozq()->m_sampleRate2 = 250;
@@ -67,7 +49,8 @@ protected:
         return json::parse(js);
     }
 
-    fs::path dir;
+    testfiles::TempDir tmp{"bdf"};
+    fs::path dir = tmp.path;
     CHardWareInfozq info;
     ChnGeomList list;
     CMeAcqDatazq data;
@@ -102,9 +85,7 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     EXPECT_STREQ(r.hdr.signalparam[ACC_UP].physdimension, "g       ");
     EXPECT_STREQ(r.hdr.signalparam[TIMESTAMP].physdimension, "ms      ");
 
-    // EEG: the board's counts are the stored digital values, and the header
-    // states a range whose step is exactly one count in uV. Accelerometer
-    // counts in g; analog, trigger codes and host time exactly.
+    // EEG digital values are the board's counts, one count per step.
     for (int c : {FP1, FP2}) {
         EXPECT_EQ(r.hdr.signalparam[c].phys_max, 187500.0);
         EXPECT_EQ(r.hdr.signalparam[c].phys_min, -187500.0);
@@ -135,7 +116,6 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     EXPECT_EQ(j["samples"], 750);
     EXPECT_EQ(j["padded_samples"], 0);
     ASSERT_EQ(j["channels"].size(), static_cast<size_t>(CHANNELS));
-    // Fields of a channel or board of the sidecar, as text.
     auto fields = [&](const json& o, std::vector<const char*> keys) {
         std::string s;
         for (const char* k : keys) s += (s.empty() ? "" : " ") + o.value(k, json("-")).dump();
@@ -156,8 +136,7 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
 }
 
 TEST_F(Recording, StoppedEarlyKeepsEverySampleAndMarksThePadding) {
-    // 300 samples per trial at 250 Hz: records of 150 samples (0.6 s). Trial
-    // 2 stopped after 70 samples; trial 3 never started.
+    // Records of 150 samples; trial 2 stopped after 70, trial 3 never started.
     init(3, 300, L"short.edfx");
     fill(data, 1, 70);
     CStimTrigzq stim;
@@ -191,7 +170,6 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     refused(L"nothing was recorded");
     fill(data, 1);
 
-    // A folder that does not exist; a "folder" that is a file.
     data.m_recordFolder = wdir() + L"/no/such/folder";
     refused(L"/no/such/folder/rec.bdf", L"does not exist");
     EXPECT_FALSE(fs::exists(dir / "no"));
@@ -199,7 +177,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     data.m_recordFolder = wdir() + L"/plain";
     refused(L"not a folder");
 
-    // An unwritable folder (root may write anywhere: nothing to check then).
+    // Root may write anywhere.
     if (::geteuid() != 0) {
         fs::create_directory(dir / "ro");
         fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec);
@@ -209,9 +187,8 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
         EXPECT_TRUE(fs::is_empty(dir / "ro"));
     }
 
-    // The final name is taken (here by a folder): refused before anything
-    // is written, and with overwriting asked for the finished file cannot be
-    // put in place; it stays under its own name.
+    // The name is taken by a folder: refused, and with overwriting the
+    // finished file stays under its own name.
     fs::create_directories(dir / "busy.bdf" / "inside");
     data.m_recordFolder = wdir();
     data.m_recordName = L"busy";
@@ -226,7 +203,6 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     EXPECT_TRUE(fs::is_directory(dir / "busy.bdf" / "inside"));
     EXPECT_EQ(data.savedPath(), L"");
 
-    // An existing recording is replaced only when asked for.
     data.m_recordName = L"rec";
     ASSERT_EQ(data.saveDataset4Record(), 1);
     auto goodSize = fs::file_size(dir / "rec.bdf");
@@ -236,9 +212,7 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
     ASSERT_EQ(data.saveDataset4Record(), 1);
     EXPECT_EQ(fs::file_size(dir / "rec.bdf"), goodSize);
 
-    // A write that fails half-way (as on a full disk): the earlier recording
-    // under the same name stays as it was, and the header alone did not fit,
-    // so nothing is left of the attempt.
+    // A full disk: the earlier recording stays; nothing is left of the attempt.
     {
         FileSizeLimit cap(4096);
         refused(L"/rec.bdf: writing the file failed: File too large");
@@ -255,11 +229,9 @@ TEST_F(Recording, FailedSavesSayWhereAndWhyAndLeaveNoFileBehind) {
 }
 
 TEST_F(Recording, SavedRecordingOpensInMneWithItsNamesRateValuesAndNotes) {
-    if (std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "/usr/bin/python3 cannot import mne (install python3-mne to run this check)";
+    if (!testfiles::hasMne()) GTEST_SKIP() << "/usr/bin/python3 cannot import mne (python3-mne)";
     init(2, 250, L"mne");
     fill(data, 1);
-    // FP2 at gain 8, FP1 at the default gain of 24.
     const double uvPerCount8 = 4.5 / 8388607 / 8 * 1e6;
     for (int t = 0; t < 2; ++t) {
         CMeAcgChannelzq* ch = data.getTrial(t)->getChannel(FP2);
@@ -276,7 +248,6 @@ TEST_F(Recording, SavedRecordingOpensInMneWithItsNamesRateValuesAndNotes) {
     exp["n_times"] = 500;
     json values = json::array();
     for (std::int64_t g : {0, 1, 2, 3, 260, 499}) {
-        // Within a millionth of a count of the count itself, in volts.
         for (auto [ch, name, uv] : {std::tuple{FP1, "FP1", kUvPerCount}, std::tuple{FP2, "FP2", uvPerCount8}})
             values.push_back({{"ch", name}, {"sample", g}, {"value", storedCount(eegCount(ch, g)) * uv * 1e-6}, {"tol", 1e-12 * uv}});
         values.push_back({{"ch", "AccUp"}, {"sample", g}, {"value", valueAt(ACC_UP, g)}, {"tol", 1e-9}});
@@ -286,12 +257,7 @@ TEST_F(Recording, SavedRecordingOpensInMneWithItsNamesRateValuesAndNotes) {
     values.push_back({{"ch", "Analog1"}, {"sample", 321}, {"value", valueAt(ANALOG1, 321)}, {"tol", 1e-6}});
     exp["values"] = values;
     exp["annotations"] = {{0.0, "Trial 1"}, {1.0, "Trial 2"}, {1.5, "Blink"}};
-    std::ofstream(dir / "expected.json") << exp.dump(1);
-
-    const std::string cmd = "/usr/bin/python3 " MBEEG_SOURCE_DIR "/tests/python/check_bdf.py '" + (dir / "mne.bdf").string() +
-                            "' '" + (dir / "expected.json").string() + "' >'" + (dir / "mne.txt").string() + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    EXPECT_EQ(rc, 0) << std::ifstream(dir / "mne.txt").rdbuf();
+    EXPECT_EQ(testfiles::mneDisagrees(dir / "mne.bdf", exp), "");
 }
 
 TEST(BdfLayout, RecordsFitTrialsAndTheHeaderStatesTheRateExactly) {
@@ -345,7 +311,6 @@ TEST(AcqhostGeometry, TrailerChannelsAndRecordsLiveAsLongAsAnyCopy) {
             info.addTsrx2chnGem(list);
             outer = info;
         }
-        // The original is gone; the copy keeps the records.
         EXPECT_EQ(g_freed, 1);
         ASSERT_EQ(list.Size(), 2u + TRAILER_CHANNELS);
         EXPECT_EQ(list[2 + TRAILER_TRIGGER]->m_kind, GEOM_KIND_TRIGGER);
@@ -375,7 +340,6 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(t->getChannel(ACC_LFT2)->m_boardIndex, 1);  // no electrode: the geometry's board
     EXPECT_EQ(t->getChannel(TRIGGER)->m_boardIndex, -1);
 
-    // Recording: every trial gets the callback; switching walks them.
     g_callbackRuns = 0;
     ASSERT_EQ(data.acqInitDataTrlChnlGeom4Record(L"/tmp/x", L"rec", 3, 100, &list, countingCallback), 1);
     EXPECT_EQ(g_callbackRuns, 3);
@@ -386,7 +350,6 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(data.switchTrl4Record(-1, 0), nullptr);
     EXPECT_EQ(data.checkInitTrls4Acq(1, 0, 0), data.getTrial(0));
 
-    // Reading back, and what counts as filled.
     CMeAcgChannelzq* c = data.getTrial(1)->getChannel(FP1);
     c->m_pValues[4] = 12.5;
     c->m_pValuesMirror[4] = 13.5;
@@ -399,7 +362,6 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
     EXPECT_EQ(data.filledSamples(1), 5);
     EXPECT_EQ(data.filledSamples(2), 0);
 
-    // Stimulus events are copied, not borrowed.
     CStimTrigzq stim;
     stim.m_events.push_back({1, 10, 3});
     data.setAcqStimTrig2Data(&stim);
@@ -425,7 +387,6 @@ TEST(AcqhostData, BadInitialisationIsRefusedAndKeepsTheTrialsThere) {
     EXPECT_NE(data.lastInitError().Find(L"missing"), -1);
     EXPECT_EQ(data.acqInitDataTrlChnlGeom4Record(L"", L"r", 0, 50, &list, nullptr), 0);
     EXPECT_EQ(data.acqInitDataTrlChnlGeom4Monit(1, 0, &list, nullptr), 0);
-    // Far beyond any memory: refused with a message, not attempted.
     EXPECT_EQ(data.acqInitDataTrlChnlGeom4Record(L"", L"r", 1000000, 1000000000, &list, nullptr), 0);
     EXPECT_NE(data.lastInitError().Find(L"too much"), -1);
     EXPECT_EQ(data.acqInitDataTrlChnlGeom4Monit(1, 50, &list, [](CMeAcqTrialzq*) { return 0; }), 0);
@@ -443,7 +404,6 @@ TEST(AcqhostStatus, LinesFromManyThreadsReachSinkAndLogWhichStaysBounded) {
     EXPECT_EQ(sunk.load(), 2000);
     EXPECT_EQ(acqhost::statusLines().size(), 2000u);
 
-    // The oldest lines give way.
     acqhost::setStatusSink(nullptr);
     acqhost::clearStatusLines();
     for (int i = 0; i < 10050; ++i) CAcqDriver02Prcs::addInfoStatus(CString(std::to_wstring(i).c_str()));
@@ -463,7 +423,6 @@ TEST(RecordPool, RebuildingListsAgainAndAgainKeepsMemoryBounded) {
         ASSERT_EQ(list.Size(), static_cast<std::uint32_t>(TRAILER_CHANNELS));
     }
     EXPECT_LE(info.liveRecords(), static_cast<std::size_t>(CHardWareInfo::kKeptLists) * 34);
-    // The newest list's records are alive and intact.
     ChnGeomList last;
     CAcqChnlGeomzq* g = info.makeChnGeom(L"Fz", GEOM_KIND_EEG, 1);
     info.addTsrx2chnGem(last);

@@ -1,64 +1,35 @@
-// The mbeeg program as a user runs it, on built-in simulated boards, and bad
-// input at its edges: each bad value, port, output or settings file gets one
-// line on stderr, an exit code and nothing written to any port (--trace
-// prints every write, so its silence is the proof). Runs on the built-in
-// boards use virtual time (MBEEG_VIRTUAL_TIME=1). (Recordings ended by Ctrl-C
-// or killed: stream_pty_truth_test.) Last, the settings file's own checks.
+// The mbeeg program on built-in simulated boards: bad input gets one line on
+// stderr, an exit code and no write to any port (--trace would show it).
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "platform/profile.h"
+#include "tests/support/Files.h"
+
+using namespace testfiles;
 
 namespace {
 
-const std::string kBin = std::string(MBEEG_BINARY_DIR) + "/app/mbeeg";
+const std::string& tmpDir() {
+    static const std::string d = (new TempDir("app-test"))->str();  // never removed, as the runs may fail late
+    return d;
+}
 
-struct CliRun {
-    int status = -1;
-    std::string out, err;
+struct Cli : CliRun {
     std::vector<std::string> errLines;
     double seconds = 0;  // real time the program took
 };
 
-std::string tmpDir() {
-    static std::string d = [] {
-        char t[] = "/tmp/mbeeg-app-test.XXXXXX";
-        return std::string(::mkdtemp(t));
-    }();
-    return d;
-}
-
-std::string slurp(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-CliRun run(const std::string& args, bool virtualTime = true, const std::string& profile = "") {
-    std::string env = "MBEEG_PROFILE=" + (profile.empty() ? tmpDir() + "/profile.ini" : profile) +
-                      " MBEEG_NO_REAL_PORTS=1 " + (virtualTime ? "MBEEG_VIRTUAL_TIME=1 " : "");
-    std::string o = tmpDir() + "/out.txt", e = tmpDir() + "/err.txt";
-    auto t0 = std::chrono::steady_clock::now();
-    int rc = std::system((env + kBin + " " + args + " >" + o + " 2>" + e + " </dev/null").c_str());
-    CliRun r;
+Cli run(const std::string& args, bool virtualTime = true, const std::string& profile = "") {
+    const auto t0 = std::chrono::steady_clock::now();
+    Cli r;
+    static_cast<CliRun&>(r) = runMbeeg(tmpDir(), "MBEEG_PROFILE=" + (profile.empty() ? tmpDir() + "/profile.ini" : profile) +
+                                                     " MBEEG_NO_REAL_PORTS=1" + (virtualTime ? " MBEEG_VIRTUAL_TIME=1" : ""),
+                                       args);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = slurp(o);
-    r.err = slurp(e);
-    std::stringstream ss(r.err);
-    for (std::string l; std::getline(ss, l);) r.errLines.push_back(l);
+    r.errLines = lines(r.err);
     return r;
 }
 
@@ -68,7 +39,7 @@ bool contains(const std::string& s, const std::string& part) { return s.find(par
 
 TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
     // Without the refusal these would reach the dongles: the trace shows it does.
-    CliRun control = run("--sim 2 --trace radio get --port COM201");
+    Cli control = run("--sim 2 --trace radio get --port COM201");
     ASSERT_EQ(control.status, 0) << control.err;
     ASSERT_TRUE(contains(control.err, "trace: COM201 <- f0")) << control.err;
 
@@ -80,8 +51,7 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
     const std::string tty = ::ptsname(master);
-    // A folder in which no file can be made, even by root: its path leaves
-    // no room for a name.
+    // No file can be made here, even by root: the path leaves no room for a name.
     const std::string top = tmpDir() + "/" + std::string(200, 'd');
     std::string deep = top;
     while (deep.size() < 4080) deep += "/" + std::string(std::min<size_t>(200, 4080 - deep.size()), 'd');
@@ -116,12 +86,10 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
         {"radio get --port " + plain, 1, plain, "not a serial device"},
         {"radio get --port " + tmpDir() + "/missing", 1, tmpDir() + "/missing", "No such file"},
         {"radio get --port COM999", 1, "COM999", "no such port"},
-        // Reading the channel pauses 1 s, then waits 0.2 s for the first
-        // byte; the link status waits 0.1 s, then 0.2 s.
+        // The channel read pauses 1 s, then waits 0.2 s for a first byte.
         {"radio get --port " + tty, 1, tty, "no answer to 'radio get'", 1.1, 4},
         {"radio status --port " + tty, 1, tty, "no answer to 'radio status'"},
-        // Refused before anything is acquired: found out after the
-        // recording, all of it would be lost.
+        // Refused before acquiring: found out after, all would be lost.
         {rec + deep + "/x.bdf", 1, "cannot write in folder " + deep},
         {rec + tmpDir() + "/", 2, "is a folder"},
         {rec + tmpDir(), 2, "is a folder"},
@@ -129,7 +97,7 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
         {"info " + tmpDir(), 1, "a folder, not a recording"},
     };
     for (const Case& c : cases) {
-        CliRun r = run(c.args, c.args.rfind("--sim", 0) == 0);
+        Cli r = run(c.args, c.args.rfind("--sim", 0) == 0);
         SCOPED_TRACE(c.args);
         EXPECT_EQ(r.status, c.status);
         ASSERT_EQ(r.errLines.size(), 1u) << r.err;
@@ -141,14 +109,12 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
     }
     ::close(master);
     std::filesystem::remove_all(top);
-    // A board that is not there is only known after discovery: the command
-    // itself ("!" turns a first channel on) must still not go out.
-    CliRun late = run("--sim 2 --trace --link 7 board on --channel 17");
+    // A missing board is known only after discovery; its "!" must not go out.
+    Cli late = run("--sim 2 --trace --link 7 board on --channel 17");
     EXPECT_EQ(late.status, 2) << late.err;
     EXPECT_TRUE(contains(late.err, "channels 1 to 16")) << late.err;
     EXPECT_FALSE(contains(late.err, "<- \"!\"")) << late.err;
-    // --verbose shows what the library said on the way.
-    CliRun v = run("--verbose discover");
+    Cli v = run("--verbose discover");
     EXPECT_EQ(v.status, 1);
     EXPECT_TRUE(contains(v.err, "Cannot find a USB-Com-Ble Dongle!")) << v.err;
 }
@@ -164,7 +130,7 @@ TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
         {"--sim 2 board set --channel 3 --gain 12", "x3050110X"},
     };
     for (const auto& c : cases) {
-        CliRun r = run(c[0]);
+        Cli r = run(c[0]);
         SCOPED_TRACE(c[0]);
         EXPECT_EQ(r.status, 0) << r.err;
         for (size_t i = 1; i < c.size(); ++i) EXPECT_TRUE(contains(r.out, c[i])) << r.out;
@@ -175,15 +141,14 @@ TEST(AppCli, CorruptSettingsGiveTheDefaultsAOneLineNoticeAndAreKeptAside) {
     const std::string prof = tmpDir() + "/corrupt.ini";
     const std::string corrupt = "[XFaceZovAviComRadioSetting]\nSaveRadioChnl=1\nRadioChnl=5\nnot an entry\n";
     std::ofstream(prof, std::ios::binary) << corrupt;
-    CliRun r = run("--sim 1 discover", true, prof);
+    Cli r = run("--sim 1 discover", true, prof);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "board 1: port COM201")) << r.out;
     ASSERT_EQ(r.errLines.size(), 1u) << r.err;
     EXPECT_TRUE(contains(r.errLines[0], prof + ".corrupt")) << r.err;
     EXPECT_TRUE(contains(r.errLines[0], "defaults")) << r.err;
     EXPECT_EQ(slurp(prof + ".corrupt"), corrupt);
-    // What the program wrote back reads cleanly the next time.
-    CliRun again = run("--sim 1 discover", true, prof);
+    Cli again = run("--sim 1 discover", true, prof);
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(again.err, "");
     EXPECT_TRUE(contains(slurp(prof), "RadioChnl=")) << slurp(prof);
@@ -191,9 +156,8 @@ TEST(AppCli, CorruptSettingsGiveTheDefaultsAOneLineNoticeAndAreKeptAside) {
 
 TEST(AppCli, RecordWritesAFileThatReadsBackAndRefusesToOverwrite) {
     std::string f = tmpDir() + "/rec.bdf";
-    CliRun r = run("--sim 2 --sim-drop 2 --quiet record --seconds 4 --out " + f);
+    Cli r = run("--sim 2 --sim-drop 2 --quiet record --seconds 4 --out " + f);
     ASSERT_EQ(r.status, 0) << r.err;
-    // One line per board accounts for every row, and some were lost.
     for (int b = 1; b <= 2; ++b) {
         const auto at = r.out.find("board " + std::to_string(b) + " COM");
         unsigned long long rows = 0, packets = 0, lost = 0, held = 0, dropped = 0;
@@ -204,11 +168,11 @@ TEST(AppCli, RecordWritesAFileThatReadsBackAndRefusesToOverwrite) {
             << r.out;
         EXPECT_TRUE(rows == 1000 && rows == packets + lost + held - dropped && lost > 0) << r.out;
     }
-    CliRun i = run("info " + f);
+    Cli i = run("info " + f);
     ASSERT_EQ(i.status, 0) << i.err;
     EXPECT_TRUE(contains(i.out, "4.000 s")) << i.out;
     EXPECT_TRUE(contains(i.out, " 1000 ")) << i.out;
-    CliRun again = run("--sim 2 --quiet record --seconds 1 --out " + f);
+    Cli again = run("--sim 2 --quiet record --seconds 1 --out " + f);
     EXPECT_NE(again.status, 0);
     EXPECT_TRUE(contains(again.err, "--force")) << again.err;
     if (std::system("/usr/bin/python3 -c 'import mne' >/dev/null 2>&1") != 0)
@@ -216,66 +180,4 @@ TEST(AppCli, RecordWritesAFileThatReadsBackAndRefusesToOverwrite) {
     std::string py = "/usr/bin/python3 -c \"import mne,sys; r=mne.io.read_raw_bdf(sys.argv[1],verbose='error'); "
                      "sys.exit(0 if r.info['sfreq']==250 and r.n_times==1000 and len(r.ch_names)>=16 else 1)\" " + f;
     EXPECT_EQ(std::system(py.c_str()), 0);
-}
-
-// Found by fuzzing the settings profile: each used to leave a file that the
-// next read found corrupt and set aside, with every other setting.
-namespace {
-
-const wchar_t* const kSection = L"XFaceZovAviComRadioSetting";
-
-class ReliabilityProfile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/mbeeg-rel-profile.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        saved = platform::profilePath();
-        platform::setProfilePath(dir + "/p.ini");
-        platform::setProfileNotice([this](const std::string&) { ++notices; });
-    }
-    void TearDown() override {
-        EXPECT_EQ(notices, 0) << "the file was found corrupt";
-        platform::setProfileNotice(nullptr);
-        platform::setProfilePath(saved);
-        std::remove((dir + "/p.ini").c_str());
-        ::rmdir(dir.c_str());
-    }
-    std::string dir, saved;
-    int notices = 0;
-    CWinApp* app = AfxGetApp();
-};
-
-}  // namespace
-
-// A write under a name the file cannot hold (empty, blank at an end, a line
-// break, an entry with "=" or a comment mark); and a file with "[ ]", which
-// read fine but the first write saved back as "[]".
-TEST_F(ReliabilityProfile, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
-    std::ofstream(dir + "/p.ini") << "[ ]\n[XFaceZovAviComRadioSetting]\nPollTime=50\n";
-    ASSERT_TRUE(app->WriteProfileInt(kSection, L"RadioChnl", 7));
-    const wchar_t* awkward[][2] = {{L"", L""},           {L"", L"RadioChnl"}, {kSection, L""},
-                                   {kSection, L"a=b"},   {kSection, L" key"}, {kSection, L"key\t"},
-                                   {L"Other\n", L"k"},   {kSection, L"k\n[x]"}, {kSection, L";key"},
-                                   {kSection, L"#key"},  {kSection, L"[key"}, {L" Other", L"k"}};
-    for (const auto& name : awkward) {
-        EXPECT_FALSE(app->WriteProfileInt(name[0], name[1], 1)) << CStringA(name[0]).GetString() << "/"
-                                                                << CStringA(name[1]).GetString();
-        EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
-        EXPECT_EQ(app->GetProfileInt(kSection, L"PollTime", -1), 50);
-    }
-    // Names with inner blanks or brackets are fine.
-    EXPECT_TRUE(app->WriteProfileInt(L"Other [2]", L"a key]", -3));
-    EXPECT_EQ(app->GetProfileInt(L"Other [2]", L"a key]", 0), -3);
-    EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
-}
-
-// A name in the file with the overlong form "\xC0\x8A" came out of the
-// narrow-to-wide conversion as a line feed.
-TEST(ReliabilityProfileText, OverlongUtf8DoesNotDecodeIntoControlCharacters) {
-    EXPECT_EQ(CString(CStringA("a\xC0\x8A" "b")).str(), std::wstring(L"a\u00C0\u008A" L"b"));
-    EXPECT_EQ(CString(CStringA("\xE0\x80\xAF")).str(), std::wstring(L"\u00E0\u0080\u00AF"));  // overlong "/"
-    EXPECT_EQ(CString(CStringA("\xF4\x90\x80\x80")).str().size(), 4u);                        // past U+10FFFF
-    // Proper forms still decode.
-    EXPECT_EQ(CString(CStringA("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")).str(), std::wstring(L"\u00E9\u20AC\U0001F600"));
 }

@@ -1,5 +1,4 @@
-// Channel addressing, the channel number check, the dongle and device getters,
-// the dialog helpers and the clean-ups of the driver object.
+// Channel addressing, the getters, dialog helpers and clean-ups of the driver.
 #include <gtest/gtest.h>
 
 #include <string>

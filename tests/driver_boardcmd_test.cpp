@@ -1,6 +1,4 @@
-// Board commands: each one replayed from golden transcripts (tests/data/board)
-// against one scripted board, then what spans boards: which board a channel
-// reaches, failed writes, layouts that are not served.
+// Board commands replayed from golden transcripts (tests/data/board), and across boards.
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -1,5 +1,4 @@
-// The acquisition entry points: connecting, the channel list, the data set,
-// starting against a sensor-status reading, stopping.
+// The acquisition entry points.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -1,14 +1,10 @@
-// The host's road through the entry points on the in-process simulator:
-// discovery of the dongles, the channel list, the data set, monitoring or
-// recording in the worker thread, and the stop.
+// The host's road through the entry points on the in-process simulator.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <filesystem>
 #include <map>
-#include <thread>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "platform/afxwin.h"
@@ -17,20 +13,10 @@
 #include "sim/SimRig.h"
 #include "ui/DlgSetupMultiBoardBleCom.h"
 #include "ui/DlgSetupMultiBoardEeg.h"
+#include "tests/support/DriverRig.h"
 
 namespace {
-
-// The worker moves the virtual clock itself; this only yields, with a cap in
-// real time so that a broken loop fails the test instead of hanging it.
-template <class Pred>
-bool waitFor(Pred pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
+using drivertest::waitFor;
 
 class Road : public ::testing::Test {
 protected:
@@ -48,7 +34,6 @@ protected:
         drv.cleanCloseFaceCom();
         if (!folder.empty()) std::filesystem::remove_all(folder);
     }
-    // Connects (unless connected) and prepares the data set for trials x samples.
     void prepare(int trials, int samples, int record) {
         if (drv.m_connState != 2) {
             rig.plugIn();
@@ -71,8 +56,7 @@ protected:
             if (c == 'b' || c == 's') s += c;
         return s;
     }
-    // Rows [0, rows) of the trials, in order, are each board's packets one
-    // after another: every EEG value is the count the board sent, at gain 24.
+    // Rows [0, rows) of the trials are each board's packets one after another.
     void expectRowsAreSentPackets(int trials, std::int64_t rows) {
         for (int b = 0; b < rig.boards(); ++b) {
             std::map<std::array<std::int32_t, 8>, long> byCounts;
@@ -119,8 +103,7 @@ TEST_F(Road, ConnectMonitorStopThenRecord) {
     for (int b = 0; b < 2; ++b) EXPECT_EQ(streamCommands(b), "bs") << b;
     expectRowsAreSentPackets(1, data.m_curSample.load());
 
-    // Monitoring and recording differ only in where the thread is kept: the
-    // data set's record flag makes this one record, and ends by itself.
+    // The data set's record flag makes this one record, and end by itself.
     ASSERT_NO_FATAL_FAILURE(prepare(2, 100, 1));
     ASSERT_EQ(drv.AcqMonit(nullptr, nullptr), 1);
     ASSERT_TRUE(platform::joinAllThreads(60000));

@@ -1,5 +1,4 @@
-// The channel lists that describe the boards to the host, their selection by
-// link type, and the preparation of the host's data set from them.
+// The boards' channel lists, their selection by link type, and the data set.
 #include <gtest/gtest.h>
 
 #include <tuple>

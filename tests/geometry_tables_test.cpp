@@ -1,6 +1,4 @@
-// The option tables and the electrode position templates: the bytes the
-// board and dongle get, the bounds, and the template shapes the channel lists
-// are built from. The generator writes the rows; this checks what it must hold.
+// The option tables and electrode templates: what the generated rows must hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>

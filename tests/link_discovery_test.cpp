@@ -1,7 +1,4 @@
-// Hardware discovery on simulated dongles and boards: the port listing, the
-// boards that answer at once, silent boards moved to free channels, dongles
-// that are not kept (and their ports released), and the messages and codes of
-// every way out. Also the board-type setup.
+// Hardware discovery on simulated dongles and boards, and the board-type setup.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -96,8 +93,7 @@ TEST_F(DiscoveryTest, SilentBoardIsMovedToAFreeChannel) {
     ASSERT_EQ(drv.findAllComDevices(), 1);
     EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:2COMs->Board:2x8=16");
     ASSERT_EQ(drv.m_dongles.size(), 2u);
-    // Board 1 was heard on 9 and moved, with its dongle, to 1: the first
-    // channel no listed dongle has.
+    // Heard on 9, moved with its dongle to 1: the first channel no dongle has.
     EXPECT_EQ(rig.board(1).channel(), 1);
     EXPECT_EQ(rig.dongle(1).channel(), 1);
     EXPECT_EQ(drv.m_dongles[1]->m_confirmedChnl, 1);
@@ -110,8 +106,7 @@ TEST_F(DiscoveryTest, SilentBoardIsMovedToAFreeChannel) {
 }
 
 TEST_F(DiscoveryTest, SilentBoardsNeverTakeAPairedBoardAway) {
-    // The paired board sits on a lower channel than the silent ones: listening
-    // there must not pull it to another channel.
+    // Listening on the paired board's lower channel must not pull it away.
     sim::SimConfig cfg{.boards = 3};
     cfg.perDongle = {sim::DongleConfig{.channel = 3}, sim::DongleConfig{.channel = 20},
                      sim::DongleConfig{.channel = 21}};
@@ -146,7 +141,6 @@ TEST_F(DiscoveryTest, DongleWithBoardOffIsDroppedAndReleased) {
     EXPECT_TRUE(boxes.texts().empty());
     EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:?COMs->Board:?x8=?");
     EXPECT_TRUE(portIsFree(L"COM201"));
-    // Every channel was tried.
     EXPECT_NE(rig.dongle(0).received().find("\xF0\x02\x19"), std::string::npos);
 }
 

@@ -1,5 +1,4 @@
-// The dongle object: opening and closing its port, the persisted radio
-// settings in a real profile file, its gain tracker and its copies.
+// The dongle object: its port, persisted radio settings, gain tracker and copies.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,5 +1,4 @@
-// The per-board gain tracker: which texts it takes as channel settings
-// frames, what it does with valid and invalid ones, and its board types.
+// The per-board gain tracker: the frames it takes, and its board types.
 #include <gtest/gtest.h>
 
 #include "board/TrackGainMb.h"

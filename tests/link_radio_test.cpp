@@ -1,7 +1,4 @@
-// The dongle's radio commands replayed from golden transcripts
-// (tests/data/radio): the bytes sent, the waits, how each reply is judged and
-// what it sets; plus what no transcript shows (no port, no dongle, silence
-// through a whole scan).
+// The dongle's radio commands replayed from golden transcripts (tests/data/radio).
 #include <gtest/gtest.h>
 
 #include <functional>

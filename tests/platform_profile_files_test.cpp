@@ -1,6 +1,4 @@
-// The settings file is the one file mbeeg writes outside a recording; it must
-// never read without bound, hang on a pipe, replace what is not a settings
-// file, or turn a symbolic link into a copy.
+// The settings file, the one file mbeeg writes outside a recording.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,42 +11,36 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "tests/support/Files.h"
+
+using testfiles::slurp;
 
 namespace {
 const wchar_t* const kSection = L"XFaceZovAviComRadioSetting";
 
 struct ProfileFiles : ::testing::Test {
-    std::string dir;
+    testfiles::TempDir tmp{"profile-files"};
+    std::string dir = tmp.str();
     std::string saved;
     std::vector<std::string> notices;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/mbeeg-profile-files.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
         saved = platform::profilePath();
         platform::setProfileNotice([this](const std::string& m) { notices.push_back(m); });
     }
     void TearDown() override {
         platform::setProfilePath(saved);
         platform::setProfileNotice(nullptr);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
     static mode_t kind(const std::string& p) {
         struct stat st {};
         return ::lstat(p.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
     }
-    static std::string slurp(const std::string& p) {
-        std::ifstream f(p);
-        return std::string(std::istreambuf_iterator<char>(f), {});
-    }
     CWinApp& app() { return *AfxGetApp(); }
 };
 }  // namespace
 
-// A device, a pipe or a directory where the settings file should be: the
-// defaults are used, nothing is written, the node stays what it was, and the
-// user hears of it once.
+// Defaults used, nothing written, the node unchanged, the user told once.
 TEST_F(ProfileFiles, WhatIsNotARegularFileIsLeftAloneAndNamedOnce) {
     struct Case {
         const char* name;
@@ -74,8 +66,7 @@ TEST_F(ProfileFiles, WhatIsNotARegularFileIsLeftAloneAndNamedOnce) {
     }
 }
 
-// Through a (relative, chained) link the target is written and the links
-// stay links; a value the file already holds is not written again.
+// The links stay links; a value the file already holds is not written again.
 TEST_F(ProfileFiles, LinksAreWrittenThroughAndUnchangedValuesNotRewritten) {
     ASSERT_EQ(::mkdir((dir + "/real").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("real/mbeeg.ini", (dir + "/hop").c_str()), 0);
@@ -111,12 +102,33 @@ TEST_F(ProfileFiles, AnOversizedFileIsKeptAsideAndTheDefaultsUsed) {
     EXPECT_NE(notices[0].find("larger than 1 MiB"), std::string::npos) << notices[0];
 }
 
-// A file people edit by hand: comments of either kind and blank lines are
-// read past, not taken for a corrupt file.
+// Edited by hand: comments of either kind and blank lines are read past.
 TEST_F(ProfileFiles, AHandEditedFileWithCommentsReadsAsWritten) {
     const std::string p = dir + "/hand.ini";
     std::ofstream(p) << "# mbeeg settings\n; radio\n\n[XFaceZovAviComRadioSetting]\n  # the dongle's channel\nRadioChnl=12\n";
     platform::setProfilePath(p);
     EXPECT_EQ(app().GetProfileInt(kSection, L"RadioChnl", -1), 12);
     EXPECT_TRUE(notices.empty());
+}
+
+// "[ ]" in the file was saved back as "[]".
+TEST_F(ProfileFiles, NamesTheFileCannotHoldAreRefusedAndNothingIsLost) {
+    platform::setProfilePath(dir + "/p.ini");
+    CWinApp* app = &this->app();
+    std::ofstream(dir + "/p.ini") << "[ ]\n[XFaceZovAviComRadioSetting]\nPollTime=50\n";
+    ASSERT_TRUE(app->WriteProfileInt(kSection, L"RadioChnl", 7));
+    const wchar_t* awkward[][2] = {{L"", L""},           {L"", L"RadioChnl"}, {kSection, L""},
+                                   {kSection, L"a=b"},   {kSection, L" key"}, {kSection, L"key\t"},
+                                   {L"Other\n", L"k"},   {kSection, L"k\n[x]"}, {kSection, L";key"},
+                                   {kSection, L"#key"},  {kSection, L"[key"}, {L" Other", L"k"}};
+    for (const auto& name : awkward) {
+        EXPECT_FALSE(app->WriteProfileInt(name[0], name[1], 1)) << CStringA(name[0]).GetString() << "/"
+                                                                << CStringA(name[1]).GetString();
+        EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
+        EXPECT_EQ(app->GetProfileInt(kSection, L"PollTime", -1), 50);
+    }
+    EXPECT_TRUE(app->WriteProfileInt(L"Other [2]", L"a key]", -3));
+    EXPECT_EQ(app->GetProfileInt(L"Other [2]", L"a key]", 0), -3);
+    EXPECT_EQ(app->GetProfileInt(kSection, L"RadioChnl", -1), 7);
+    EXPECT_TRUE(notices.empty()) << "the file was found corrupt";
 }

@@ -1,6 +1,5 @@
-// The platform stand-ins the driver leans on: Windows-style formatting and the
-// virtual clock. The profile file has the reliability tests, threads the
-// reading loop's.
+// The platform stand-ins the driver leans on: Windows-style strings and the
+// virtual clock.
 #include <gtest/gtest.h>
 
 #include "platform/afxwin.h"
@@ -29,4 +28,12 @@ TEST(Clock, VirtualSleepCostsNoRealTimeAndMovesForwardOnly) {
     platform::clock().sleepUntilUs(1000);  // the past: no change
     EXPECT_EQ(platform::clock().nowMs(), 35000);
     EXPECT_LT(real.nowUs() - t0, 1'000'000);
+}
+
+// "\xC0\x8A" in a name was decoded as a line feed.
+TEST(Strings, OverlongUtf8DoesNotDecodeIntoControlCharacters) {
+    EXPECT_EQ(CString(CStringA("a\xC0\x8A" "b")).str(), std::wstring(L"a\u00C0\u008A" L"b"));
+    EXPECT_EQ(CString(CStringA("\xE0\x80\xAF")).str(), std::wstring(L"\u00E0\u0080\u00AF"));  // overlong "/"
+    EXPECT_EQ(CString(CStringA("\xF4\x90\x80\x80")).str().size(), 4u);                        // past U+10FFFF
+    EXPECT_EQ(CString(CStringA("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80")).str(), std::wstring(L"\u00E9\u20AC\U0001F600"));
 }

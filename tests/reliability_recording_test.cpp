@@ -1,17 +1,8 @@
-// Recordings that outlive a crash: the file grows record by record while the
-// boards stream and is readable at any moment; a write that fails stops the
-// recording and keeps what was written. (A program killed mid-recording:
-// stream_pty_truth_test.)
+// Recordings that outlive a crash: the file grows record by record, readable
+// at any moment; a failed write stops the recording, keeping what was written.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <functional>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "acqhost/BdfWriter.h"
 #include "driver/DriveOpnBciMutiBoardzq.h"
@@ -20,6 +11,8 @@
 #include "sim/SimRig.h"
 #include "sim/World.h"
 #include "tests/support/AcqhostRecording.h"
+#include "tests/support/DriverRig.h"
+#include "tests/support/Files.h"
 
 namespace fs = std::filesystem;
 using acqtest::BdfReader;
@@ -30,8 +23,7 @@ constexpr int kRate = 250;
 constexpr int kChannels = 2 * 14 + 6;  // two boards and the trailer
 constexpr int kTimeChannel = 14 * 2 + TRAILER_TIMESTAMP;
 
-// The live file as it is now, read with the writer held off (it appends
-// under EDFlib's lock), and a number from its header.
+// The live file, read with the writer (appending under EDFlib's lock) held off.
 std::string snapshot(const fs::path& p) {
     std::lock_guard<std::mutex> lock(acqhost::edflibMutex());
     std::ifstream f(p, std::ios::binary);
@@ -42,22 +34,12 @@ long long headerField(const std::string& bytes, size_t at, size_t len) {
 }
 long long records(const std::string& bytes) { return headerField(bytes, 236, 8); }
 
-// Yields until pred holds, with a cap in real time so that a writer that is
-// never woken fails the test instead of hanging it.
 template <class Pred>
-bool eventually(Pred pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
+bool eventually(Pred pred) { return drivertest::waitFor(pred, 30); }
 
-// Two simulated boards recording `trials` trials of `seconds` each into
-// dir/name, with a check every `sliceMs` of virtual time. A check runs inside
-// the simulated world, so the reading loop waits for it: the rows acquired
-// so far stay put, and what the file must hold then is exact.
+// Two simulated boards recording into dir/name, a check every `sliceMs` of
+// virtual time inside the simulated world: the reading loop waits for it, so
+// what the file must hold then is exact.
 struct Bench {
     platform::ScopedVirtualClock vclock;
     platform::ScriptedMessageBoxes boxes{IDNO};
@@ -82,8 +64,6 @@ struct Bench {
     }
     bool record(const fs::path& dir, const wchar_t* name, int trials, int seconds, int sliceMs,
                 const std::function<void()>& check) {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         rig.plugIn();
         if (drv._02connectCom2Device(&cfg, &data) != 1 || drv._03makeAcgSns() != 1) return false;
         data.m_recordFolder = CString(dir.wstring().c_str());
@@ -112,7 +92,6 @@ struct Bench {
         const std::int64_t S = data.getTrial(0)->getTotalSample(-1);
         return data.getSample(static_cast<int>(g / S), channel, g % S);
     }
-    // The file's EEG and time stamps are the data set's, row by row.
     void expectSameRows(BdfReader& r, long long n) {
         const double uvStep = 1.01 * acqtest::kUvPerCount;
         const double t0 = sample(kTimeChannel, 0);
@@ -134,11 +113,10 @@ bool statusLogHas(const std::wstring& prefix) {
 }  // namespace
 
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
-    const fs::path dir = fs::temp_directory_path() / ("mbeeg-rel-grow-" + std::to_string(::getpid()));
-    const fs::path live = dir / "grow.partial.bdf";
-    // Slices of 0.3 s against records of 1 s: after each the file holds, and
-    // its header counts, exactly the records whose rows are all acquired;
-    // every fourth, a copy opens in EDFlib with the data set's own values.
+    testfiles::TempDir tmp("rel-grow");
+    const fs::path dir = tmp.path, live = dir / "grow.partial.bdf";
+    // Slices of 0.3 s, records of 1 s: the file holds exactly the records
+    // whose rows are all acquired; every fourth slice, a copy is read back.
     long long recordBytes = 0;
     int slices = 0, copies = 0;
     Bench b;
@@ -173,7 +151,6 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     EXPECT_TRUE(slices >= 25 && copies >= 5) << slices << " slices, " << copies << " copies";
     EXPECT_TRUE(statusLogHas(L"Recording to " + live.wstring())) << "the user is told where the file grows";
 
-    // Finished: under the target's name, the live one gone, every record.
     EXPECT_EQ(b.data.savedPath(), CString((dir / "grow.bdf").wstring().c_str()));
     EXPECT_TRUE(!fs::exists(live) && fs::exists(dir / "grow.json"));
     BdfReader r(dir / "grow.bdf");
@@ -183,19 +160,16 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].second + "," + notes[1].second, "Trial 1,Trial 2");
     ASSERT_NO_FATAL_FAILURE(b.expectSameRows(r, 8 * kRate));
-    fs::remove_all(dir);
 }
 
-// On a file size limit (as a full disk would refuse) the first write that
-// does not fit stops the recording.
+// A file size limit, as a full disk.
 TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
-    const fs::path dir = fs::temp_directory_path() / ("mbeeg-rel-cut-" + std::to_string(::getpid()));
-    const fs::path live = dir / "cut.partial.bdf";
+    testfiles::TempDir tmp("rel-cut");
+    const fs::path dir = tmp.path, live = dir / "cut.partial.bdf";
     const rlim_t limit = 100000;  // the header and a few records of two boards
     constexpr int kSliceMs = 200;
     acqtest::FileSizeLimit cap(limit);
     Bench b;
-    // After each slice the writer has caught up or failed.
     ASSERT_TRUE(b.record(dir, L"cut", 1, 60, kSliceMs, [&] {
         const std::int64_t want = b.rowsAcquired() / kRate;
         eventually([&] { return want == 0 || b.data.recordingWriteFailed() || records(snapshot(live)) == want; });
@@ -212,7 +186,6 @@ TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
     EXPECT_FALSE(fs::exists(dir / "cut.bdf")) << "a failed recording never takes the target's name";
     EXPECT_FALSE(fs::exists(dir / "cut.json"));
 
-    // Closed and readable, every record whole and as acquired.
     ASSERT_LE(fs::file_size(live), limit);
     BdfReader r(live);
     ASSERT_TRUE(r.ok) << r.hdr.filetype;
@@ -220,12 +193,10 @@ TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
     EXPECT_EQ(r.hdr.edfsignals, kChannels);
     EXPECT_GE(n, 2);
     EXPECT_NE(why.find("after " + std::to_string(n) + ".0 s"), std::string::npos) << why;
-    // It failed on the record after the last one written, and the loop
-    // stopped within the slice in which that record's rows were complete.
+    // The loop stopped within the slice that completed the failed record.
     EXPECT_LE(b.rowsAcquired(), (n + 1) * kRate + kSliceMs * kRate / 1000 + 1);
     b.expectSameRows(r, n * kRate);
     const auto notes = r.annotations();
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].second, "Trial 1");
-    fs::remove_all(dir);
 }

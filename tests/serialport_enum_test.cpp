@@ -1,5 +1,4 @@
-// The port listing the driver searches for dongles: identifiers in the
-// Windows form, "COMn" names, sorted, with simulated ptys named by environment.
+// The port listing the driver searches for dongles, simulated ptys included.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

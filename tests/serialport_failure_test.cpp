@@ -1,5 +1,4 @@
-// A dongle pulled out in the middle of use: the port fails at once and for
-// good, nothing waits, and it works again after re-opening.
+// A dongle pulled out in use: the port fails at once, works again after re-opening.
 #include <gtest/gtest.h>
 
 #include "host/MegSerialPort.h"

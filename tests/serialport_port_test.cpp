@@ -1,6 +1,4 @@
-// One port on a memory device, on virtual time: opening, writing, and the
-// bounds of stream reads. Reply reads and command replies are timed by the
-// radio and board transcripts (tests/data).
+// One port on a memory device, on virtual time.
 #include <gtest/gtest.h>
 
 #include "host/MegSerialPort.h"

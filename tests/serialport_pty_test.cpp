@@ -1,5 +1,4 @@
-// A real tty: the termios backend over a pseudo-terminal pair, the way the
-// ports of mbeeg-sim are reached. Every wait here ends on data arriving.
+// The termios backend over a pseudo-terminal pair, as mbeeg-sim is reached.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>

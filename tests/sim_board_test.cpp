@@ -1,6 +1,4 @@
-// The simulated dongle and board answer as the golden transcripts marked
-// "from=sim" say (the same ones the driver is checked against), and keep the
-// state the answers speak of; through the serial-port library, on virtual time.
+// The simulated dongle and board answer as the transcripts marked "from=sim" say.
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"

@@ -1,6 +1,4 @@
-// Each fault of the simulated hardware behaves as configured and its ground
-// truth says exactly what happened: radio drops, power loss in mid-packet,
-// clock drift, boards on other channels, dead dongles, garbage, odd footers.
+// Each simulated fault behaves as configured and its ground truth says what happened.
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"

@@ -1,6 +1,4 @@
-// The simulated stream: 250 packets a second on virtual time, values that
-// decode (with the channel's gain) to the ground truth, the accelerometer,
-// test signals, and runs that repeat for a seed.
+// The simulated stream decodes to its ground truth; a seed repeats a run.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,8 +15,7 @@ namespace {
 // Microvolts of a count at a gain, as the board's data sheet gives it.
 double uv(std::int32_t counts, int gain) { return counts * 4.5 / 8388607.0 / gain * 1e6; }
 
-// Packets of `seconds` of stream from a fresh rig; the stream is then stopped
-// and what was in flight read too, so that the ground truth is complete.
+// Packets of `seconds` of stream, and those in flight at the stop.
 struct Streamer {
     explicit Streamer(sim::SimConfig cfg, const std::string& before = "") : rig(cfg) {
         rig.plugIn();
@@ -41,8 +38,7 @@ struct Streamer {
 }  // namespace
 
 TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGainInStep) {
-    // Channel 1 at gain 1, channel 2 at gain 8, channel 6 off; gains change
-    // again halfway through, while streaming.
+    // Gains change again halfway through, while streaming.
     Streamer r(sim::SimConfig{.seed = 7}, "x1000110Xx2040110X6");
     const std::int64_t t0 = r.clock.get().nowUs();
     mbeeg::test::Split s = r.stream(4.0, "x1060110Xx2020110X");
@@ -109,8 +105,7 @@ TEST(SimStream, TestSignalsAndDaisyHalvesShowInTheSamples) {
     }
     EXPECT_NEAR(flips, 4, 1);
 
-    // With the Daisy attached, packets carry the board's and the Daisy's
-    // channels in turn, each at the gain of its own channel.
+    // The board's and the Daisy's channels in turn, each at its own gain.
     b.clearLog();
     ask(*r.port, "d");
     ask(*r.port, "C");

@@ -1,6 +1,4 @@
-// Rows by sample number: boards whose bytes arrive in USB-sized bursts at
-// their own moments, radio losses, false headers, silence short and long,
-// and clock drift. Every row is checked against what each board sent.
+// Rows by sample number, every row checked against what each board sent.
 #include <gtest/gtest.h>
 
 #include <algorithm>

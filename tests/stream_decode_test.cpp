@@ -1,6 +1,4 @@
-// Packet decoding: golden streams (tests/data/stream) cut into packets in any
-// split of their bytes and read one packet at a time by a dongle; then one
-// dongle's sample record (EEG and accelerometer scaling, its commands).
+// Packet decoding: golden streams (tests/data/stream) in any split, and scaling.
 #include <gtest/gtest.h>
 
 #include <cmath>

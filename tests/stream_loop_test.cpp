@@ -1,14 +1,9 @@
-// The reading loop and its worker thread, on virtual time with streaming
-// boards behind memory ports: row alignment across boards, monitoring
-// rounds, recording through the trials to the saved file, the Daisy layout,
-// a board that powers off and packets lost on the radio.
+// The reading loop on virtual time, boards streaming behind memory ports.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "host/AcqFramework.h"
 #include "link/ConfigComRadiozq.h"
@@ -18,21 +13,20 @@
 #include "tests/support/DriverRig.h"
 #include "tests/support/ScriptedDevice.h"
 
+using drivertest::waitFor;
 using mbeeg::test::ScriptedDevice;
 
 namespace {
 
 constexpr std::int64_t kPeriodUs = 4000;
 
-// The EEG count a board sends for (board, pin, packet index).
 std::int32_t countFor(int board, int pin, std::int64_t index) {
     std::int32_t v = (board + 1) * 100000 + pin * 1000 + static_cast<std::int32_t>(index % 1000);
     return (pin % 2) ? -v : v;
 }
 
-// What board b sends as packet k: every board on one time grid, so packet k of
-// every board belongs to the same sample period. Footer 0xC1 packets carry k in
-// their aux words, 0xC0 packets an accelerometer X of b + 1 counts.
+// Packet k of every board belongs to one sample period. 0xC1 packets carry k
+// in their aux words, 0xC0 packets an accelerometer X of b + 1 counts.
 struct BoardPlan {
     std::uint8_t footer = 0xC1;
     std::set<std::int64_t> lost;  // never leave the board
@@ -50,19 +44,6 @@ std::string packetFor(int b, const BoardPlan& plan, std::int64_t k) {
         mbeeg::test::makePacket(static_cast<int>(k), counts, aux, plan.badEvery && k % plan.badEvery == 1 ? 0xD0 : plan.footer);
     if (plan.offAfter >= 0 && k > plan.offAfter) return k == plan.offAfter + 1 ? p.substr(0, plan.partial) : "";
     return plan.lost.count(k) ? "" : p;
-}
-
-// Waits for the worker thread to get somewhere. The worker moves the virtual
-// clock itself; this only yields, with a generous cap so a broken loop fails
-// the test instead of hanging it.
-template <class Pred>
-bool waitFor(Pred pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 class Loop : public ::testing::Test {
@@ -83,8 +64,6 @@ protected:
         if (!folder.empty()) std::filesystem::remove_all(folder);
     }
 
-    // n boards sending packets with the given footer (0xC1: the packet
-    // index in the analog words, which tells which packet fed a row).
     void boardsUp(int n, std::uint8_t footer = 0xC1, int linkType = LINK_TYPE_CYTON8) {
         user.m_linkType = detect.m_linkType = linkType;
         plans.resize(static_cast<std::size_t>(n));
@@ -112,7 +91,7 @@ protected:
     }
 
     CMeAcgChannelzq* ch(int trial, int i) { return data.getTrial(trial)->getChannel(i); }
-    // The packet index that fed board b's values in a row (from its analog words).
+    // The packet that fed board b's values in a row.
     std::int64_t indexAt(int trial, int b, std::int64_t row) {
         CMeAcgChannelzq* lo = ch(trial, 8 * N + 6 * b + 5);
         CMeAcgChannelzq* mid = ch(trial, 8 * N + 6 * b + 4);
@@ -148,9 +127,8 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
     const std::int64_t cur = data.m_curSample.load();
     ASSERT_GT(cur, 0);
 
-    // Every row holds the same packet index for every board, and the rows
-    // follow each other: row r of the latest round is packet base + r, the
-    // rows after it still hold the round before.
+    // Row r of the latest round is packet base + r for every board; the rows
+    // after it still hold the round before.
     const std::int64_t base = indexAt(0, 0, 0) - static_cast<std::int64_t>(rounds) * S;
     for (std::int64_t r = 0; r < S; ++r) {
         const std::int64_t k = base + r + (r < cur ? rounds : rounds - 1) * S;
@@ -160,14 +138,11 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
             ASSERT_DOUBLE_EQ(ch(0, 8 * b + 7)->m_pValuesMirror[r], uv(countFor(b, 7, k)));
         }
     }
-    // The host time advances one sample period per row.
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
     ASSERT_TRUE(ts->isTimeStampChannel());
     EXPECT_NEAR(ts->m_pValues[cur - 1] - ts->m_pValues[0], 4.0 * (cur - 1), 1.0);
     EXPECT_EQ(ch(0, 0)->m_lastSample.load(), cur - 1);
 
-    // EEG ranges hold every 24-bit count at gain 24 (the count -2^23 is
-    // the one left out); accelerometer channels keep the geometry's range.
     EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMin, -187500.0);
     EXPECT_DOUBLE_EQ(ch(0, 5)->m_rangeMax, 187500.0);
     EXPECT_DOUBLE_EQ(ch(0, 8 * N)->m_rangeMin, -2000.0);
@@ -184,7 +159,6 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     boardsUp(2, 0xC1);
     plans[1].footer = 0xC0;
     plans[1].badEvery = 40;
-    // Board 1's pin 3 runs at gain 8: its channel's range follows.
     ASSERT_EQ(drv.m_dongles[1]->getTrackGainMb(1, 0)->apply_config("x3040110X"), 1);
     const std::int64_t S = 50;
     ASSERT_EQ(prepare(3, S, 1), 1);
@@ -200,11 +174,9 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_EQ(data.filledSamples(2), S);
     EXPECT_EQ(drv.m_pTrial, data.getTrial(2));
 
-    // Trials follow each other without a gap: board 0's packet index runs on.
     const std::int64_t k0 = indexAt(0, 0, 0);
     for (int t = 0; t < 3; ++t)
         for (std::int64_t r = 0; r < S; ++r) ASSERT_EQ(indexAt(t, 0, r), k0 + t * S + r) << t << " " << r;
-    // Board 1 sends accelerometer packets, X = 2 counts: in its own channels.
     EXPECT_DOUBLE_EQ(ch(2, 8 * N + 6)->m_pValues[S - 1], 2 * 0.000125);
     EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.0);
     EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
@@ -213,7 +185,6 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     ASSERT_FALSE(data.savedPath().IsEmpty()) << CStringA(data.lastSaveError()).GetString();
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(data.savedPath().GetString())));
 
-    // What each board's link did goes with the recording.
     auto infos = data.boardInfos();
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_EQ(infos[1].board, 1);
@@ -232,8 +203,7 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
 
 TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     boardsUp(3);
-    // Packet indexes count sample periods of the clock; the boards start
-    // a few periods after K.
+    // The boards start a few sample periods after K.
     const std::int64_t K = platform::clock().nowUs() / kPeriodUs;
     const std::int64_t off = K + 30;
     plans[1].offAfter = off;
@@ -245,8 +215,6 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     drv.AcqStop();
     ASSERT_TRUE(platform::joinAllThreads(60000));
 
-    // The trial may have been rewritten: row r holds packet kFirst + r of
-    // the latest round, or of the round before beyond the current sample.
     const std::int64_t S = 500;
     const int rounds = data.m_roundCounter.load();
     const std::int64_t cur = data.m_curSample.load();
@@ -258,15 +226,12 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
         const std::int64_t k = kFirst + r + (r < cur ? rounds : rounds - 1) * S;
         if (k < kFirst) continue;  // not written yet
         ASSERT_EQ(indexAt(0, 0, r), k) << r;
-        // Board 1 holds its last packet once it has gone quiet.
         ASSERT_EQ(indexAt(0, 1, r), std::min(k, off)) << r;
-        // Board 2 repeats its previous packet where the radio lost one.
         std::int64_t k2 = k;
         while (k2 == K + 60 || k2 == K + 61 || k2 == K + 200) --k2;
         ASSERT_EQ(indexAt(0, 2, r), k2) << r;
     }
-    // The rows keep the boards' pace after the power-off, late at most by
-    // the short wait for a board already held.
+    // Late at most by the short wait for a board already held.
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
     EXPECT_NEAR(ts->m_pValues[cur - 1] - ts->m_pValues[0], 4.0 * (cur - 1), 52.0);
 

@@ -1,5 +1,4 @@
-// The connection dialog as a user meets it: no dongles, connecting to a
-// simulated dongle, radio settings, baud-rate warning, values refused.
+// The connection dialog as a user meets it, on a simulated dongle.
 #include <gtest/gtest.h>
 
 #include "tests/support/UiRig.h"
@@ -100,8 +99,7 @@ TEST_F(UiBle, BaudRateAsksOnlyForHyperSpeed) {
     EXPECT_EQ(dongle.baud(), 230400u);
     EXPECT_EQ(r.driver->m_dongles[0]->m_baudRate, 230400u);
 
-    // The PC keeps its rate until the port is set up again: reconnect, then
-    // Yes to the question switches to 921600.
+    // The PC keeps its rate until the port is set up again.
     ASSERT_TRUE(act::click(dlg, IDC_BLE_CLOSE));
     ASSERT_TRUE(act::click(dlg, IDC_BLE_AUTO_CONNECT));
     EXPECT_EQ(dongle.pcLineRate(), 230400u);

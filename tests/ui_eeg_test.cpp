@@ -1,5 +1,4 @@
-// The EEG setup dialog and its electrode list on two simulated Cyton boards:
-// boxes, title, list rows, channel commands and the colours that follow them.
+// The EEG setup dialog and its electrode list on two simulated Cyton boards.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -1,7 +1,5 @@
-// A recording with known samples for the save tests: two EEG channels of one
-// board (only they have a port), the auxiliary channels of two boards (so
-// names repeat) and the host's trailer, filled from formulas of the running
-// sample index; and ways to read a file back.
+// A recording with known samples for the save tests (two EEG channels of one
+// board, the auxiliary channels of two, so names repeat), and a file reader.
 #pragma once
 
 #include <edflib.h>
@@ -30,20 +28,17 @@ void buildChannels(CHardWareInfozq& info, ChnGeomList& list);
 // What the library's callback does: a display range and unit on accelerometer channels.
 int accDisplayCallback(CMeAcqTrialzq* trial);
 
-// Values at running sample index g: 24-bit EEG counts (both extremes first),
-// 16-bit accelerometer counts, analog counts, trigger codes, host ms.
+// Values at running sample index g (EEG: both 24-bit extremes first).
 std::int32_t eegCount(int channel, std::int64_t g);
 std::int32_t accCount(int channel, std::int64_t g);
 double valueAt(int channel, std::int64_t g);
 // The count a file stores: the negative full scale is clipped by one.
 inline std::int32_t storedCount(std::int32_t c) { return c < -8388607 ? -8388607 : c; }
 
-// Fills every trial whole, except the last one that gets `lastFill` samples
-// (all of it when negative); trials after `lastTrial` stay empty.
+// Fills trials up to lastTrial, that one with lastFill samples (< 0: all).
 void fill(CMeAcqDatazq& data, int lastTrial, std::int64_t lastFill = -1);
 
-// A file size limit for this process while it lives, as a full disk would
-// refuse a write: the write fails instead of raising SIGXFSZ.
+// A file size limit while it lives, as a full disk: writes fail, no SIGXFSZ.
 struct FileSizeLimit {
     rlimit old{};
     void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
@@ -77,7 +72,6 @@ struct BdfReader {
         EXPECT_EQ(reader(hdr.handle, sig, static_cast<int>(v.size()), v.data()), static_cast<int>(v.size()));
         return v;
     }
-    // Onset in seconds, text.
     std::vector<std::pair<double, std::string>> annotations() {
         std::vector<std::pair<double, std::string>> out;
         for (long long i = 0; i < hdr.annotations_in_file; ++i) {

@@ -1,9 +1,10 @@
-// Driver tests: a board that answers commands behind a memory port, a driver
-// whose dialogs only count their shows, and a rig of N dongles on such boards.
+// Driver tests: boards answering commands behind memory ports, and a driver rig.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,16 @@ private:
 
 // A dongle on a fresh CmdBoard at memory slot `slot` (port "COM<201+slot>").
 std::shared_ptr<CmdBoard> attachCmdBoard(CConfigComRadiozq& dongle, int slot);
+
+// Yields until pred holds: the worker moves the virtual clock; the real-time
+// cap makes a broken loop fail the test instead of hanging it.
+template <class Pred>
+bool waitFor(Pred pred, int seconds = 60) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!pred())
+        if (std::chrono::steady_clock::now() > end) return false;
+        else std::this_thread::yield();
+    return true;
+}
 
 }  // namespace drivertest

@@ -109,7 +109,6 @@ public:
     ~ScopedMemoryPort();
     ScopedMemoryPort(const ScopedMemoryPort&) = delete;
     ScopedMemoryPort& operator=(const ScopedMemoryPort&) = delete;
-    const serial::PortDescription& desc() const { return desc_; }
     CString name() const { return CString(CStringA(desc_.alias)); }  // e.g. L"COM201"
 
 private:

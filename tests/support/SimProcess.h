@@ -1,6 +1,4 @@
-// A program of ours in a child process (env entries "NAME=value" set there
-// only), its stdout on a pipe read line by line; SIGTERM ends it, so it
-// flushes what it writes.
+// A program of ours in a child process, its stdout read line by line.
 #pragma once
 
 #include <poll.h>

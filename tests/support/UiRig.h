@@ -1,5 +1,4 @@
-// UI tests: the real driver with its two dialogs on simulated boards behind
-// memory ports, on virtual time, with message boxes answered from a script.
+// UI tests: the real driver and its dialogs on simulated boards, on virtual time.
 #pragma once
 
 #include <initializer_list>
