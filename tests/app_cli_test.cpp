@@ -13,7 +13,8 @@ using namespace testfiles;
 namespace {
 
 const std::string& tmpDir() {
-    static const std::string d = (new TempDir("app-test"))->str();  // never removed, as the runs may fail late
+    static const TempDir dir("app-test");  // removed at exit unless a test failed
+    static const std::string d = dir.str();
     return d;
 }
 
