@@ -26,13 +26,15 @@ BoardWatch::BoardWatch(CDriveOpnBciMutiBoardzq& drv, double rate, const WatchLim
       rate_(rate > 0 ? rate : 250.0),
       limits_(limits),
       outages_(drv.m_dongles.size(), 0),
-      returns_(drv.m_dongles.size(), 0) {}
-
-std::string BoardWatch::name(size_t b) const {
-    const CConfigComRadiozq* d = drv_.m_dongles[b];
-    const std::string port = d && d->m_pSerialPort ? narrow(d->m_pSerialPort->getPortName()) : "?";
-    return "board " + std::to_string(b + 1) + " (" + port + ")";
+      returns_(drv.m_dongles.size(), 0) {
+    for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
+        const CConfigComRadiozq* d = drv.m_dongles[b];
+        const std::string port = d && d->m_pSerialPort ? narrow(d->m_pSerialPort->getPortName()) : "?";
+        names_.push_back("board " + std::to_string(b + 1) + " (" + port + ")");
+    }
 }
+
+std::string BoardWatch::name(size_t b) const { return names_[b]; }
 
 bool BoardWatch::enoughBoards() const {
     const int found = static_cast<int>(drv_.m_dongles.size());

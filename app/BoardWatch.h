@@ -48,6 +48,9 @@ private:
     // What was seen at the last look: a board may go and come back between
     // two looks, so its counts of outages and returns tell, not its state.
     std::vector<std::uint64_t> outages_, returns_;
+    // Taken before the run: the reading thread sets a port's name again when
+    // it reopens the port.
+    std::vector<std::string> names_;
     std::int64_t allSilentSinceUs_ = -1;
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -45,7 +46,8 @@ int lastValues(const CMeAcgChannelzq* ch, std::int64_t cur, std::int64_t total, 
     if (avail > n) avail = n;
     for (std::int64_t i = 0; i < avail; ++i) {
         std::int64_t idx = (cur - avail + i + total) % total;
-        out[i] = ch->m_pValues[idx];
+        // The reading loop writes these as we read: atomically, both sides.
+        out[i] = std::atomic_ref<double>(ch->m_pValues[idx]).load(std::memory_order_relaxed);
     }
     return static_cast<int>(avail);
 }

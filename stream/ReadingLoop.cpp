@@ -1,6 +1,7 @@
 #include "stream/ReadingLoop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -71,9 +72,11 @@ struct RowMap {
     }
 };
 
+// A live view reads a monitored trial while it is written round and round;
+// relaxed atomic stores (plain moves on common CPUs) keep that read defined.
 inline void putSample(CMeAcgChannelzq* ch, std::int64_t idx, double v) {
-    if (ch->m_pValues) ch->m_pValues[idx] = v;
-    if (ch->m_pValuesMirror) ch->m_pValuesMirror[idx] = v;
+    if (ch->m_pValues) std::atomic_ref<double>(ch->m_pValues[idx]).store(v, std::memory_order_relaxed);
+    if (ch->m_pValuesMirror) std::atomic_ref<double>(ch->m_pValuesMirror[idx]).store(v, std::memory_order_relaxed);
 }
 
 // EEG channels of a trial get the full range of the 24-bit counts at their
