@@ -10,13 +10,7 @@ TestDriver::~TestDriver() {
 
 std::shared_ptr<CmdBoard> attachCmdBoard(CConfigComRadiozq& dongle, int slot) {
     auto dev = std::make_shared<CmdBoard>();
-    mbeeg::serial::registerMemoryPort(mbeeg::serial::memoryDongleDescription(slot, "CMD" + std::to_string(slot)), dev);
-    auto* port = new CMegSerialPortzq();
-    CString alias;
-    alias.Format(L"COM%d", 201 + slot);
-    port->openRW(alias, 1, 1);
-    dongle.m_pSerialPort = port;
-    dongle.m_portName = alias;
+    mbeeg::test::plugInto(dongle, slot, "CMD", dev);
     return dev;
 }
 

@@ -154,15 +154,19 @@ ScopedMemoryPort::ScopedMemoryPort(std::shared_ptr<serial::MemoryDevice> device,
 
 ScopedMemoryPort::~ScopedMemoryPort() { serial::unregisterMemoryPort(desc_.path); }
 
-std::shared_ptr<ScriptedDevice> attachDevice(CConfigComRadiozq& dongle, int slot, bool tracker) {
-    auto dev = std::make_shared<ScriptedDevice>();
-    serial::registerMemoryPort(serial::memoryDongleDescription(slot, "SCRIPT" + std::to_string(slot)), dev);
+void plugInto(CConfigComRadiozq& dongle, int slot, const std::string& tag, std::shared_ptr<serial::MemoryDevice> dev) {
+    serial::registerMemoryPort(serial::memoryDongleDescription(slot, tag + std::to_string(slot)), std::move(dev));
     auto* port = new CMegSerialPortzq();
     CString alias;
     alias.Format(L"COM%d", 201 + slot);
     port->openRW(alias, 1, 1);
     dongle.m_pSerialPort = port;
     dongle.m_portName = alias;
+}
+
+std::shared_ptr<ScriptedDevice> attachDevice(CConfigComRadiozq& dongle, int slot, bool tracker) {
+    auto dev = std::make_shared<ScriptedDevice>();
+    plugInto(dongle, slot, "SCRIPT", dev);
     if (tracker) dongle.getTrackGainMb(1, 6);
     return dev;
 }

@@ -118,6 +118,9 @@ private:
 // A fresh device registered as memory port `slot`, the dongle holding an open
 // port on it (a Cyton gain tracker too when asked).
 std::shared_ptr<ScriptedDevice> attachDevice(CConfigComRadiozq& dongle, int slot, bool tracker = false);
+// Registers dev as memory dongle `slot` (named tag + slot) and opens the
+// dongle's port, COM<201 + slot>, on it.
+void plugInto(CConfigComRadiozq& dongle, int slot, const std::string& tag, std::shared_ptr<serial::MemoryDevice> dev);
 
 // Whether a second port object can open the port, i.e. its owner let it go.
 bool portIsFree(const wchar_t* name);
