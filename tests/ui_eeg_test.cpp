@@ -155,7 +155,8 @@ TEST_F(UiEeg, BoardCommandsGoToTheBoardsTheyNameAndTheResponsesFlagFollowsTheMen
         {1, IDC_EEG_SET_ALL, "", allOnBoard2.c_str(), L"Power|Power"},  // board 2's channels only
         {1, IDC_EEG_TURN_ALL_OFF, "12345678", "12345678", L"Down|Down"},  // every EEG channel of both boards
         {1, IDC_EEG_TEST_SIGNAL, "p", "", L"Down|Down"},                   // the first board only
-        {1, IDC_EEG_QUERY_SETTINGS, "?", "?", L"Down|Down"},
+        {1, IDC_EEG_ALL_DEFAULT, "d", "d", L"Power|Power"},
+        {1, IDC_EEG_QUERY_SETTINGS, "?", "?", L"Power|Power"},
     };
     for (const auto& s : steps) {
         ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_BOARD_BOX, s.board));

@@ -307,6 +307,26 @@ void CDlgSetupMultiBoardEeg::storePowerState(int channel, int on) {
     m_listElectrode.showChannelSettings(channel);
 }
 
+void CDlgSetupMultiBoardEeg::storeBoardDefaults() {
+    CDeviceEegObBleComzq* device = refreshGeometry();
+    if (!device || !device->m_pCurChnList) return;
+    const ChnGeomList& records = *device->m_pCurChnList;
+    const OPENBCIPARAMV1 defaults;
+    for (std::uint32_t i = 0; i < records.Size(); ++i) {
+        OPENBCIPARAMV1* p = records[i] && records[i]->m_kind == GEOM_KIND_EEG ? paramOf(records[i]) : nullptr;
+        if (!p) continue;
+        p->powerDown = defaults.powerDown;
+        p->gain = CListMultiBoardElectrode::kBoardGain;
+        p->inputTypeCode = defaults.inputTypeCode;
+        p->inputTypeText = defaults.inputTypeText;
+        p->includeBias = defaults.includeBias;
+        p->srb2 = defaults.srb2;
+        p->srb1 = defaults.srb1;
+        m_listElectrode.rememberSettings(static_cast<int>(i), *p);
+        m_listElectrode.showChannelSettings(static_cast<int>(i));
+    }
+}
+
 void CDlgSetupMultiBoardEeg::OnBnClickedTurnOn() {
     if (!m_pDriver) return;
     const int channel = driverChannel(m_channelIndex);
@@ -350,6 +370,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedTestSignal() {
 void CDlgSetupMultiBoardEeg::OnBnClickedAllChnlDefault() {
     if (!m_pDriver) return;
     withCommandValue([&] { m_pDriver->resetAllChnl2default(m_responses); });
+    storeBoardDefaults();
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedGetDefaultInfo() {
@@ -365,6 +386,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedQuerySettings() {
 void CDlgSetupMultiBoardEeg::OnBnClickedReset() {
     if (!m_pDriver) return;
     withCommandValue([&] { m_pDriver->resetBoard(m_responses); });
+    storeBoardDefaults();
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedAttachDaisy() {

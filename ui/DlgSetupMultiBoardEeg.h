@@ -95,6 +95,9 @@ private:
     int driverChannel(int position) const;
     // Keeps a channel's power state as sent and shows it in its row.
     void storePowerState(int channel, int on);
+    // After a reset or "All Chnl Default" every board's channels run at their
+    // defaults again: keep and show those.
+    void storeBoardDefaults();
     // Writes the dialog's settings into the record at that position of the
     // channel list after sending them.
     void storeChannelSettings(int position, OPENBCIPARAMV1* p);
