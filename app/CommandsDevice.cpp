@@ -235,41 +235,4 @@ int runBoard(const SessionOptions& opts, const BoardArgs& a) {
     return 0;
 }
 
-int runImpedance(const SessionOptions& opts, int dwellMs, int mode) {
-    Session s(opts);
-    if (!s.connect()) return 1;
-    int n = s.boards() >= 2 && s.boards() <= 8 ? 8 * s.boards() : 8;
-    int per = dwellMs < 1000 ? 1000 : dwellMs;
-    progress("impedance sweep over " + std::to_string(n) + " channels, about " + std::to_string(n * per / 1000) + " s");
-    // Channel by channel here rather than in one library call, so that a
-    // signal ends the sweep at once and never leaves a test current on.
-    installInterruptHandler();
-    auto& drv = s.driver();
-    drv.rebuildChnGeom();
-    int c = 0;
-    for (; c < n && !g_interrupted; ++c) {
-        (void)drv.impedanceMeasureStart(c, mode, 1);
-        for (int waited = 0; waited < per && !g_interrupted; waited += 50) Sleep(50);
-        (void)drv.impedanceMeasureStop(c, 1);
-    }
-    progressDone();
-    if (g_interrupted) {
-        error("impedance sweep stopped at channel " + std::to_string(c) + " of " + std::to_string(n) +
-              "; its test signal is off again");
-        return kExitInterrupted;
-    }
-    // The sweep itself reports nothing; a port that failed on the way says
-    // that the test signal did not reach every channel.
-    for (int b = 0; b < s.boards(); ++b) {
-        CMegSerialPortzq* port = s.driver().m_dongles[static_cast<size_t>(b)]->m_pSerialPort;
-        if (port && !port->isOpen()) {
-            error("impedance: board " + std::to_string(b + 1) + " (" + platform::narrow(port->getPortName().str()) +
-                  ") failed during the sweep: " + narrowOf(port->lastError()));
-            return 1;
-        }
-    }
-    std::printf("impedance test signal swept over channels 1 to %d (mode %d, %d ms each)\n", n, mode, per);
-    return 0;
-}
-
 }  // namespace app
