@@ -32,3 +32,17 @@ std::string jsonArray(const std::vector<std::string>& items);
 void printJson(const std::string& json);
 
 }  // namespace app
+
+namespace app {
+
+// What a board or dongle said, in words: without the firmware's end marker
+// "$$$", the library's own header lines (" send command:... ->chnl:N"),
+// "connect_to_portName: " and a poll time given as a raw byte ("0xP").
+std::string firmwareWords(const std::string& text);
+
+// The boards' replies to one command, which the library strings together,
+// one reply per board: each under its board's name when they can be told
+// apart.
+std::string boardReplies(const std::string& text, int boards);
+
+}  // namespace app
