@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -24,6 +25,7 @@ constexpr double kSettleS = 0.2;       // after the current is switched on, befo
 // Windows of whole 0.8 s blocks: whole periods of the lead-off current and of
 // 50 and 60 Hz mains at 250 and 125 Hz, so none of them leaks into another.
 constexpr double kBlockS = 0.8;
+constexpr std::int64_t kMaxBlocks = 10;
 
 // The stream's samples counted from its start, across the rounds of the ring.
 std::int64_t samplesSoFar(CMeAcqDatazq& data, std::int64_t ring) {
@@ -89,12 +91,14 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
     const int perBoard = s.config().m_linkType == 7 ? 16 : 8;
     const int boards = s.boards();
     const int dwell = a.dwellMs < 1000 ? 1000 : a.dwellMs;
+    // Up to 8 s of measuring; a longer dwell holds the current on first.
     const std::int64_t block = std::llround(kBlockS * rate);
-    const std::int64_t window =
-        std::max<std::int64_t>(1, static_cast<std::int64_t>((dwell / 1000.0 - kSettleS) / kBlockS)) * block;
-    const std::int64_t settle = std::llround(kSettleS * rate);
+    const std::int64_t blocks = std::clamp<std::int64_t>(
+        static_cast<std::int64_t>((dwell / 1000.0 - kSettleS) / kBlockS), 1, kMaxBlocks);
+    const std::int64_t window = blocks * block;
+    const std::int64_t settle = std::llround(std::max(kSettleS, dwell / 1000.0 - blocks * kBlockS) * rate);
     // A ring long enough that a window is still in it however late we look.
-    const std::int64_t ring = std::max<std::int64_t>(window * 4, static_cast<std::int64_t>(rate) * 20);
+    const std::int64_t ring = window + static_cast<std::int64_t>(rate) * 20;
     if (!s.startMonitor(ring)) return kExitFailed;
     CMeAcqTrialzq* trial = drv.m_pTrial;
     std::vector<Electrode> electrodes;

@@ -122,9 +122,6 @@ int main(int argc, char** argv) {
     cli.add_flag("--json", con.json,
                  "Results as JSON on stdout, one object per line: ports, discover, monitor (one per update), "
                  "record's summary, impedance, info");
-    std::string helpTopic;
-    auto* help = cli.add_subcommand("help", "Show this help, or a command's");
-    help->add_option("command", helpTopic, "The command to explain");
 
     auto* ports = cli.add_subcommand("ports", "List the serial ports, dongles marked, with their COMn aliases");
     auto* discover = cli.add_subcommand("discover", "Find and connect the boards, one line per board");
@@ -221,6 +218,10 @@ int main(int argc, char** argv) {
     std::string infoPath;
     auto* info = cli.add_subcommand("info", "Summarise a recording read back from its file");
     info->add_option("file", infoPath, "The .bdf file")->required();
+
+    std::string helpTopic;
+    auto* help = cli.add_subcommand("help", "Show this help, or a command's");
+    help->add_option("command", helpTopic, "The command to explain");
 
     try {
         cli.parse(argc, argv);
