@@ -47,6 +47,17 @@ std::string rating(double kOhm, const ImpedanceArgs& a) {
     return kOhm <= a.goodKOhm ? "good" : (kOhm <= a.fairKOhm ? "fair" : "bad");
 }
 
+// Status 3 (a board lost) when some electrodes got no value.
+int missing(const std::vector<Electrode>& electrodes) {
+    int n = 0;
+    for (const Electrode& e : electrodes) n += std::isfinite(e.kOhm) ? 0 : 1;
+    if (n == 0) return kExitOk;
+    std::fflush(stdout);
+    error("impedance: no value for " + std::to_string(n) +
+          " electrode(s): their board sent too little while they were measured");
+    return kExitBoardLost;
+}
+
 }  // namespace
 
 // The lead-off current is a square wave of peak I clocked with the samples,
@@ -104,7 +115,8 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
     std::vector<Electrode> electrodes;
     for (int c = 0; trial && c < trial->getTotalChannel(); ++c) {
         CMeAcgChannelzq* ch = trial->getChannel(c);
-        if (ch->isEEGChannel() && ch->m_boardIndex >= 0 && ch->m_pin >= 0 && ch->m_pin < perBoard)
+        if (ch->isEEGChannel() && ch->m_boardIndex >= 0 && ch->m_boardIndex < boards && ch->m_pin >= 0 &&
+            ch->m_pin < perBoard)
             electrodes.push_back({ch, ch->m_boardIndex, ch->m_pin});
     }
     progress("impedance: " + std::to_string(electrodes.size()) + " electrodes on " + std::to_string(boards) +
@@ -125,6 +137,8 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
     for (; pin < perBoard && !g_interrupted && !lost; ++pin) {
         for (int b = 0; b < boards; ++b) (void)drv.impedanceMeasureStart(b * perBoard + pin, a.mode, 1);
         const std::int64_t from = waitFor(settle);
+        std::vector<std::uint64_t> gaps;
+        for (int b = 0; b < boards; ++b) gaps.push_back(drv.m_dongles[static_cast<size_t>(b)]->m_statGaps.load());
         const std::int64_t to = from < 0 ? -1 : waitFor(window);
         // Off again whatever happened, before anything else.
         for (int b = 0; b < boards; ++b) (void)drv.impedanceMeasureStop(b * perBoard + pin, 1);
@@ -133,7 +147,11 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
             break;
         }
         for (Electrode& e : electrodes) {
-            if (e.pin != pin) continue;
+            // A board that lost a good part of the window gives no value rather than one
+            // made of held samples.
+            const std::uint64_t lostHere =
+                drv.m_dongles[static_cast<size_t>(e.board)]->m_statGaps.load() - gaps[static_cast<size_t>(e.board)];
+            if (e.pin != pin || lostHere * 4 > static_cast<std::uint64_t>(window)) continue;
             for (std::int64_t k = 0; k < window; ++k)
                 buf[static_cast<size_t>(k)] =
                     std::atomic_ref<double>(e.ch->m_pValues[(from + k) % ring]).load(std::memory_order_relaxed);
@@ -168,13 +186,16 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
                       .add("fair_kohm_max", a.fairKOhm)
                       .addRaw("electrodes", jsonArray(items))
                       .str());
-        return 0;
+        return missing(electrodes);
     }
     std::printf("%-8s %5s %3s %9s  %s\n", "label", "board", "pin", "kOhm", "rating");
-    for (const Electrode& e : electrodes)
-        std::printf("%-8s %5d %3d %9.1f  %s\n", platform::narrow(e.ch->m_label.str()).c_str(), e.board + 1, e.pin + 1,
-                    e.kOhm, rating(e.kOhm, a).c_str());
-    return 0;
+    for (const Electrode& e : electrodes) {
+        char kOhm[16] = "        -";
+        if (std::isfinite(e.kOhm)) std::snprintf(kOhm, sizeof kOhm, "%9.1f", e.kOhm);
+        std::printf("%-8s %5d %3d %s  %s\n", platform::narrow(e.ch->m_label.str()).c_str(), e.board + 1, e.pin + 1,
+                    kOhm, rating(e.kOhm, a).c_str());
+    }
+    return missing(electrodes);
 }
 
 }  // namespace app

@@ -213,7 +213,8 @@ int main(int argc, char** argv) {
     imp->footer(
         "The boards' 6 nA, 31.25 Hz lead-off current is switched on pin by pin (on every board at once) while "
         "the boards stream; the voltage it makes gives the impedance, less the board's 2.2 kOhm series "
-        "resistor. Ctrl-C switches the current off before the program ends.");
+        "resistor. Ctrl-C switches the current off before the program ends. Status 3 when a board sent too "
+        "little for some electrodes to get a value.");
 
     std::string infoPath;
     auto* info = cli.add_subcommand("info", "Summarise a recording read back from its file");
