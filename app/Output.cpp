@@ -58,9 +58,6 @@ void printJson(const std::string& json) {
     std::fflush(stdout);
 }
 
-}  // namespace app
-
-namespace app {
 
 std::string firmwareWords(const std::string& text) {
     std::string out;

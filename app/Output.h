@@ -31,9 +31,6 @@ std::string jsonArray(const std::vector<std::string>& items);
 // Prints a JSON value as one line on stdout and flushes it.
 void printJson(const std::string& json);
 
-}  // namespace app
-
-namespace app {
 
 // What a board or dongle said, in words: without the firmware's end marker
 // "$$$", the library's own header lines (" send command:... ->chnl:N"),
