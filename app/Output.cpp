@@ -5,52 +5,49 @@
 
 namespace app {
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char u[8];
-                std::snprintf(u, sizeof u, "\\u%04x", c);
-                out += u;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+namespace {
+// Port names and firmware text may hold bytes that are not UTF-8.
+std::string dump(const nlohmann::ordered_json& j) {
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
+}  // namespace
+
+std::string jsonString(const std::string& s) { return dump(nlohmann::ordered_json(s)); }
 
 JsonObject& JsonObject::addRaw(const std::string& key, const std::string& json) {
-    body_ += (body_.empty() ? "" : ",") + jsonString(key) + ":" + json;
+    body_[key] = nlohmann::ordered_json::parse(json);
     return *this;
 }
 
-JsonObject& JsonObject::add(const std::string& key, const std::string& value) { return addRaw(key, jsonString(value)); }
+JsonObject& JsonObject::add(const std::string& key, const std::string& value) {
+    body_[key] = value;
+    return *this;
+}
 
 JsonObject& JsonObject::add(const std::string& key, double value) {
-    if (!std::isfinite(value)) return addRaw(key, "null");
-    char v[32];
-    std::snprintf(v, sizeof v, "%.6g", value);
-    return addRaw(key, v);
+    body_[key] = std::isfinite(value) ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr);
+    return *this;
 }
 
-JsonObject& JsonObject::add(const std::string& key, long long value) { return addRaw(key, std::to_string(value)); }
-JsonObject& JsonObject::add(const std::string& key, unsigned long long value) {
-    return addRaw(key, std::to_string(value));
+JsonObject& JsonObject::add(const std::string& key, long long value) {
+    body_[key] = value;
+    return *this;
 }
-JsonObject& JsonObject::add(const std::string& key, bool value) { return addRaw(key, value ? "true" : "false"); }
+JsonObject& JsonObject::add(const std::string& key, unsigned long long value) {
+    body_[key] = value;
+    return *this;
+}
+JsonObject& JsonObject::add(const std::string& key, bool value) {
+    body_[key] = value;
+    return *this;
+}
+
+std::string JsonObject::str() const { return dump(body_); }
 
 std::string jsonArray(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
-    return out + "]";
+    auto out = nlohmann::ordered_json::array();
+    for (const auto& item : items) out.push_back(nlohmann::ordered_json::parse(item));
+    return dump(out);
 }
 
 void printJson(const std::string& json) {

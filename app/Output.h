@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace app {
 
 // A quoted, escaped JSON string.
@@ -20,10 +22,10 @@ public:
     JsonObject& add(const std::string& key, unsigned long long value);
     JsonObject& add(const std::string& key, bool value);
     JsonObject& addRaw(const std::string& key, const std::string& json);  // a value already in JSON
-    std::string str() const { return "{" + body_ + "}"; }
+    std::string str() const;
 
 private:
-    std::string body_;
+    nlohmann::ordered_json body_ = nlohmann::ordered_json::object();
 };
 
 std::string jsonArray(const std::vector<std::string>& items);
