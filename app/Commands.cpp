@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -62,6 +63,16 @@ void printBoards(Session& s) {
                     static_cast<int>(d->m_radioChnl), static_cast<int>(d->m_pollTime), d->m_baudRate,
                     narrowOf(drv.m_boardSummary).c_str());
     }
+}
+
+// "42 s", "59 min 59 s", "23 h 59 min"
+std::string timeLeft(double s) {
+    const long long t = std::llround(std::max(s, 0.0));
+    char buf[48];
+    if (t < 60) std::snprintf(buf, sizeof buf, "%lld s", t);
+    else if (t < 3600) std::snprintf(buf, sizeof buf, "%lld min %02lld s", t / 60, t % 60);
+    else std::snprintf(buf, sizeof buf, "%lld h %02lld min", t / 3600, t % 3600 / 60);
+    return buf;
 }
 
 bool fileExists(const std::string& p) {
@@ -160,7 +171,7 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
             lastPk[static_cast<size_t>(b)] = pk;
             std::snprintf(line, sizeof line,
                           "board %d %-7s %6.1f packets/s  lost %llu  rejected %llu  drift +%llu/-%llu  reconnects %llu\n",
-                          b + 1, d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?", pps,
+                          b + 1, watch.port(static_cast<size_t>(b)).c_str(), pps,
                           static_cast<unsigned long long>(d->m_statGaps.load()),
                           static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load()),
                           static_cast<unsigned long long>(d->m_statDriftHeld.load()),
@@ -283,6 +294,8 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         samples = static_cast<long long>(std::llround(seconds * rate));
     }
     s.data().m_overwrite = force;
+    // Rows the file has leave memory: a day-long recording stays small.
+    s.data().m_releaseWritten = true;
     // A file that cannot be written ends the recording (AcqStop only sets a
     // flag); a file size limit then fails the write instead of killing us.
     s.data().setStopRequest([&s] { s.driver().AcqStop(); });
@@ -311,15 +324,15 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
             stoppedSilent = true;
             break;
         }
-        long long done = 0;
-        for (int t = 0; t < trials; ++t)
-            if (CMeAcqTrialzq* tr = data.getTrial(t); tr && tr->getTotalChannel() > 0)
-                done += tr->getChannel(0)->m_lastSample.load() + 1;
+        // Trials before the current one are full (their storage may be gone).
+        long long done = std::min<long long>(
+            total, static_cast<long long>(data.currentTrial()) * samples + data.m_curSample.load());
         int width = 30, filled = total ? static_cast<int>(width * done / total) : width;
         char line[256];
-        std::snprintf(line, sizeof line, "recording [%s%s] %5.1f%%  %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
+        std::snprintf(line, sizeof line, "recording [%s%s] %5.1f%%  %.1f s, %s left",
+                      std::string(static_cast<size_t>(filled), '#').c_str(),
                       std::string(static_cast<size_t>(width - filled), '.').c_str(), total ? 100.0 * done / total : 100.0,
-                      done / rate);
+                      done / rate, timeLeft(static_cast<double>(total - done) / rate).c_str());
         progress(line);
     }
     // Whether the recording was cut short, judged before stopping changes it.
