@@ -8,9 +8,10 @@
 
 namespace {
 
-// Beyond this the data set would not fit any machine we run on; refuse with a
-// message rather than let the allocation take the program down.
-constexpr double kMaxBytes = 64.0 * 1024 * 1024 * 1024;
+// Trials are made as they are reached and long ones take memory only as they
+// are written, so this bounds address space, not memory: beyond it a
+// recording is not one any disk would hold.
+constexpr double kMaxBytes = 16.0 * 1024 * 1024 * 1024 * 1024;
 
 }  // namespace
 
@@ -24,12 +25,19 @@ CMeAcqTrialzq* CMeAcqData::checkInitTrls4Acq(int record, int, int) {
         // The loop writes rows from 0 again: what an earlier run left must
         // not count as recorded.
         stopRecordingFile();
-        for (auto& t : m_trials)
-            for (int c = 0; c < t->getTotalChannel(); ++c) t->getChannel(c)->m_lastSample = -1;
+        {
+            std::lock_guard<std::mutex> lock(m_trialMutex);
+            for (size_t t = 1; t < m_trials.size(); ++t) m_trials[t].reset();
+            m_released = 0;
+        }
+        CMeAcqTrialzq* first = getTrial(0);
+        if (!first) return nullptr;
+        for (int c = 0; c < first->getTotalChannel(); ++c) first->getChannel(c)->m_lastSample = -1;
         m_writeFailed = false;
         startRecordingFile();
+        return first;
     }
-    return m_trials.front().get();
+    return getTrial(0);
 }
 
 int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, ACQ_TRIAL_CALLBACK cb) {
@@ -63,19 +71,26 @@ int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, 
         return fail(why);
     }
 
+    // The first trial now (its set-up is checked, a monitor needs no more),
+    // the others when the loop reaches them.
     std::vector<std::unique_ptr<CMeAcqTrialzq>> made;
+    std::unique_ptr<CMeAcqTrialzq> blueprint;
     try {
-        made.reserve(static_cast<size_t>(trials));
-        for (int t = 0; t < trials; ++t) made.push_back(std::make_unique<CMeAcqTrialzq>(*list, samples));
+        made.resize(static_cast<size_t>(trials));
+        blueprint = std::make_unique<CMeAcqTrialzq>(*list, 1);
+        made[0] = std::make_unique<CMeAcqTrialzq>(*blueprint, samples);
     } catch (const std::bad_alloc&) {
         return fail(L"Acquisition data: out of memory while building the trials");
     }
-    if (cb) {
-        for (auto& t : made) {
-            if (!cb(t.get())) return fail(L"Acquisition data: the channel set-up of a trial failed");
-        }
+    if (cb && !cb(made[0].get())) return fail(L"Acquisition data: the channel set-up of a trial failed");
+    {
+        std::lock_guard<std::mutex> lock(m_trialMutex);
+        m_trials = std::move(made);
+        m_blueprint = std::move(blueprint);
+        m_trialCallback = cb;
+        m_trialSamples = samples;
+        m_released = 0;
     }
-    m_trials = std::move(made);
     m_trialCount = trials;
     m_curTrial = 0;
     m_recordInfo.m_trialCount = trials;
@@ -107,19 +122,72 @@ int CMeAcqData::acqInitDataTrlChnlGeom4Record(const CString& folder, const CStri
 }
 
 int CMeAcqData::getTotalMEGChannel(bool, bool) {
-    return m_trials.empty() ? 0 : m_trials.front()->getTotalChannel();
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    return m_blueprint ? m_blueprint->getTotalChannel() : 0;
 }
 
 CMeAcqTrialzq* CMeAcqData::switchTrl4Record(int index, int) {
     if (m_writeFailed.load()) return nullptr;
-    if (index < 0 || index >= static_cast<int>(m_trials.size())) return nullptr;
-    m_curTrial = index;
+    CMeAcqTrialzq* t = getTrial(index);
+    if (t) m_curTrial = index;
+    return t;
+}
+
+CMeAcqTrialzq* CMeAcqData::getTrial(int index) {
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    if (index < m_released || index >= static_cast<int>(m_trials.size())) return nullptr;
+    auto& slot = m_trials[static_cast<size_t>(index)];
+    if (!slot && m_blueprint) {
+        try {
+            auto made = std::make_unique<CMeAcqTrialzq>(*m_blueprint, m_trialSamples);
+            if (m_trialCallback && !m_trialCallback(made.get())) {
+                CAcqDriver02Prcs::addInfoStatus(L"Acquisition data: the channel set-up of a trial failed");
+                return nullptr;
+            }
+            slot = std::move(made);
+        } catch (const std::bad_alloc&) {
+            CAcqDriver02Prcs::addInfoStatus(L"Acquisition data: out of memory while making a trial");
+            return nullptr;
+        }
+    }
+    return slot.get();
+}
+
+CMeAcqTrialzq* CMeAcqData::peekTrial(int index) const {
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    if (index < m_released || index >= static_cast<int>(m_trials.size())) return nullptr;
     return m_trials[static_cast<size_t>(index)].get();
 }
 
-CMeAcqTrialzq* CMeAcqData::getTrial(int index) const {
-    if (index < 0 || index >= static_cast<int>(m_trials.size())) return nullptr;
-    return m_trials[static_cast<size_t>(index)].get();
+int CMeAcqData::releasedTrials() const {
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    return m_released;
+}
+
+void CMeAcqData::releaseWritten(std::int64_t rows) {
+    if (!m_releaseWritten) return;
+    if (rows <= 0) return;
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    const std::int64_t S = m_trialSamples;
+    // The loop still holds the trial it fills, even when the file has all
+    // of it: that one waits until the loop has switched on.
+    while (m_released < static_cast<int>(m_trials.size()) && m_released < m_curTrial.load() &&
+           static_cast<std::int64_t>(m_released + 1) * S <= rows)
+        m_trials[static_cast<size_t>(m_released++)].reset();
+    if (m_released >= static_cast<int>(m_trials.size())) return;
+    if (CMeAcqTrialzq* t = m_trials[static_cast<size_t>(m_released)].get()) {
+        const std::int64_t within = rows - static_cast<std::int64_t>(m_released) * S;
+        for (int c = 0; c < t->getTotalChannel(); ++c) t->getChannel(c)->releaseBefore(within);
+    }
+}
+
+std::size_t CMeAcqData::sampleBytesHeld() const {
+    std::lock_guard<std::mutex> lock(m_trialMutex);
+    std::size_t n = 0;
+    for (const auto& t : m_trials)
+        if (t)
+            for (int c = 0; c < t->getTotalChannel(); ++c) n += t->getChannel(c)->residentBytes();
+    return n;
 }
 
 void CMeAcqData::setAcqStimTrig2Data(CStimTrigzq* stim) {
@@ -157,7 +225,7 @@ std::vector<CMeAcqData::Annotation> CMeAcqData::annotations() const {
 }
 
 double CMeAcqData::getSample(int trial, int channel, std::int64_t sample, int which) const {
-    const CMeAcqTrialzq* t = getTrial(trial);
+    const CMeAcqTrialzq* t = peekTrial(trial);
     if (!t || channel < 0 || channel >= t->getTotalChannel()) return std::numeric_limits<double>::quiet_NaN();
     const CMeAcgChannelzq* c = t->getChannel(channel);
     if (sample < 0 || sample >= c->m_samples) return std::numeric_limits<double>::quiet_NaN();
@@ -165,7 +233,7 @@ double CMeAcqData::getSample(int trial, int channel, std::int64_t sample, int wh
 }
 
 std::int64_t CMeAcqData::filledSamples(int trial) const {
-    const CMeAcqTrialzq* t = getTrial(trial);
+    const CMeAcqTrialzq* t = peekTrial(trial);
     if (!t) return 0;
     std::int64_t last = -1;
     for (int i = 0; i < t->getTotalChannel(); ++i) {

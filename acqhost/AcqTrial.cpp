@@ -11,6 +11,16 @@ CMeAcqTrialzq::CMeAcqTrialzq(const ChnGeomList& list, std::int64_t samples) : m_
     }
 }
 
+CMeAcqTrialzq::CMeAcqTrialzq(const CMeAcqTrialzq& shape, std::int64_t samples) : m_samples(samples) {
+    m_channels.reserve(shape.m_channels.size());
+    try {
+        for (const auto* c : shape.m_channels) m_channels.push_back(new CMeAcgChannelzq(*c, samples));
+    } catch (...) {
+        for (auto* c : m_channels) delete c;
+        throw;
+    }
+}
+
 CMeAcqTrialzq::~CMeAcqTrialzq() {
     for (auto* c : m_channels) delete c;
 }

@@ -282,10 +282,9 @@ bool RecordingFile::resolveTarget() {
 }
 
 bool RecordingFile::prepare() {
-    CMeAcqTrialzq* first = m_data.getTrial(0);
+    CMeAcqTrialzq* first = m_data.peekTrial(0);
     if (!first) return fail("the data set has no trials");
-    m_trials = 0;
-    while (m_data.getTrial(m_trials)) ++m_trials;
+    m_trials = m_data.m_trialCount;
     CMEGRecordInfozq* ri = m_data.getMEGRecordInfozq();
     m_rate = ri->m_sampleRate > 0 ? ri->m_sampleRate : ri->m_sampleRate2;
     m_S = first->getTotalSample(-1);
@@ -295,11 +294,14 @@ bool RecordingFile::prepare() {
     const double plannedMs = static_cast<double>(m_trials) * static_cast<double>(m_S) / m_rate * 1000.0;
     m_signals.clear();
     m_names.clear();
+    m_described.clear();
     m_timeChannel = -1;
     for (int c = 0; c < m_channels; ++c) {
         const CMeAcgChannelzq* ch = first->getChannel(c);
         m_signals.push_back(signalFor(*ch, plannedMs));
         m_names.push_back(utf8(ch->m_label));
+        // Kept for the sidecar: by the end the first trial may be given back.
+        m_described.push_back(std::make_unique<CMeAcgChannelzq>(*ch, 0));
         if (ch->isTimeStampChannel() && m_timeChannel < 0) m_timeChannel = c;
     }
     std::vector<std::string> labels = makeBdfLabels(m_names);
@@ -329,7 +331,7 @@ bool RecordingFile::openFile(std::int64_t rows, std::int64_t knownNotes, std::in
     if (knownRecords > 0) slots = std::max(slots, (knownNotes + knownRecords - 1) / knownRecords);
     slots = std::clamp<std::int64_t>(slots, 1, kMaxSlots);
     m_slots = static_cast<int>(slots);
-    if (m_timeChannel >= 0) m_t0 = m_data.getTrial(0)->getChannel(m_timeChannel)->m_pValues[0];
+    if (m_timeChannel >= 0) m_t0 = m_data.peekTrial(0)->getChannel(m_timeChannel)->m_pValues[0];
 
     const std::string stem = m_target.stem().string(), ext = m_target.extension().string();
     m_livePath.clear();
@@ -349,9 +351,11 @@ bool RecordingFile::openFile(std::int64_t rows, std::int64_t knownNotes, std::in
 }
 
 std::int64_t RecordingFile::availableRows() const {
-    std::int64_t rows = 0;
-    for (int t = 0; t < m_trials; ++t) {
-        CMeAcqTrialzq* tr = m_data.getTrial(t);
+    // Trials given back were in the file whole.
+    const int released = m_data.releasedTrials();
+    std::int64_t rows = static_cast<std::int64_t>(released) * m_S;
+    for (int t = released; t < m_trials; ++t) {
+        CMeAcqTrialzq* tr = m_data.peekTrial(t);
         if (!tr) break;
         std::int64_t done = -1;
         for (int c = 0; c < tr->getTotalChannel(); ++c) {
@@ -390,7 +394,7 @@ bool RecordingFile::writeCompleted() {
         // Opened at the first row: by then the loop has set the channels'
         // ranges, and a target that cannot be written stops the recording
         // at once.
-        CMeAcqTrialzq* first = m_data.getTrial(0);
+        CMeAcqTrialzq* first = m_data.peekTrial(0);
         bool any = false;
         for (int c = 0; first && c < first->getTotalChannel() && !any; ++c)
             any = first->getChannel(c)->m_lastSample.load(std::memory_order_acquire) >= 0;
@@ -402,6 +406,7 @@ bool RecordingFile::writeCompleted() {
     const std::int64_t rows = availableRows();
     const std::int64_t n = m_layout.samplesPerRecord;
     if (!appendUpTo(rows / n * n, rows)) return writeFailure();
+    m_data.releaseWritten(m_written);
     return true;
 }
 
@@ -410,7 +415,7 @@ bool RecordingFile::appendUpTo(std::int64_t upTo, std::int64_t rowsWithData) {
     while (m_written < upTo) {
         for (std::int64_t i = 0; i < n; ++i) {
             const std::int64_t g = m_written + i;
-            const CMeAcqTrialzq* trial = g < rowsWithData ? m_data.getTrial(static_cast<int>(g / m_S)) : nullptr;
+            const CMeAcqTrialzq* trial = g < rowsWithData ? m_data.peekTrial(static_cast<int>(g / m_S)) : nullptr;
             if (trial) {
                 const std::int64_t k = g % m_S;
                 for (int c = 0; c < m_channels; ++c) {
@@ -549,9 +554,8 @@ bool RecordingFile::finish() {
     d.recordSeconds = m_layout.recordSeconds();
     d.paddedSamples = padded;
     d.annotationsNotInBdf = notInBdf;
-    const CMeAcqTrialzq* first = m_data.getTrial(0);
     for (int c = 0; c < m_channels; ++c) {
-        const CMeAcgChannelzq* ch = first->getChannel(c);
+        const CMeAcgChannelzq* ch = m_described[static_cast<size_t>(c)].get();
         const BdfSignal& s = m_signals[static_cast<size_t>(c)];
         SidecarChannel sc;
         sc.label = s.label;

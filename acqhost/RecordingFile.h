@@ -16,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -106,6 +107,7 @@ private:
     std::time_t m_start = 0;
     std::vector<BdfSignal> m_signals;
     std::vector<std::string> m_names;
+    std::vector<std::unique_ptr<CMeAcgChannelzq>> m_described;  // what each channel is, without samples
     std::int64_t m_written = 0;  // rows in the file, whole records
     std::vector<double> m_buf, m_last;
 };

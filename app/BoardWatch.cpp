@@ -30,6 +30,7 @@ BoardWatch::BoardWatch(CDriveOpnBciMutiBoardzq& drv, double rate, const WatchLim
     for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
         const CConfigComRadiozq* d = drv.m_dongles[b];
         const std::string port = d && d->m_pSerialPort ? narrow(d->m_pSerialPort->getPortName()) : "?";
+        ports_.push_back(port);
         names_.push_back("board " + std::to_string(b + 1) + " (" + port + ")");
     }
 }

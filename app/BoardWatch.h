@@ -38,6 +38,9 @@ public:
     int verdict(bool interrupted, bool stoppedSilent) const;
     // Whether as many boards were found as asked for (says so when not).
     bool enoughBoards() const;
+    // Board b's port as it was before the run; the reading thread may be
+    // setting the port's own name again as it reconnects.
+    const std::string& port(size_t b) const { return ports_[b]; }
 
 private:
     std::string name(size_t b) const;
@@ -50,7 +53,7 @@ private:
     std::vector<std::uint64_t> outages_, returns_;
     // Taken before the run: the reading thread sets a port's name again when
     // it reopens the port.
-    std::vector<std::string> names_;
+    std::vector<std::string> ports_, names_;
     std::int64_t allSilentSinceUs_ = -1;
 };
 

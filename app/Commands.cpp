@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -82,6 +83,16 @@ void printBoards(Session& s) {
         printJson(JsonObject().add("channels", total).addRaw("boards", jsonArray(items)).str());
     else
         std::printf("%zu board(s), %d EEG channels in all\n", drv.m_dongles.size(), total);
+}
+
+// "42 s", "59 min 59 s", "23 h 59 min"
+std::string timeLeft(double s) {
+    const long long t = std::llround(std::max(s, 0.0));
+    char buf[48];
+    if (t < 60) std::snprintf(buf, sizeof buf, "%lld s", t);
+    else if (t < 3600) std::snprintf(buf, sizeof buf, "%lld min %02lld s", t / 60, t % 60);
+    else std::snprintf(buf, sizeof buf, "%lld h %02lld min", t / 3600, t % 3600 / 60);
+    return buf;
 }
 
 bool fileExists(const std::string& p) {
@@ -219,7 +230,7 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
             const std::uint64_t was = lastPk[static_cast<size_t>(b)];
             double pps = dt > 0 && pk >= was ? static_cast<double>(pk - was) / dt : 0;
             lastPk[static_cast<size_t>(b)] = pk;
-            const std::string port = d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()) : "?";
+            const std::string& port = watch.port(static_cast<size_t>(b));
             const auto lost = static_cast<unsigned long long>(d->m_statGaps.load());
             const auto rejected = static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load());
             const auto held = static_cast<unsigned long long>(d->m_statDriftHeld.load());
@@ -384,6 +395,8 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         samples = static_cast<long long>(std::llround(seconds * rate));
     }
     s.data().m_overwrite = force;
+    // Rows the file has leave memory: a day-long recording stays small.
+    s.data().m_releaseWritten = true;
     // A file that cannot be written ends the recording (AcqStop only sets a
     // flag); a file size limit then fails the write instead of killing us.
     s.data().setStopRequest([&s] { s.driver().AcqStop(); });
@@ -418,15 +431,15 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
             stoppedSilent = true;
             break;
         }
-        long long done = 0;
-        for (int t = 0; t < trials; ++t)
-            if (CMeAcqTrialzq* tr = data.getTrial(t); tr && tr->getTotalChannel() > 0)
-                done += tr->getChannel(0)->m_lastSample.load() + 1;
+        // Trials before the current one are full (their storage may be gone).
+        long long done = std::min<long long>(
+            total, static_cast<long long>(data.currentTrial()) * samples + data.m_curSample.load());
         int width = 30, filled = total ? static_cast<int>(width * done / total) : width;
         char line[256];
-        std::snprintf(line, sizeof line, "recording [%s%s] %5.1f%%  %.1f s", std::string(static_cast<size_t>(filled), '#').c_str(),
+        std::snprintf(line, sizeof line, "recording [%s%s] %5.1f%%  %.1f s, %s left",
+                      std::string(static_cast<size_t>(filled), '#').c_str(),
                       std::string(static_cast<size_t>(width - filled), '.').c_str(), total ? 100.0 * done / total : 100.0,
-                      done / rate);
+                      done / rate, timeLeft(static_cast<double>(total - done) / rate).c_str());
         progress(line);
     }
     // Whether the recording was cut short, judged before stopping changes it.

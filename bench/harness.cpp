@@ -52,8 +52,8 @@ double threadCpuS(std::thread& t) {
     return cpuS(id);
 }
 
-long rssKib() {
-    std::ifstream f("/proc/self/status");
+long rssKib(pid_t pid) {
+    std::ifstream f(pid > 0 ? "/proc/" + std::to_string(pid) + "/status" : std::string("/proc/self/status"));
     std::string line;
     while (std::getline(f, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);

@@ -26,7 +26,7 @@ double nowS();
 std::uint64_t nowNs();
 double cpuS(clockid_t id);
 double threadCpuS(std::thread& t);
-long rssKib();
+long rssKib(pid_t pid = 0);  // 0: this process
 double loadAvg();
 std::vector<int> parseIntList(const std::string& s);
 double percentile(std::vector<double> v, double p);

@@ -148,6 +148,9 @@ class CHardWareInfozq : public CHardWareInfo02Process {};
 class CMeAcgChannelzq {
 public:
     CMeAcgChannelzq(const CAcqChnlGeomzq& geom, std::int64_t samples);
+    // A channel described like `shape` (label, kind, unit, range, board,
+    // pin, port, position) with fresh storage of `samples` zeros.
+    CMeAcgChannelzq(const CMeAcgChannelzq& shape, std::int64_t samples);
     ~CMeAcgChannelzq();
     CMeAcgChannelzq(const CMeAcgChannelzq&) = delete;
     CMeAcgChannelzq& operator=(const CMeAcgChannelzq&) = delete;
@@ -170,11 +173,25 @@ public:
     double* m_pValues = nullptr;        // the samples: what files, views and readers take
     double* m_pValuesMirror = nullptr;  // the same samples again, for the trigger bookkeeping
     std::atomic<std::int64_t> m_lastSample{-1};  // index of the last sample written
+
+    // Long arrays are address space that takes memory only where samples
+    // are written; releaseBefore gives the memory of samples [0, upTo) back
+    // (whole pages; they read as 0 afterwards, the addresses stay valid).
+    // Short arrays stay as they are.
+    void releaseBefore(std::int64_t upTo);
+    // Bytes of sample memory the two arrays hold now.
+    std::size_t residentBytes() const;
+
+private:
+    void allocate();
+    std::size_t m_mapBytes = 0;  // per array; 0: on the heap
 };
 
 class CMeAcqTrialzq {
 public:
     CMeAcqTrialzq(const ChnGeomList& list, std::int64_t samples);
+    // The channels of `shape`, described alike, with fresh storage.
+    CMeAcqTrialzq(const CMeAcqTrialzq& shape, std::int64_t samples);
     ~CMeAcqTrialzq();
     int getTotalChannel() const { return static_cast<int>(m_channels.size()); }
     std::int64_t getTotalSample(int which) const;
@@ -242,7 +259,22 @@ public:
     // writing the recording file failed (so a loop that is not stopped
     // otherwise ends at the trial's end).
     CMeAcqTrialzq* switchTrl4Record(int index, int flag);
-    CMeAcqTrialzq* getTrial(int index) const;
+    // The trial at index, made when first reached (its storage with it);
+    // null beyond the count and for a trial given back (see
+    // m_releaseWritten).
+    CMeAcqTrialzq* getTrial(int index);
+    // The trial at index if it is made and not given back; makes nothing.
+    CMeAcqTrialzq* peekTrial(int index) const;
+    // The trial the reading loop fills (the last one switched to).
+    int currentTrial() const { return m_curTrial.load(); }
+    // Trials at the start given back whole (see m_releaseWritten).
+    int releasedTrials() const;
+    // The recording file has the first `rows` rows: with m_releaseWritten,
+    // gives back their memory. Whole trials go when the loop has moved past
+    // them; in the trial being filled, the pages of rows written.
+    void releaseWritten(std::int64_t rows);
+    // Bytes of sample memory held by the trials now.
+    std::size_t sampleBytesHeld() const;
     void setAcqStimTrig2Data(CStimTrigzq* stim);
     int saveAllTrials();
 
@@ -288,6 +320,12 @@ public:
 
     int m_trialCount = 0;
     int m_recordFlag = 0;                       // non-zero: recording
+    // Give rows back once the recording file has them, so that a recording
+    // of any length runs in bounded memory; the trials then no longer hold
+    // what was recorded (the file does). Set before the acquisition starts.
+    // While it is set, nothing but the reading loop and the recording file
+    // may use a trial of a running recording.
+    bool m_releaseWritten = false;
     std::atomic<int> m_acqStatus{AcqStatus::Idle};
     std::atomic<std::int64_t> m_curSample{0};   // current sample count
     std::atomic<int> m_roundCounter{0};
@@ -306,8 +344,14 @@ protected:
     virtual void startRecordingFile() {}
 
     CMEGRecordInfozq m_recordInfo;
+    // Made when reached; the blueprint (never filled) describes them all.
+    mutable std::mutex m_trialMutex;  // guards the three below
     std::vector<std::unique_ptr<CMeAcqTrialzq>> m_trials;
-    int m_curTrial = 0;
+    std::unique_ptr<CMeAcqTrialzq> m_blueprint;
+    int m_released = 0;  // leading trials given back
+    std::int64_t m_trialSamples = 0;
+    ACQ_TRIAL_CALLBACK m_trialCallback = nullptr;
+    std::atomic<int> m_curTrial{0};
     CStimTrigzq m_stim;
     CString m_initError;
     mutable std::mutex m_infoMutex;  // guards the two lists below

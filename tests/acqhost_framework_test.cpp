@@ -342,10 +342,11 @@ TEST(AcqhostData, TrialsFollowTheChannelListOneToOne) {
 
     g_callbackRuns = 0;
     ASSERT_EQ(data.acqInitDataTrlChnlGeom4Record(L"/tmp/x", L"rec", 3, 100, &list, countingCallback), 1);
-    EXPECT_EQ(g_callbackRuns, 3);
+    EXPECT_EQ(g_callbackRuns, 1);  // the others are made when reached
     EXPECT_EQ(data.m_trialCount, 3);
     EXPECT_EQ(data.switchTrl4Record(2, 0), data.getTrial(2));
     EXPECT_NE(data.getTrial(2), data.getTrial(1));
+    EXPECT_EQ(g_callbackRuns, 3);
     EXPECT_EQ(data.switchTrl4Record(3, 0), nullptr);
     EXPECT_EQ(data.switchTrl4Record(-1, 0), nullptr);
     EXPECT_EQ(data.checkInitTrls4Acq(1, 0, 0), data.getTrial(0));

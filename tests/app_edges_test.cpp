@@ -124,6 +124,7 @@ TEST(AppEdges, SilentBoardsAreNamedAndTheStatusTellsWhatBecameOfTheRun) {
         {"record --sim 2 --sim-unplug 1:8 --sim-off 2:8 --seconds 60", 5,
          {"board 1 (COM201) went silent", "every board was silent for 10 s: stopped"}, true},
         {"record --sim 2 --seconds 5 --expect-boards 3", 4, {"found 2 board(s), --expect-boards asks for 3"}, false},
+        {"record --sim 2 --trials 12 --samples 250", 0, {}, true},  // trials given back as the file takes them
         {"--sim 1 --sim-off 1:8 monitor --silent-stop 3", 5, {"every board was silent for 3 s: stopped"}, false},
     };
     for (const Case& c : cases) {
