@@ -55,9 +55,9 @@ void noteSharedChannels(const std::vector<CConfigComRadiozq*>& found, const std:
         for (size_t i = 0; i < ports.size(); ++i)
             names += (i == 0 ? L"" : (i + 1 == ports.size() ? L" and " : L", ")) + ports[i];
         CString text;
-        text.Format(L"%s are all on radio channel %d: their boards share it, so each dongle hears every board "
-                    L"there and one channel command would move them all; give every board its own channel, "
-                    L"one board at a time",
+        text.Format(L"%s have their boards on one radio channel (%d): each dongle hears every board there and "
+                    L"one channel command would move them all; give every board its own channel, one board at a "
+                    L"time",
                     names.GetString(), channel);
         note(findings, text);
         if (findings) findings->sharedChannel = true;
@@ -159,7 +159,11 @@ std::vector<int> assignChannels(const CStringArray& ports, AssignGuide& guide, s
     std::vector<std::unique_ptr<CConfigComRadiozq>> dongles(static_cast<size_t>(n));
     Findings opened;
     for (int k = 0; k < n; ++k) dongles[static_cast<size_t>(k)].reset(openDongle(ports[k], &opened));
-    for (const CString& s : opened.notes) lines.push_back(s);
+    auto tell = [&](const CString& line) {
+        lines.push_back(line);
+        guide.told(line);
+    };
+    for (const CString& s : opened.notes) tell(s);
     if (!guide.boardsFor(-1, n, CString())) return given;
 
     std::set<int> taken;
@@ -173,7 +177,7 @@ std::vector<int> assignChannels(const CStringArray& ports, AssignGuide& guide, s
         for (int h = 1; h <= 25 && !heard; ++h)
             if (d->set_channelHostOverrideDongle(nullptr, h) && d->system_status(nullptr)) heard = h;
         if (!heard) {
-            lines.push_back(ports[k] + L": no board answered on any radio channel; is it switched on?");
+            tell(ports[k] + L": no board answered on any radio channel; is it switched on?");
             continue;
         }
         // Its own channel if no other board was given it, else the first free one.
@@ -193,7 +197,7 @@ std::vector<int> assignChannels(const CStringArray& ports, AssignGuide& guide, s
             text.Format(L"%s: board and dongle on radio channel %d", ports[k].GetString(), given[static_cast<size_t>(k)]);
         else
             text.Format(L"%s: the board was heard on radio channel %d but took no free channel", ports[k].GetString(), heard);
-        lines.push_back(text);
+        tell(text);
     }
     guide.boardsFor(n, n, CString());
     return given;

@@ -37,6 +37,8 @@ class AssignGuide {
 public:
     virtual ~AssignGuide() = default;
     virtual bool boardsFor(int step, int ports, const CString& port) = 0;
+    // One line of what came of a step, as it comes.
+    virtual void told(const CString& /*line*/) {}
 };
 
 // Gives every board its own radio channel, one board at a time: with only

@@ -74,6 +74,13 @@ int main(int argc, char** argv) {
                    "the eight signed 24-bit counts (channels 9-16 on a Daisy's odd packets)")
         ->type_name("FILE");
 
+    std::vector<int> channels;
+    app.add_option("--channels", channels,
+                   "Radio channel of each board and its dongle, e.g. 5,5: two boards on one channel, each "
+                   "hearing the other's radio frames and heard by both dongles")
+        ->delimiter(',')
+        ->check(CLI::Range(1, 25));
+
     auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
     faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults")->check(CLI::Range(0, 63));
     faults->add_option("--drop-rate", faulty.dropRate, "Share of packets lost on the radio")->check(CLI::Range(0.0, 1.0));
@@ -130,6 +137,8 @@ int main(int argc, char** argv) {
         cfg.perBoard[onlyBoard] = faulty;
         cfg.perDongle[onlyBoard] = faultyDongle;
     }
+
+    cfg.setChannels(channels);
 
     // Before the ports are announced: a client may stop us as soon as it has
     // them, and the truth must still reach the file.
