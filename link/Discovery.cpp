@@ -107,7 +107,7 @@ void findBoards(const CStringArray& ports, std::vector<CConfigComRadiozq*>& foun
             } else if (dongle->m_lastReply.IsEmpty()) {
                 // Not a byte back: no dongle firmware behind this port, and a
                 // channel search would only write radio frames into the void.
-                note(findings, L"no dongle answers on " + ports[i]);
+                note(findings, L"no dongle answers on " + ports[i] + L"; left out");
                 discard(dongle);
             } else {
                 dongle->m_confirmedChnl = -1;
