@@ -39,6 +39,9 @@ int sendDefaults(CConfigComRadiozq* dongle) {
     if (!dongle->m_pSerialPort) return 0;
     CStringA reply;
     dongle->m_pSerialPort->sendCmdGetRspst("d", reply, 10);
+    // That read ends with the first answer; a second board's may still be
+    // in the adapter, held for its 16 ms latency timer.
+    if (!reply.IsEmpty()) reply += dongle->m_pSerialPort->readSynWaitAll2StrA(10, 40);
     return count(reply, "$$$");
 }
 
