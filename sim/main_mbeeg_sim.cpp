@@ -11,10 +11,13 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <iostream>
 #include <string>
+#include <thread>
 
 #include "sim/PtyServer.h"
 #include "sim/SimConfig.h"
+#include "sim/SimRig.h"
 #include "sim/TruthFile.h"
 #include "sim/World.h"
 
@@ -74,6 +77,10 @@ int main(int argc, char** argv) {
                    "the eight signed 24-bit counts (channels 9-16 on a Daisy's odd packets)")
         ->type_name("FILE");
 
+    bool stdinSwitches = false;
+    app.add_flag("--stdin-switches", stdinSwitches,
+                 "Read lines 'on N' / 'off N' on stdin and switch board N (from 1) as a person would, e.g. while "
+                 "'mbeeg radio assign' asks for one board at a time");
     std::vector<int> channels;
     app.add_option("--channels", channels,
                    "Radio channel of each board and its dongle, e.g. 5,5: two boards on one channel, each "
@@ -169,6 +176,25 @@ int main(int argc, char** argv) {
         std::printf("PORT %zu %s\n", k, server.slavePaths()[k].c_str());
     std::fflush(stdout);
 
+    if (stdinSwitches) {
+        // Blocks on stdin; it ends with the process.
+        std::thread([world] {
+            for (std::string line; std::getline(std::cin, line);) {
+                char what[8] = {};
+                int k = 0;
+                const bool ok = std::sscanf(line.c_str(), "%7s %d", what, &k) == 2 && k >= 1 &&
+                                k <= world->boardCount() && (std::string(what) == "on" || std::string(what) == "off");
+                if (!ok) {
+                    std::fprintf(stderr, "mbeeg-sim: '%s' is not 'on N' or 'off N' (boards 1 to %d)\n", line.c_str(),
+                                 world->boardCount());
+                    continue;
+                }
+                sim::SimBoard b(world, k - 1);
+                if (std::string(what) == "off") b.powerOff();
+                else if (!b.powered()) b.powerOn();
+            }
+        }).detach();
+    }
     server.run(g_stop);
     if (truth) {
         world->setPacketSink(nullptr);
