@@ -16,8 +16,8 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
               bool force, const WatchLimits& limits);
 
 struct RadioArgs {
-    std::string action;  // get set scan override poll baud status
-    std::string port;
+    std::string action;  // get set scan override poll baud status assign
+    std::string port;    // every action but assign works on one port
     int value = 0;  // channel (set, override), poll time (poll), row (baud)
     bool hasValue = false;
 };

@@ -1,11 +1,13 @@
 // Commands that talk to one dongle's radio or to the boards' command set.
 #include <cstdio>
+#include <iostream>
 
 #include "app/Commands.h"
 #include "app/Console.h"
 #include "app/Output.h"
 #include "app/SimHardware.h"
 #include "common/OptionTables.h"
+#include "link/Discovery.h"
 #include "platform/clock.h"
 #include "serialport/ComAlias.h"
 
@@ -56,10 +58,80 @@ int report(const CConfigComRadiozq& d, int ok, const std::string& what, const st
 
 double secondsSince(std::int64_t t0Us) { return static_cast<double>(platform::clock().nowUs() - t0Us) / 1e6; }
 
+// Asks on the terminal and waits for Enter. Built-in simulated boards are
+// switched as asked, as a person would switch real ones.
+class TerminalGuide final : public discovery::AssignGuide {
+public:
+    explicit TerminalGuide(SimHardware* sim) : sim_(sim) {}
+    bool boardsFor(int step, int ports, const CString& port) override {
+        if (step < 0)
+            std::printf("Switch every board off (leave the dongles plugged in), then press Enter.\n");
+        else if (step < ports)
+            std::printf("Switch on only the board that belongs with %s (dongle %d of %d), leave the others off, "
+                        "then press Enter.\n",
+                        narrowOf(port).c_str(), step + 1, ports);
+        else
+            std::printf("Switch every board on, then press Enter.\n");
+        std::fflush(stdout);
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            ended = true;
+            return false;
+        }
+        if (line == "q" || line == "quit") {
+            quit = true;
+            return false;
+        }
+        if (sim_) sim_->switchBoards(step, ports);
+        return true;
+    }
+    void told(const CString& line) override { std::printf("%s\n", narrowOf(line).c_str()); }
+    bool ended = false, quit = false;
+
+private:
+    SimHardware* sim_;
+};
+
+int runRadioAssign(const SessionOptions& opts) {
+    std::unique_ptr<SimHardware> sim;
+    if (opts.sim.boards > 0) sim = std::make_unique<SimHardware>(opts.sim);
+    CFaceMegSerialPortzq face;
+    CStringArray ports;
+    for (const QSerialPortInfoPrivate& p : face.getComVidPidInfo())
+        if (discovery::isDonglePort(p)) ports.Add(p.portName);
+    if (ports.GetSize() == 0) {
+        error("radio assign: no dongle found among the serial ports (see 'mbeeg ports'): plug one in");
+        return 1;
+    }
+    std::printf("Giving each of the %d dongles' boards its own radio channel, one board at a time "
+                "(q and Enter stops).\n",
+                ports.GetSize());
+    TerminalGuide guide(sim.get());
+    std::vector<CString> lines;
+    const std::vector<int> given = discovery::assignChannels(ports, guide, lines);
+    if (guide.ended || guide.quit) {
+        error(std::string("radio assign stopped ") + (guide.quit ? "as asked" : "at the end of the input") +
+              "; boards already given a channel keep it, run it again for the others");
+        return 1;
+    }
+    int missing = 0;
+    for (int c : given) missing += c == 0;
+    if (missing) {
+        error("radio assign: " + std::to_string(missing) + " of " + std::to_string(ports.GetSize()) +
+              " dongles have no board on a channel of their own (see above)");
+        return 1;
+    }
+    std::printf("every board has its own radio channel\n");
+    return 0;
+}
+
 }  // namespace
 
 std::string checkRadioArgs(const RadioArgs& a) {
     const std::string v = std::to_string(a.value);
+    if (a.action != "assign" && a.port.empty()) return "radio " + a.action + " needs --port COMn (see 'mbeeg ports')";
+    if (a.action == "assign" && !a.port.empty())
+        return "radio assign works on every dongle at once; it takes no --port";
     if (a.action == "set" || a.action == "override") {
         if (!a.hasValue) return "radio " + a.action + " needs a radio channel from 1 to 25";
         if (a.value < 1 || a.value > 25)
@@ -82,6 +154,7 @@ int runRadio(const SessionOptions& opts, const RadioArgs& a) {
         error(bad);
         return 2;
     }
+    if (a.action == "assign") return runRadioAssign(opts);
     std::unique_ptr<SimHardware> sim;
     if (opts.sim.boards > 0) sim = std::make_unique<SimHardware>(opts.sim);
 

@@ -63,6 +63,15 @@ bool Session::connect() {
     if (!console().trace) mbeeg::serial::setTrafficObserver(nullptr);
     progressDone();
     std::vector<std::string> notices = releaseNotices();
+    // Ports left out and boards sharing a channel are worth a line each
+    // (--verbose has them in the status log already).
+    if (!console().verbose)
+        for (const CString& n : driver_->m_findings.notes) error(platform::narrow(n.str()));
+    if (ok && driver_->m_findings.sharedChannel) {
+        error("not connected: two boards on one radio channel would mix their samples; run 'mbeeg radio assign' "
+              "to give every board its own channel");
+        return false;
+    }
     if (!ok || driver_->m_dongles.empty()) {
         // The library says the same thing in several boxes on the way; one
         // line of ours says what failed (--verbose shows theirs).

@@ -28,6 +28,7 @@ struct SimOptions {
     std::vector<Outage> outages;
     std::vector<double> impedanceKOhms;  // electrode impedances, in turn; empty: drawn from the seed
     std::string truthPath;  // every packet the boards made, for checking a run afterwards
+    std::vector<int> channels;  // board k and its dongle start on channels[k] (equal entries share one)
 };
 
 struct SessionOptions {

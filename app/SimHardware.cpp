@@ -30,6 +30,7 @@ SimHardware::SimHardware(const SimOptions& o) {
         }
     }
     cfg.setElectrodeKOhms(o.impedanceKOhms);
+    cfg.setChannels(o.channels);
     // A long run keeps no ground-truth log, so memory stays flat.
     cfg.keepLog = false;
     mbeeg::serial::setRealPortsEnabled(false);
@@ -40,6 +41,15 @@ SimHardware::SimHardware(const SimOptions& o) {
         rig_->world()->setPacketSink(truth_.get());
     }
     rig_->plugIn();
+}
+
+void SimHardware::switchBoards(int step, int boards) {
+    for (int k = 0; k < rig_->boards(); ++k) {
+        const bool on = step >= boards || k == step;
+        sim::SimBoard b = rig_->board(k);
+        if (on && !b.powered()) b.powerOn();
+        if (!on && b.powered()) b.powerOff();
+    }
 }
 
 SimHardware::~SimHardware() {

@@ -16,6 +16,9 @@ class SimHardware {
 public:
     explicit SimHardware(const SimOptions& opts);
     ~SimHardware();
+    // What a person asked by 'radio assign' does: step < 0 every board off,
+    // step k only board k on, step >= boards every board on.
+    void switchBoards(int step, int boards);
 
 private:
     std::unique_ptr<sim::TruthWriter> truth_;

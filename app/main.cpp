@@ -18,7 +18,7 @@ namespace {
 // of a global option; "" when there is none.
 std::string firstCommandWord(int argc, char** argv) {
     static const char* const withValue[] = {"--sim", "--sim-seed", "--sim-drop", "--sim-garbage", "--sim-drift",
-                                            "--sim-off", "--sim-unplug", "--sim-truth", "--sim-impedance", "--link", "--retries"};
+                                            "--sim-off", "--sim-unplug", "--sim-truth", "--sim-impedance", "--sim-channels", "--link", "--retries"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a.empty()) continue;
@@ -111,6 +111,10 @@ int main(int argc, char** argv) {
         ->delimiter(',')
         ->check(CLI::Range(0.0, 1e5))
         ->type_name("KOHM,...");
+    cli.add_option("--sim-channels", opts.sim.channels,
+                   "Radio channels of the simulated boards and their dongles, e.g. 5,5 (two boards sharing channel 5)")
+        ->delimiter(',')
+        ->check(CLI::Range(1, 25));
     cli.add_option("--link", opts.link, "Link type: 6 Cyton (8 channels per board), 7 Cyton with Daisy")
         ->check(CLI::IsMember({6, 7}));
     cli.add_option("--retries", opts.retries, "Connection retry count")->check(CLI::Range(0, 100));
@@ -167,12 +171,14 @@ int main(int argc, char** argv) {
 
     app::RadioArgs radio;
     auto* radioCmd = cli.add_subcommand("radio", "Read or set a dongle's radio link");
-    radioCmd->add_option("action", radio.action, "get | set | scan | override | poll | baud | status")
+    radioCmd->add_option("action", radio.action,
+                         "get | set | scan | override | poll | baud | status | assign (every board its own "
+                         "channel, switching on one board at a time as the prompts ask)")
         ->required()
-        ->check(CLI::IsMember({"get", "set", "scan", "override", "poll", "baud", "status"}));
+        ->check(CLI::IsMember({"get", "set", "scan", "override", "poll", "baud", "status", "assign"}));
     auto* radioValue =
         radioCmd->add_option("value", radio.value, "set/override: radio channel 1-25; poll: poll time 0-255; baud: row 0-2");
-    radioCmd->add_option("--port", radio.port, "The dongle's port (COMn or device path)")->required();
+    radioCmd->add_option("--port", radio.port, "The dongle's port (COMn or device path); not for assign");
 
     app::BoardArgs board;
     auto* boardCmd = cli.add_subcommand("board", "Send a board command to the connected boards");

@@ -36,6 +36,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllUsbComs2Boards() {
 
 int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
     cleanConfigComBle2Board();
+    m_findings = discovery::Findings{};
     if (m_pConfigDetect) {
         m_pConfigDetect->m_statusCounter1 = 0;
         m_pConfigDetect->m_statusCounter2 = 0;
@@ -53,7 +54,7 @@ int CDriveOpnBciMutiBoard04FindHdwr::findAllComDevices() {
             return 0;
         }
 
-        discovery::findBoards(m_donglePortNames, m_dongles);
+        discovery::findBoards(m_donglePortNames, m_dongles, &m_findings);
 
         const int m = static_cast<int>(m_dongles.size());
         if (m == 0) {

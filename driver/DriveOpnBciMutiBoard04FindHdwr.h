@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/DriveOpnBciMutiBoard02Setup.h"
+#include "link/Discovery.h"
 
 class CDriveOpnBciMutiBoard04FindHdwr : public CDriveOpnBciMutiBoard02Setup {
 public:
@@ -11,4 +12,7 @@ public:
 
     int findAllUsbComs2Boards();
     int findAllComDevices();
+
+    // What the last search noticed: ports left out, boards sharing a channel.
+    discovery::Findings m_findings;
 };

@@ -58,6 +58,8 @@ CConfigComRadio& CConfigComRadio::operator=(const CConfigComRadio& other) {
     m_statSilent = other.m_statSilent.load();
     m_statOutages = other.m_statOutages.load();
     m_statLongestOutage = other.m_statLongestOutage.load();
+    m_chnlLearned = other.m_chnlLearned;
+    m_pollLearned = other.m_pollLearned;
     m_newPacket = other.m_newPacket;
     m_decoder = other.m_decoder;
     m_rxPackets = other.m_rxPackets;
@@ -86,8 +88,10 @@ int CConfigComRadio::getSetInitParam(int save) {
         }
     } else {
         m_radioChnl = clampChannel(m_radioChnl);
-        app->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", m_radioChnl);
-        app->WriteProfileInt(RADIO_PROFILE_SECTION, L"PollTime", m_pollTime);
+        // Writes only what a dongle told (and the file does not hold yet), so
+        // that asking a dongle's status leaves the file as it was.
+        if (m_chnlLearned) app->WriteProfileInt(RADIO_PROFILE_SECTION, L"RadioChnl", m_radioChnl);
+        if (m_pollLearned) app->WriteProfileInt(RADIO_PROFILE_SECTION, L"PollTime", m_pollTime);
     }
     return 1;
 }

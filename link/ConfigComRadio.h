@@ -60,6 +60,11 @@ public:
     double m_lastAcc[3] = {};
     std::uint8_t m_accSlots[6] = {};  // X high, X low, Y high, Y low, Z high, Z low
 
+    // Set when the dongle itself gave the channel or poll time: only what a
+    // dongle said is saved, never a default it was not asked about.
+    bool m_chnlLearned = false;
+    bool m_pollLearned = false;
+
     // ---- stream counts of the last acquisition, read by other threads
     // (what each means: CMeAcqDatazq::BoardInfo)
     std::atomic<std::uint64_t> m_statRows{0};

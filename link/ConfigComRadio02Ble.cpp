@@ -61,6 +61,7 @@ int CConfigComRadio02Ble::get_channelDeviceHost(CDialog* /*dlg*/) {
         m_radioChnl = static_cast<std::uint8_t>(c);
         m_hostChnl = static_cast<std::uint8_t>(c);
         m_confirmedChnl = c;
+        m_chnlLearned = c >= 1 && c <= 25;  // a reply cut before its "$$$" names no channel
         m_statusText = reply;
         return 1;
     }
@@ -85,9 +86,10 @@ int CConfigComRadio02Ble::set_channelBoardDvc(CDialog* /*dlg*/, std::uint8_t cha
     if (holds(reply, kChannelSuccess)) {
         const int n = extractNumber(reply, "number:");
         CStringA note;
-        if (n >= 1 && n <= 25)
+        if (n >= 1 && n <= 25) {
             m_radioChnl = static_cast<std::uint8_t>(n);
-        else
+            m_chnlLearned = true;
+        } else
             note.Format("Set radio channel:%d is out of range (1-25)\n", n);
         m_statusText += reply + "\n" + note;
         return 1;
@@ -111,6 +113,7 @@ int CConfigComRadio02Ble::alignDeviceHostChannels(CDialog* /*dlg*/, std::uint8_t
         m_radioChnl = static_cast<std::uint8_t>(c);
         m_hostChnl = static_cast<std::uint8_t>(c);
         m_confirmedChnl = c;
+        m_chnlLearned = true;
         return 1;
     }
     return 0;

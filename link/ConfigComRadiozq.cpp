@@ -29,8 +29,10 @@ int CConfigComRadiozq::getRadioPolltime(int /*unused*/) {
     if (holds(reply, "Success")) {
         // The value is the byte that follows the first "0x".
         const int at = reply.Find("0x");
-        if (at >= 0 && at + 2 < reply.GetLength())
+        if (at >= 0 && at + 2 < reply.GetLength()) {
             m_pollTime = static_cast<std::uint8_t>(reply[at + 2]);
+            m_pollLearned = true;
+        }
     }
     m_statusText = reply;
     return 0;
@@ -47,6 +49,7 @@ int CConfigComRadiozq::setRadioPolltime(std::uint8_t pollTime, int /*unused*/) {
     m_statusText = reply;
     if (holds(reply, "Success:")) {
         m_pollTime = static_cast<std::uint8_t>(extractNumber(reply, "Poll time:") & 0xFF);
+        m_pollLearned = true;
         return 1;
     }
     return 0;

@@ -49,6 +49,16 @@ struct SimConfig {
     std::size_t dongleBufferBytes = 4u << 20;  // bytes a dongle holds for a PC that does not read
     int firstPort = 0;                    // dongle k is memory port "mem:<firstPort + k>"
 
+    // Board k and its dongle on channels[k]; equal entries put boards on one
+    // channel, where each hears the other's radio frames.
+    void setChannels(const std::vector<int>& channels) {
+        for (std::size_t k = 0; k < channels.size(); ++k) {
+            if (perBoard.size() <= k) perBoard.resize(k + 1, board);
+            if (perDongle.size() <= k) perDongle.resize(k + 1, dongle);
+            perBoard[k].channel = perDongle[k].channel = channels[k];
+        }
+    }
+
     const BoardConfig& boardConfig(int k) const {
         return k < static_cast<int>(perBoard.size()) ? perBoard[k] : board;
     }

@@ -12,10 +12,13 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <iostream>
 #include <string>
+#include <thread>
 
 #include "sim/PtyServer.h"
 #include "sim/SimConfig.h"
+#include "sim/SimRig.h"
 #include "sim/TruthFile.h"
 #include "sim/World.h"
 
@@ -86,6 +89,16 @@ int main(int argc, char** argv) {
         ->type_name("KOHM,...");
     app.footer("Example: mbeeg-sim --boards 2 --impedance 5,10,20 &   then   MBEEG_SIM_PORTS=<the printed paths> "
                "mbeeg impedance\nExit status: 0 stopped by a signal, 1 failure, 2 usage error.");
+    bool stdinSwitches = false;
+    app.add_flag("--stdin-switches", stdinSwitches,
+                 "Read lines 'on N' / 'off N' on stdin and switch board N (from 1) as a person would, e.g. while "
+                 "'mbeeg radio assign' asks for one board at a time");
+    std::vector<int> channels;
+    app.add_option("--channels", channels,
+                   "Radio channel of each board and its dongle, e.g. 5,5: two boards on one channel, each "
+                   "hearing the other's radio frames and heard by both dongles")
+        ->delimiter(',')
+        ->check(CLI::Range(1, 25));
 
     auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
     faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults")->check(CLI::Range(0, 63));
@@ -151,6 +164,8 @@ int main(int argc, char** argv) {
     }
     cfg.setElectrodeKOhms(impedanceKOhms);
 
+    cfg.setChannels(channels);
+
     // Before the ports are announced: a client may stop us as soon as it has
     // them, and the truth must still reach the file.
     struct sigaction sa{};
@@ -185,6 +200,25 @@ int main(int argc, char** argv) {
     std::printf("MBEEG_SIM_PORTS=%s\n", list.c_str());
     std::fflush(stdout);
 
+    if (stdinSwitches) {
+        // Blocks on stdin; it ends with the process.
+        std::thread([world] {
+            for (std::string line; std::getline(std::cin, line);) {
+                char what[8] = {};
+                int k = 0;
+                const bool ok = std::sscanf(line.c_str(), "%7s %d", what, &k) == 2 && k >= 1 &&
+                                k <= world->boardCount() && (std::string(what) == "on" || std::string(what) == "off");
+                if (!ok) {
+                    std::fprintf(stderr, "mbeeg-sim: '%s' is not 'on N' or 'off N' (boards 1 to %d)\n", line.c_str(),
+                                 world->boardCount());
+                    continue;
+                }
+                sim::SimBoard b(world, k - 1);
+                if (std::string(what) == "off") b.powerOff();
+                else if (!b.powered()) b.powerOn();
+            }
+        }).detach();
+    }
     server.run(g_stop);
     if (truth) {
         world->setPacketSink(nullptr);

@@ -24,12 +24,13 @@ struct Cli : CliRun {
     double seconds = 0;  // real time the program took
 };
 
-Cli run(const std::string& args, bool virtualTime = true, const std::string& profile = "") {
+Cli run(const std::string& args, bool virtualTime = true, const std::string& profile = "",
+        const std::string& input = "/dev/null") {
     const auto t0 = std::chrono::steady_clock::now();
     Cli r;
     static_cast<CliRun&>(r) = runMbeeg(tmpDir(), "MBEEG_PROFILE=" + (profile.empty() ? tmpDir() + "/profile.ini" : profile) +
                                                      " MBEEG_NO_REAL_PORTS=1" + (virtualTime ? " MBEEG_VIRTUAL_TIME=1" : ""),
-                                       args);
+                                       args, input);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     r.errLines = lines(r.err);
     return r;
@@ -177,6 +178,22 @@ TEST(AppCli, ImpedanceIsMeasuredInKiloOhmsPerElectrode) {
     EXPECT_EQ(nlohmann::json::parse(viaReady.out)["ports"].size(), 2u) << ready << viaReady.out;
     sim.stop();
     EXPECT_EQ(std::system((std::string(MBEEG_BINARY_DIR) + "/mbeeg-sim --boards 0 2>/dev/null").c_str()) >> 8, 2);
+}
+
+TEST(AppCli, BoardsSharingAChannelAreRefusedUntilRadioAssignPartsThemOneAtATime) {
+    Cli shared = run("--sim 2 --sim-channels 5,5 discover");
+    EXPECT_EQ(shared.status, 1);
+    EXPECT_TRUE(contains(shared.err, "COM201 and COM202 have their boards on one radio channel (5)") &&
+                contains(shared.err, "run 'mbeeg radio assign'")) << shared.err;
+    const std::string enter = tmpDir() + "/enter";
+    std::ofstream(enter) << "\n\n\n\n";
+    Cli a = run("--sim 2 --sim-channels 5,5 radio assign", true, "", enter);
+    EXPECT_EQ(a.status, 0) << a.err;
+    for (const char* said : {"Switch every board off", "radio channel 5\nSwitch on only the board that belongs with "
+                             "COM202 (dongle 2 of 2)", "COM202: board and dongle on radio channel 1"})
+        EXPECT_TRUE(contains(a.out, said)) << a.out;
+    Cli cut = run("--sim 2 --sim-channels 5,5 radio assign");  // no one answers
+    EXPECT_TRUE(cut.status == 1 && contains(cut.err, "radio assign stopped at the end of the input")) << cut.err;
 }
 
 TEST(AppCli, CorruptSettingsGiveTheDefaultsAOneLineNoticeAndAreKeptAside) {

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
+#include "link/Discovery.h"
 #include "platform/afxwin.h"
 #include "platform/controls.h"
 #include "serialport/Backend.h"
@@ -151,4 +152,36 @@ TEST_F(Road, SampleRateHelpers) {
         EXPECT_EQ(drv.m_pDevice->m_sampleRate, hz);
     }
     EXPECT_EQ(drv.m_pDevice->m_reserved64, reinterpret_cast<std::uintptr_t>(&combo));
+}
+
+TEST_F(Road, BoardsOnOneChannelAreToldOfThenPartedOneBoardAtATimeAndStreamCleanly) {
+    for (int k : {0, 1}) rig.board(k).setChannel(5), rig.dongle(k).setChannel(5);
+    rig.plugIn();
+    ASSERT_EQ(drv._02connectCom2Device(&cfg, &data), 1);
+    ASSERT_TRUE(drv.m_findings.sharedChannel && drv.m_findings.notes.size() == 1);
+    EXPECT_EQ(drv.m_findings.notes[0].Find(L"COM201 and COM202 have their boards on one radio channel (5)"), 0);
+    drv.cleanConfigComBle2Board();
+
+    struct Person : discovery::AssignGuide {  // switches the boards as asked
+        sim::SimRig& rig;
+        explicit Person(sim::SimRig& r) : rig(r) {}
+        bool boardsFor(int step, int n, const CString&) override {
+            for (int k = 0; k < n; ++k) (step >= n || k == step) ? rig.board(k).powerOn() : rig.board(k).powerOff();
+            return true;
+        }
+    } person(rig);
+    std::vector<CString> lines;
+    // The first keeps its channel; the second, alone on it, is moved without the first.
+    ASSERT_EQ(discovery::assignChannels(drv.m_donglePortNames, person, lines), (std::vector<int>{5, 1}));
+    for (int k : {0, 1}) EXPECT_EQ(rig.board(k).channel() * 100 + rig.dongle(k).channel(), (k ? 1 : 5) * 101);
+
+    ASSERT_EQ(drv._02connectCom2Device(&cfg, &data), 1);
+    EXPECT_TRUE(drv.m_findings.notes.empty() && !drv.m_findings.sharedChannel);
+    ASSERT_EQ(drv._03makeAcgSns(), 1);
+    ASSERT_NO_FATAL_FAILURE(prepare(1, 250, 0));
+    ASSERT_EQ(drv.AcqMonit(nullptr, nullptr), 1);
+    ASSERT_TRUE(waitFor([&] { return data.m_curSample.load() >= 100; }));
+    drv.AcqStop();
+    ASSERT_TRUE(platform::joinAllThreads(60000));
+    expectRowsAreSentPackets(1, data.m_curSample.load());
 }

@@ -70,14 +70,18 @@ TEST_F(DongleTest, SavedSettingsLoadClampedOnlyWhenEnabled) {
     EXPECT_EQ(d.m_radioChnl + d.m_pollTime, 2);
 }
 
-TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
+TEST_F(DongleTest, DestructionSavesWhatTheDonglesToldLastOneWins) {
+    CConfigComRadiozq().getSetInitParam(1);  // told nothing: the file is not even made
+    EXPECT_FALSE(std::ifstream(profile_).good());
     {
-        CConfigComRadiozq a, b;
+        CConfigComRadiozq a, b, untold;
         a.m_radioChnl = 30;  // clamped when saved
         a.m_pollTime = 55;
         b.m_radioChnl = 9;
         b.m_pollTime = 66;
-    }  // b goes first, then a: a decides
+        a.m_chnlLearned = a.m_pollLearned = b.m_chnlLearned = b.m_pollLearned = true;
+        untold.m_radioChnl = 3;
+    }  // untold goes first (and writes nothing), then b, then a: a decides
     EXPECT_EQ(profileInt(L"RadioChnl", -1), 25);
     EXPECT_EQ(profileInt(L"PollTime", -1), 55);
     EXPECT_EQ(profileInt(L"SaveRadioChnl", -1), -1);  // never written
@@ -87,6 +91,7 @@ TEST_F(DongleTest, DestructionSavesChannelAndPollTimeLastOneWins) {
 
     CConfigComRadiozq c;
     c.m_radioChnl = 0;
+    c.m_chnlLearned = true;
     EXPECT_EQ(c.getSetInitParam(1), 1);
     EXPECT_EQ(c.m_radioChnl, 1);  // the object itself is clamped too
     EXPECT_EQ(profileInt(L"RadioChnl", -1), 1);

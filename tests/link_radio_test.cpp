@@ -1,10 +1,14 @@
 // The dongle's radio commands replayed from golden transcripts (tests/data/radio).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 
 #include "link/ConfigComRadiozq.h"
+#include "link/Discovery.h"
+#include "platform/profile.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "serialport/Backend.h"
@@ -53,6 +57,17 @@ int run(const Transcript& t, CConfigComRadiozq& d) {
         return d.connectBleComCytonDaisyAuto();
     }
     if (op == "recover") return d.checkInitComBle2Board();
+    if (op == "discover") {  // the search on this one port; status: its first finding
+        d.closeSerialPorts();
+        CStringArray ports;
+        ports.Add(L"COM201");
+        std::vector<CConfigComRadiozq*> found;
+        discovery::Findings f;
+        discovery::findBoards(ports, found, &f);
+        d.m_statusText = f.notes.empty() ? "" : CStringA(f.notes[0]).GetString();
+        for (CConfigComRadiozq* x : found) delete x;
+        return static_cast<int>(found.size());
+    }
     if (op == "select") {
         std::vector<CConfigComRadiozq> paired(t.op.size() - 1);
         std::vector<CConfigComRadiozq*> list;
@@ -98,6 +113,7 @@ TEST(RadioTranscripts, EachCommandSendsItsBytesWaitsAndJudgesTheReply) {
             if (k == "boxes") r.boxes.answer(v == "yes" ? IDYES : IDNO);
             else if (k != "from") fields().at(k).set(r.dongle, v);
         }
+        std::remove(platform::profilePath().c_str());
         r.dev->play(t.exchanges);
         const std::int64_t t0 = r.clock.get().nowUs();
         const int result = run(t, r.dongle);
@@ -117,6 +133,14 @@ TEST(RadioTranscripts, EachCommandSendsItsBytesWaitsAndJudgesTheReply) {
         for (const auto& [k, v] : t.expect) {
             if (!fields().count(k)) continue;
             EXPECT_EQ(fields().at(k).get(r.dongle), v) << t.where << ": " << k;
+        }
+        if (t.has("saved")) {  // what the settings file holds once the dongle lets go
+            r.dongle.getSetInitParam(1);
+            std::ifstream in(platform::profilePath());
+            std::string saved;
+            for (std::string l; std::getline(in, l);)
+                if (l.find('=') != std::string::npos) saved += (saved.empty() ? "" : " ") + l;
+            EXPECT_EQ(saved, t.expect.at("saved")) << t.where;
         }
     }
 }

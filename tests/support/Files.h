@@ -56,11 +56,12 @@ inline std::vector<std::string> lines(const std::string& s) {
     return v;
 }
 
-// mbeeg with args, from folder dir, with env ("NAME=value ...") set.
-inline CliRun runMbeeg(const std::string& dir, const std::string& env, const std::string& args) {
+// mbeeg with args, from folder dir, with env ("NAME=value ...") set, reading `input`.
+inline CliRun runMbeeg(const std::string& dir, const std::string& env, const std::string& args,
+                       const std::string& input = "/dev/null") {
     const std::string o = dir + "/.out", e = dir + "/.err";
     const int rc = std::system(("cd '" + dir + "' && " + env + " " + kMbeeg + " " + args + " >" + o + " 2>" + e +
-                                " </dev/null").c_str());
+                                " <'" + input + "'").c_str());
     CliRun r{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(o), slurp(e)};
     std::remove(o.c_str());
     std::remove(e.c_str());
