@@ -140,6 +140,9 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
         std::vector<std::uint64_t> gaps;
         for (int b = 0; b < boards; ++b) gaps.push_back(drv.m_dongles[static_cast<size_t>(b)]->m_statGaps.load());
         const std::int64_t to = from < 0 ? -1 : waitFor(window);
+        // Losses within the window only: the commands that follow take their own waits.
+        for (int b = 0; b < boards; ++b)
+            gaps[static_cast<size_t>(b)] = drv.m_dongles[static_cast<size_t>(b)]->m_statGaps.load() - gaps[static_cast<size_t>(b)];
         // Off again whatever happened, before anything else.
         for (int b = 0; b < boards; ++b) (void)drv.impedanceMeasureStop(b * perBoard + pin, 1);
         if (to < 0 || samplesSoFar(data, ring) - from > ring) {
@@ -149,8 +152,7 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
         for (Electrode& e : electrodes) {
             // A board that lost a good part of the window gives no value rather than one
             // made of held samples.
-            const std::uint64_t lostHere =
-                drv.m_dongles[static_cast<size_t>(e.board)]->m_statGaps.load() - gaps[static_cast<size_t>(e.board)];
+            const std::uint64_t lostHere = gaps[static_cast<size_t>(e.board)];
             if (e.pin != pin || lostHere * 4 > static_cast<std::uint64_t>(window)) continue;
             for (std::int64_t k = 0; k < window; ++k)
                 buf[static_cast<size_t>(k)] =
