@@ -1,5 +1,7 @@
 #include "app/BdfSummary.h"
 
+#include "app/Markers.h"
+
 #include <edflib.h>
 
 #include <algorithm>
@@ -60,6 +62,6 @@ bool printBdfSummary(const std::string& path, std::string& error) {
                     lo, hi);
     }
     edfclose_file(h);
-    return true;
+    return hdr.annotations_in_file == 0 || printBdfAnnotations(path);
 }
 }  // namespace app
