@@ -296,6 +296,7 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     std::signal(SIGXFSZ, SIG_IGN);
     if (!s.startRecord(folder, name, trials, samples)) return 1;
     auto& data = s.data();
+    markers.arm();
     if (markers.port() > 0) {
         std::printf("markers: send lines of text to UDP %s:%d\n", markerOptions.udpHost.c_str(), markers.port());
         std::fflush(stdout);

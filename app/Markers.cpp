@@ -98,7 +98,23 @@ void MarkerInput::run() {
     }
 }
 
+void MarkerInput::arm() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = true;
+    for (const auto& [code, text] : early_) {
+        data_.addMarker(0, code);
+        data_.addAnnotation(0, CString(platform::widen(text)));
+    }
+    early_.clear();
+}
+
 void MarkerInput::mark(int code, const std::string& text) {
+    // Until the recording has started its trials are being made.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!armed_) {
+        early_.emplace_back(code, text);
+        return;
+    }
     // The row being acquired: the rows every trial holds so far.
     std::int64_t row = 0;
     for (int t = 0;; ++t) {

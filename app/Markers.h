@@ -8,7 +8,10 @@
 
 #include <cstdint>
 #include <string>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 class CMeAcqData09File;
 
@@ -38,6 +41,9 @@ public:
     bool start(const MarkerOptions& options, std::string& error);
     // The UDP port listened on (0: none).
     int port() const { return port_; }
+    // The recording has started: markers go to the rows being acquired from
+    // now on; those that came before mark its first row.
+    void arm();
 
 private:
     void run();
@@ -51,6 +57,9 @@ private:
     bool rawSet_ = false;
     termios savedTerm_{};
     std::thread thread_;
+    std::mutex mutex_;  // guards the two below
+    bool armed_ = false;
+    std::vector<std::pair<int, std::string>> early_;
 };
 
 // The annotations of a BDF+/EDF+ file, one line each ("  12.340 s  text");
