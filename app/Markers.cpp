@@ -57,8 +57,10 @@ bool MarkerInput::start(const MarkerOptions& o, std::string& error) {
         }
         port_ = ntohs(a.sin_port);
     }
-    // Keys without Enter and without echo; Ctrl-C still interrupts.
-    if (::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &savedTerm_) == 0) {
+    // Keys without Enter and without echo; Ctrl-C still interrupts. Only in
+    // the foreground: changing the terminal from the background stops us.
+    if (::isatty(STDIN_FILENO) && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp() &&
+        ::tcgetattr(STDIN_FILENO, &savedTerm_) == 0) {
         termios raw = savedTerm_;
         raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
         raw.c_cc[VMIN] = 1;
