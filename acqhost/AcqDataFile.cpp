@@ -24,7 +24,21 @@ void CMeAcqData09File::stopRecordingFile() {
     file.reset();  // joins the writer; an unfinished file is closed where it is
 }
 
+void CMeAcqData09File::addMarker(std::int64_t row, int code) {
+    std::lock_guard<std::mutex> lock(m_markerMutex);
+    m_markers.push_back({row, code});
+}
+
+std::vector<CMeAcqData09File::Marker> CMeAcqData09File::markers() const {
+    std::lock_guard<std::mutex> lock(m_markerMutex);
+    return m_markers;
+}
+
 void CMeAcqData09File::startRecordingFile() {
+    {
+        std::lock_guard<std::mutex> lock(m_markerMutex);
+        m_markers.clear();
+    }
     auto file = std::make_unique<acqhost::RecordingFile>(*this, [this](const std::string& why) { writeFailed(why); });
     file->follow();
     std::lock_guard<std::mutex> lock(m_fileMutex);

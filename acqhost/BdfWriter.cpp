@@ -240,6 +240,14 @@ bool BdfWriter::open(const std::string& path, const std::vector<BdfSignal>& sign
             edf_set_startdatetime(h, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     }
     if (ok && !info.equipment.empty()) edf_set_equipment(h, printableAscii(info.equipment, 80).c_str());
+    // EDF+ fields are words: a space inside one would split it.
+    auto word = [](std::string t) {
+        for (char& c : t)
+            if (c == ' ') c = '_';
+        return printableAscii(t, 80);
+    };
+    if (ok && !info.patientCode.empty()) edf_set_patientcode(h, word(info.patientCode).c_str());
+    if (ok && !info.adminCode.empty()) edf_set_admincode(h, word(info.adminCode).c_str());
     if (ok && !info.recordingAdditional.empty())
         edf_set_recording_additional(h, printableAscii(info.recordingAdditional, 80).c_str());
     if (!ok) {

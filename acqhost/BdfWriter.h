@@ -67,6 +67,10 @@ struct BdfHeaderInfo {
     std::time_t start = 0;  // 0: EDFlib takes the time the file is opened
     std::string equipment;
     std::string recordingAdditional;
+    // The EDF+ patient code (the subject) and the investigation's admin code
+    // (the session); EDFlib writes "X" for what is empty.
+    std::string patientCode;
+    std::string adminCode;
 };
 
 class BdfWriter {

@@ -2,6 +2,8 @@
 // stored, the records appended while recording and the finish.
 #include "acqhost/RecordingFile.h"
 
+#include "acqhost/ChannelLabels.h"
+
 #include <edflib.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -295,16 +297,22 @@ bool RecordingFile::prepare() {
     m_signals.clear();
     m_names.clear();
     m_described.clear();
+    m_typed.clear();
     m_timeChannel = -1;
+    m_markerChannel = -1;
+    m_nextMarker = 0;
     for (int c = 0; c < m_channels; ++c) {
         const CMeAcgChannelzq* ch = first->getChannel(c);
         m_signals.push_back(signalFor(*ch, plannedMs));
-        m_names.push_back(utf8(ch->m_label));
+        const std::string name = utf8(ch->m_label);
+        m_names.push_back(ch->isEEGChannel() ? standardElectrodeName(name) : name);
+        m_typed.push_back(typedChannelLabel(ch->m_kind, name, ch->m_boardIndex));
         // Kept for the sidecar: by the end the first trial may be given back.
         m_described.push_back(std::make_unique<CMeAcgChannelzq>(*ch, 0));
         if (ch->isTimeStampChannel() && m_timeChannel < 0) m_timeChannel = c;
+        if (ch->m_kind == GEOM_KIND_TRAILER && name == "Marker" && m_markerChannel < 0) m_markerChannel = c;
     }
-    std::vector<std::string> labels = makeBdfLabels(m_names);
+    std::vector<std::string> labels = makeBdfLabels(m_typed);
     for (int c = 0; c < m_channels; ++c) m_signals[static_cast<size_t>(c)].label = labels[static_cast<size_t>(c)];
     return true;
 }
@@ -324,6 +332,9 @@ bool RecordingFile::openFile(std::int64_t rows, std::int64_t knownNotes, std::in
     BdfHeaderInfo info;
     info.start = m_start;
     info.equipment = "mbeeg";
+    info.patientCode = m_data.m_subject;
+    info.adminCode = m_data.m_session;
+    info.recordingAdditional = m_data.m_note;
     // One slot for the trial marks a record holds, one for everything else;
     // a save in one go knows its notes.
     const std::int64_t planned = std::max<std::int64_t>(1, (static_cast<std::int64_t>(m_trials) * m_S + n - 1) / n);
@@ -412,6 +423,8 @@ bool RecordingFile::writeCompleted() {
 
 bool RecordingFile::appendUpTo(std::int64_t upTo, std::int64_t rowsWithData) {
     const std::int64_t n = m_layout.samplesPerRecord;
+    const std::vector<CMeAcqData09File::Marker> markers =
+        m_markerChannel >= 0 ? m_data.markers() : std::vector<CMeAcqData09File::Marker>();
     while (m_written < upTo) {
         for (std::int64_t i = 0; i < n; ++i) {
             const std::int64_t g = m_written + i;
@@ -426,6 +439,13 @@ bool RecordingFile::appendUpTo(std::int64_t upTo, std::int64_t rowsWithData) {
             }
             for (int c = 0; c < m_channels; ++c)
                 m_buf[static_cast<size_t>(c * n + i)] = m_last[static_cast<size_t>(c)];
+            if (m_markerChannel >= 0) {
+                // Only the marked row holds the code, padding included.
+                double code = 0;
+                for (; m_nextMarker < markers.size() && markers[m_nextMarker].row <= g; ++m_nextMarker)
+                    code = markers[m_nextMarker].code;
+                m_buf[static_cast<size_t>(m_markerChannel * n + i)] = code;
+            }
         }
         if (!m_writer.appendRecord(m_buf.data())) return false;
         m_written += n;
@@ -530,7 +550,8 @@ bool RecordingFile::finish() {
             lost += b.lost;
             rejected += b.rejected;
         }
-        m_writer.setRecordingAdditional(std::to_string(boards.size()) + " boards, " + std::to_string(lost) +
+        m_writer.setRecordingAdditional((m_data.m_note.empty() ? "" : m_data.m_note + "; ") +
+                                        std::to_string(boards.size()) + " boards, " + std::to_string(lost) +
                                         " rows lost, " + std::to_string(rejected) + " packets rejected");
     }
     if (!m_writer.close()) {
@@ -543,6 +564,11 @@ bool RecordingFile::finish() {
     // The sidecar.
     RecordingDescription d;
     d.file = m_target.filename().string();
+    d.subject = m_data.m_subject;
+    d.session = m_data.m_session;
+    d.note = m_data.m_note;
+    d.electrodeFrame = m_data.m_electrodeFrame;
+    d.electrodeUnit = m_data.m_electrodeUnit;
     d.startTime = isoTime(m_start);
     d.sampleRate = m_rate;
     d.headerSampleRate = m_layout.headerRate();
@@ -576,6 +602,7 @@ bool RecordingFile::finish() {
                 if (b.board == ch->m_boardIndex && !b.port.IsEmpty()) sc.port = utf8(b.port);
         }
         if (ch->isEEGChannel()) {
+            sc.gain = static_cast<int>(std::lround(4.5e6 / s.physMax));  // full scale 4.5 V / gain
             sc.x = ch->m_elcX;
             sc.y = ch->m_elcY;
             sc.z = ch->m_elcZ;

@@ -103,11 +103,14 @@ private:
     int m_channels = 0;
     int m_slots = 1;
     int m_timeChannel = -1;
+    int m_markerChannel = -1;
+    std::size_t m_nextMarker = 0;  // markers before it are in the file
     double m_t0 = 0;
     std::time_t m_start = 0;
     std::vector<BdfSignal> m_signals;
     std::vector<std::string> m_names;
     std::vector<std::unique_ptr<CMeAcgChannelzq>> m_described;  // what each channel is, without samples
+    std::vector<std::string> m_typed;  // with their EDF+ type, before the header's limits
     std::int64_t m_written = 0;  // rows in the file, whole records
     std::vector<double> m_buf, m_last;
 };

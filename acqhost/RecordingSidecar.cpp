@@ -17,6 +17,7 @@ std::string sidecarJson(const RecordingDescription& d) {
                   {"digital_min", c.digMin}, {"digital_max", c.digMax}};
         j["board"] = c.board ? json(*c.board) : json(nullptr);
         j["pin"] = c.pin ? json(*c.pin) : json(nullptr);
+        if (c.gain) j["gain"] = *c.gain;
         j["port"] = c.port ? json(*c.port) : json(nullptr);
         j["electrode"] = c.x ? json{{"x", *c.x}, {"y", *c.y}, {"z", *c.z}} : json(nullptr);
         channels.push_back(std::move(j));
@@ -38,6 +39,9 @@ std::string sidecarJson(const RecordingDescription& d) {
         annotations.push_back({{"onset", a.onset}, {"text", a.text}, {"source", a.source}});
     json root = {{"format", "BDF+"},
                  {"file", d.file},
+                 {"subject", d.subject},
+                 {"session", d.session},
+                 {"note", d.note},
                  {"start_time", d.startTime},
                  {"sample_rate", d.sampleRate},
                  {"header_sample_rate", d.headerSampleRate},
@@ -49,6 +53,8 @@ std::string sidecarJson(const RecordingDescription& d) {
                  {"record_seconds", d.recordSeconds},
                  {"padded_samples", d.paddedSamples},
                  {"annotations_not_in_bdf", d.annotationsNotInBdf},
+                 {"electrode_frame", d.electrodeFrame},
+                 {"electrode_unit", d.electrodeUnit},
                  {"channels", std::move(channels)},
                  {"boards", std::move(boards)},
                  {"annotations", std::move(annotations)}};

@@ -18,6 +18,7 @@ struct SidecarChannel {
     double physMin = 0, physMax = 0;
     int digMin = 0, digMax = 0;
     std::optional<int> board, pin;
+    std::optional<int> gain;  // EEG: the amplifier gain the counts were taken at
     std::optional<std::string> port;
     std::optional<double> x, y, z;  // electrode position
 };
@@ -38,6 +39,8 @@ struct SidecarAnnotation {
 
 struct RecordingDescription {
     std::string file;  // the BDF file's name, without folder
+    std::string subject, session, note;
+    std::string electrodeFrame, electrodeUnit;
     std::string startTime;  // ISO 8601, local time
     double sampleRate = 0;
     double headerSampleRate = 0;

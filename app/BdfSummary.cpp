@@ -1,5 +1,7 @@
 #include "app/BdfSummary.h"
 
+#include "app/Markers.h"
+
 #include <edflib.h>
 
 #include "app/Console.h"
@@ -102,6 +104,6 @@ bool printBdfSummary(const std::string& path, std::string& error) {
                       .str());
     }
     edfclose_file(h);
-    return true;
+    return hdr.annotations_in_file == 0 || printBdfAnnotations(path);
 }
 }  // namespace app

@@ -183,7 +183,7 @@ int runDiscover(const SessionOptions& opts) {
 
 int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& limits) {
     Session s(opts);
-    if (!s.connect()) return kExitFailed;
+    if (!s.connect()) return s.connectStatus();
     installInterruptHandler();
     const double rate = s.sampleRate();
     BoardWatch watch(s.driver(), rate, limits);
@@ -344,7 +344,7 @@ std::string badRecordingName(const std::string& path) {
 }
 
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
-              bool force, const WatchLimits& limits) {
+              bool force, const WatchLimits& limits, const MarkerOptions& markerOptions) {
     std::string path = out;
     struct stat st;
     if (path.empty() || path.back() == '/' || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
@@ -384,16 +384,23 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     ::close(fd);
     ::unlink(probe.c_str());
     Session s(opts);
-    if (!s.connect()) return kExitFailed;
-    installInterruptHandler();
+    // The port is taken before anything is sent; a marker before the first
+    // row marks the first row.
     const double rate = s.sampleRate();
-    BoardWatch watch(s.driver(), rate, limits);
-    if (!watch.enoughBoards()) return kExitFewerBoards;
-    bool stoppedSilent = false;
     if (seconds > 0) {
         trials = 1;
         samples = static_cast<long long>(std::llround(seconds * rate));
     }
+    MarkerInput markers(s.data(), rate, samples);
+    if (std::string why; !markers.start(markerOptions, why)) {
+        error(why);
+        return kExitUsage;
+    }
+    if (!s.connect()) return s.connectStatus();
+    installInterruptHandler();
+    BoardWatch watch(s.driver(), rate, limits);
+    if (!watch.enoughBoards()) return kExitFewerBoards;
+    bool stoppedSilent = false;
     s.data().m_overwrite = force;
     // Rows the file has leave memory: a day-long recording stays small.
     s.data().m_releaseWritten = true;
@@ -403,6 +410,11 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
     std::signal(SIGXFSZ, SIG_IGN);
     if (!s.startRecord(folder, name, trials, samples)) return 1;
     auto& data = s.data();
+    markers.arm();
+    if (markers.port() > 0) {
+        std::printf("markers: send lines of text to UDP %s:%d\n", markerOptions.udpHost.c_str(), markers.port());
+        std::fflush(stdout);
+    }
     // Where the file grows, so that a user whose program is killed finds it.
     bool toldLive = false;
     auto tellLive = [&] {

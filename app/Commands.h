@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/BoardWatch.h"
+#include "app/Markers.h"
 #include "app/Session.h"
 
 namespace app {
@@ -13,7 +14,7 @@ int runPorts(const SessionOptions& opts);
 int runDiscover(const SessionOptions& opts);
 int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& limits);
 int runRecord(const SessionOptions& opts, const std::string& out, double seconds, int trials, long long samples,
-              bool force, const WatchLimits& limits);
+              bool force, const WatchLimits& limits, const MarkerOptions& markers = {});
 
 struct RadioArgs {
     std::string action;  // get set scan override poll baud status assign
@@ -35,6 +36,7 @@ struct BoardArgs {
     bool noBias = false;
     bool noSrb2 = false;
     bool srb1 = false;
+    bool settingGiven = false;  // 'set' with at least one of the above
     int index = -1;
     std::string value;
 };

@@ -224,6 +224,9 @@ std::string checkBoardArgs(const BoardArgs& a) {
             return "board " + c + ": channel " + std::to_string(a.channel) +
                    " is out of range; channels are counted from 1 (8 per board, 16 with Daisy)";
     }
+    // Sending the defaults for want of a setting would undo what the user set before.
+    if (c == "set" && !a.settingGiven)
+        return "board set needs a setting: --gain, --input, --power-down, --no-bias, --no-srb2 or --srb1";
     if (c == "test-signal" && (a.index < 0 || a.index > 5))
         return a.index == -1 ? "board test-signal needs --index from 0 to 5"
                              : "board test-signal: index " + idx + " is out of range; indexes are 0 to 5";

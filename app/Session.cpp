@@ -99,7 +99,8 @@ bool Session::connect() {
         error("the boards were found but no channel list could be built");
         return false;
     }
-    return true;
+    if (opts_.afterConnect) connectStatus_ = opts_.afterConnect(*this);
+    return !opts_.afterConnect || connectStatus_ == 0;
 }
 
 bool Session::startMonitor(std::int64_t samplesPerTrial) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,10 +32,15 @@ struct SimOptions {
     std::vector<int> channels;  // board k and its dongle start on channels[k] (equal entries share one)
 };
 
+class Session;
+
 struct SessionOptions {
     SimOptions sim;
     int link = 6;
     int retries = 3;
+    // Run once the boards are connected, before anything starts: 0 to go
+    // on, else the exit status (it has said why).
+    std::function<int(Session&)> afterConnect;
 };
 
 // Set by SIGINT/SIGTERM while a session runs.
@@ -53,6 +59,8 @@ public:
     // Finds and connects the boards, printing what it does; false after
     // telling the user why.
     bool connect();
+    // The exit status a failed connect() stands for.
+    int connectStatus() const { return connectStatus_; }
     // Starts monitoring or recording (the data set prepared first).
     bool startMonitor(std::int64_t samplesPerTrial);
     bool startRecord(const std::string& folder, const std::string& name, int trials, std::int64_t samples);
@@ -73,6 +81,7 @@ private:
     std::unique_ptr<CMeAcqDatazq> data_;
     CDriveOpnBciMutiBoardzq* driver_;
     bool started_ = false;
+    int connectStatus_ = 1;
 };
 
 }  // namespace app

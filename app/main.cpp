@@ -10,6 +10,7 @@
 #include "app/Commands.h"
 #include "app/Console.h"
 #include "app/Impedance.h"
+#include "app/RecordSettings.h"
 #include "platform/clock.h"
 
 namespace {
@@ -152,6 +153,8 @@ int main(int argc, char** argv) {
         sub->footer(app::kExitCodesHelp);
     };
     addWatchOptions(monitor);
+    app::RunSetup setup;
+    app::addRunSetupOptions(monitor, setup, false);
 
     std::string out;
     double recSeconds = 0;
@@ -168,6 +171,9 @@ int main(int argc, char** argv) {
     smOpt->needs(trOpt);
     record->add_flag("--force", force, "Overwrite an existing file");
     addWatchOptions(record);
+    app::addRunSetupOptions(record, setup, true);
+    app::MarkerOptions markers;
+    app::addMarkerOptions(record, markers);
 
     app::RadioArgs radio;
     auto* radioCmd = cli.add_subcommand("radio", "Read or set a dongle's radio link");
@@ -268,19 +274,32 @@ int main(int argc, char** argv) {
     }
     if (*ports) return app::runPorts(opts);
     if (*discover) return app::runDiscover(opts);
+    if (*monitor || *record) {
+        // Judged before discovery; applied after it, before the stream starts.
+        const int most = (opts.link == 7 ? 16 : 8) * (opts.sim.boards > 0 ? opts.sim.boards : 25);
+        if (std::string bad = app::checkRunSetup(setup, most); !bad.empty()) {
+            app::error(bad);
+            return 2;
+        }
+        opts.afterConnect = [&setup](app::Session& s) { return app::applyRunSetup(s, setup); };
+    }
     if (*monitor) return app::runMonitor(opts, monSeconds, limits);
     if (*record) {
         if (!*secOpt && !*trOpt) {
             app::error("record needs --seconds N, or --trials N with --samples S");
             return 2;
         }
-        return app::runRecord(opts, out, recSeconds, trials, samples, force, limits);
+        return app::runRecord(opts, out, recSeconds, trials, samples, force, limits, markers);
     }
     if (*radioCmd) {
         radio.hasValue = radioValue->count() > 0;
         return app::runRadio(opts, radio);
     }
-    if (*boardCmd) return app::runBoard(opts, board);
+    if (*boardCmd) {
+        for (const char* o : {"--gain", "--input", "--power-down", "--no-bias", "--no-srb2", "--srb1"})
+            board.settingGiven = board.settingGiven || boardCmd->count(o) > 0;
+        return app::runBoard(opts, board);
+    }
     if (*imp) {
         if (impArgs.fairKOhm < impArgs.goodKOhm) {
             app::error("impedance: --fair must be at least --good");

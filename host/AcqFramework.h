@@ -397,6 +397,21 @@ public:
 
     // Replace an existing file of the target's name.
     bool m_overwrite = false;
+    // Who and what is recorded: the BDF+ header's patient code (subject),
+    // admin code (session) and recording text (note), and the sidecar.
+    std::string m_subject, m_session, m_note;
+    // The frame and unit of the electrodes' positions, stated in the sidecar.
+    std::string m_electrodeFrame, m_electrodeUnit;
+
+    // A marker: `code` goes into the "Marker" channel at `row`, counted over
+    // the trials (a row already in the file: the first one that is not).
+    // Safe from any thread; cleared when a recording is prepared.
+    struct Marker {
+        std::int64_t row = 0;
+        int code = 0;
+    };
+    void addMarker(std::int64_t row, int code);
+    std::vector<Marker> markers() const;
 
 protected:
     void stopRecordingFile() override;
@@ -412,6 +427,8 @@ private:
     std::unique_ptr<acqhost::RecordingFile> m_file;
     CString m_partialPath;
     std::function<void()> m_stopRequest;
+    mutable std::mutex m_markerMutex;
+    std::vector<Marker> m_markers;
 };
 
 class CMeAcqDatazq : public CMeAcqData09File {};

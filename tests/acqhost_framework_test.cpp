@@ -74,8 +74,11 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
     ASSERT_TRUE(r.ok) << r.hdr.filetype;
     EXPECT_EQ(r.hdr.filetype, EDFLIB_FILETYPE_BDFPLUS);
     ASSERT_EQ(r.hdr.edfsignals, CHANNELS);
-    const char* labels[CHANNELS] = {"FP1",     "FP2",       "AccLft", "AccUp",    "AccFwd", "Analog1", "AccLft-2",
-                                    "Trigger", "TimeStamp", "Event",  "Response", "Marker", "Reserved"};
+    // Typed for analysis tools, the electrode spelt as 10-05 lists do, a board's own channels with it.
+    const char* labels[CHANNELS] = {"EEG Fp1",         "EEG Fp2",          "MISC B1-AccLft", "MISC B1-AccUp",
+                                    "MISC B1-AccFwd",  "MISC B1-Analog1",  "MISC B2-AccLft", "Trigger",
+                                    "MISC TimeStamp",  "MISC Event",       "MISC Response",  "MISC Marker",
+                                    "MISC Reserved"};
     for (int c = 0; c < CHANNELS; ++c) {
         EXPECT_EQ(std::string(r.hdr.signalparam[c].label).substr(0, strlen(labels[c])), labels[c]);
         EXPECT_DOUBLE_EQ(r.rate(c), 250.0);
@@ -122,11 +125,11 @@ TEST_F(Recording, AllTrialsRoundTripThroughEdflibAtTheirStoredResolution) {
         return s;
     };
     const json& ch = j["channels"];
-    EXPECT_EQ(fields(ch[FP2], {"label", "kind", "unit", "pin", "port"}), R"("FP2" "EEG" "uV" 1 "/dev/ttyUSB0")");
+    EXPECT_EQ(fields(ch[FP2], {"label", "kind", "unit", "pin", "port"}), R"("EEG Fp2" "EEG" "uV" 1 "/dev/ttyUSB0")");
     EXPECT_DOUBLE_EQ(ch[FP2]["electrode"]["x"].get<double>(), 0.2);
     EXPECT_EQ(fields(ch[FP1], {"physical_min", "digital_min"}), "-187500.0 -8388607");
     // Channels without a port of their own get their board's.
-    EXPECT_EQ(fields(ch[ACC_LFT2], {"label", "name", "board", "port"}), R"("AccLft-2" "AccLft" 1 "/dev/ttyUSB1")");
+    EXPECT_EQ(fields(ch[ACC_LFT2], {"label", "name", "board", "port"}), R"("MISC B2-AccLft" "AccLft" 1 "/dev/ttyUSB1")");
     EXPECT_EQ(fields(ch[ACC_UP], {"port"}) + fields(ch[TRIGGER], {"port"}), R"("/dev/ttyUSB0"null)");
     ASSERT_EQ(j["boards"].size(), 2u);
     EXPECT_EQ(fields(j["boards"][0], {"rows", "packets", "lost", "rejected"}), "1200 1198 2 4");
@@ -242,19 +245,20 @@ TEST_F(Recording, SavedRecordingOpensInMneWithItsNamesRateValuesAndNotes) {
     ASSERT_EQ(data.saveDataset4Record(), 1) << data.lastSaveError().GetString();
 
     json exp;
-    exp["ch_names"] = {"FP1",     "FP2",       "AccLft", "AccUp",    "AccFwd", "Analog1", "AccLft-2",
-                       "Trigger", "TimeStamp", "Event",  "Response", "Marker", "Reserved"};
+    exp["ch_names"] = {"EEG Fp1",        "EEG Fp2",         "MISC B1-AccLft",   "MISC B1-AccUp", "MISC B1-AccFwd",
+                       "MISC B1-Analog1", "MISC B2-AccLft", "Trigger",          "MISC TimeStamp", "MISC Event",
+                       "MISC Response",  "MISC Marker",     "MISC Reserved"};
     exp["sfreq"] = 250.0;
     exp["n_times"] = 500;
     json values = json::array();
     for (std::int64_t g : {0, 1, 2, 3, 260, 499}) {
-        for (auto [ch, name, uv] : {std::tuple{FP1, "FP1", kUvPerCount}, std::tuple{FP2, "FP2", uvPerCount8}})
+        for (auto [ch, name, uv] : {std::tuple{FP1, "EEG Fp1", kUvPerCount}, std::tuple{FP2, "EEG Fp2", uvPerCount8}})
             values.push_back({{"ch", name}, {"sample", g}, {"value", storedCount(eegCount(ch, g)) * uv * 1e-6}, {"tol", 1e-12 * uv}});
-        values.push_back({{"ch", "AccUp"}, {"sample", g}, {"value", valueAt(ACC_UP, g)}, {"tol", 1e-9}});
-        values.push_back({{"ch", "TimeStamp"}, {"sample", g}, {"value", 4.0 * static_cast<double>(g)}, {"tol", 1e-6}});
+        values.push_back({{"ch", "MISC B1-AccUp"}, {"sample", g}, {"value", valueAt(ACC_UP, g)}, {"tol", 1e-9}});
+        values.push_back({{"ch", "MISC TimeStamp"}, {"sample", g}, {"value", 4.0 * static_cast<double>(g)}, {"tol", 1e-6}});
     }
     values.push_back({{"ch", "Trigger"}, {"sample", 50}, {"value", valueAt(TRIGGER, 50)}, {"tol", 0}});
-    values.push_back({{"ch", "Analog1"}, {"sample", 321}, {"value", valueAt(ANALOG1, 321)}, {"tol", 1e-6}});
+    values.push_back({{"ch", "MISC B1-Analog1"}, {"sample", 321}, {"value", valueAt(ANALOG1, 321)}, {"tol", 1e-6}});
     exp["values"] = values;
     exp["annotations"] = {{0.0, "Trial 1"}, {1.0, "Trial 2"}, {1.5, "Blink"}};
     EXPECT_EQ(testfiles::mneDisagrees(dir / "mne.bdf", exp), "");

@@ -61,6 +61,8 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
     std::filesystem::create_directories(deep);
 
     const std::string sim = "--sim 2 --trace ", rec = "--sim 1 --trace record --seconds 1 --out ";
+    const std::string settings = tmpDir() + "/settings.ini";
+    std::ofstream(settings) << "[channel 17]\ngain = 8\n";
     struct Case {
         std::string args;
         int status;
@@ -84,6 +86,9 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
         {sim + "board test-signal --index 6", 2, "0 to 5"},
         {sim + "board sd-start --index 0", 2, "1 to 8"},
         {sim + "board set --channel 2 --gain 5", 2, "1,2,4,6,8,12,24"},
+        {sim + "board set --channel 2", 2, "needs a setting"},  // not the defaults in silence
+        {sim + "monitor --settings " + settings, 2, "channel 17 is out of range"},
+        {sim + "monitor --gain 3", 2, "1,2,4,6,8,12,24"},
         {sim + "frobnicate", 2, "commands: ports, discover"},
         {"discover", 1, "no dongle found"},  // not the library's three boxes
         {"radio get --port " + plain, 1, plain, "not a serial device"},

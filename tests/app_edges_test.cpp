@@ -1,6 +1,9 @@
 // Values no recording can honour are refused before anything happens; boards
 // that go silent are named and the exit status says what became of the run.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
@@ -190,4 +193,70 @@ TEST(AppEdges, EverySignalEndsARunCleanly) {
         }
         if (c.args.find("record") != std::string::npos) expectRowsAsSent(dir + "/r", 2, c.args);
     }
+}
+
+// What the user set up reaches the file: gains (in the header's scale, in the
+// sidecar, and through MNE as truth converted at that gain), a label, the
+// subject, typed channels with positions, and markers sent over UDP.
+TEST(AppEdges, WhatTheUserSetUpReachesTheRecording) {
+    TempDir tmp("app-setup");
+    const std::string dir = tmp.str();
+    std::ofstream(dir + "/ch.ini") << "# channel 3 differs\n[channel 3]\ngain = 2\nlabel = Cz\n";
+    SimProcess rec({kMbeeg, "-q", "--sim", "2", "--sim-truth", dir + "/truth.txt", "record", "--gain", "8", "--settings",
+                    dir + "/ch.ini", "--subject", "S01", "--session", "ses-1", "--note", "eyes closed", "--seconds",
+                    "600", "--markers-udp", "0", "--out", dir + "/rec.bdf"},
+                   {"MBEEG_VIRTUAL_TIME=1", "MBEEG_NO_REAL_PORTS=1", "MBEEG_PROFILE=" + dir + "/p.ini"});
+    const std::string said = rec.line();
+    const int port = std::atoi(said.c_str() + said.rfind(':') + 1);
+    ASSERT_GT(port, 0) << said;
+    for (int i = 0; i < 500 && !std::filesystem::exists(dir + "/rec.partial.bdf"); ++i) ::usleep(20000);
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const std::string m : {"7 eyes open", "blink\n"}) {
+        ::sendto(udp, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::usleep(100000);
+    }
+    ::close(udp);
+    ASSERT_EQ(rec.stop(SIGINT), 6);
+
+    const nlohmann::json side = expectRowsAsSent(dir, 2, "record --gain 8");
+    EXPECT_EQ(side["subject"], "S01");
+    EXPECT_EQ(side["note"], "eyes closed");
+    acqtest::BdfReader bdf(dir + "/rec.bdf");
+    ASSERT_TRUE(bdf.ok);
+    EXPECT_STREQ(bdf.hdr.patientcode, "S01");
+    EXPECT_STREQ(bdf.hdr.admincode, "ses-1");
+    nlohmann::json exp{{"recipe", true}, {"sfreq", 250}, {"n_times", bdf.hdr.signalparam[0].smp_in_file}, {"annotations", nlohmann::json::array()}};
+    std::vector<std::string> marks;
+    for (const auto& [onset, text] : bdf.annotations()) {
+        exp["annotations"].push_back({onset, text});
+        if (text == "7 eyes open" || text == "blink") {
+            marks.push_back(text);
+            const int markerCh = bdf.hdr.edfsignals - 2;  // "Marker", before "Reserved"
+            EXPECT_EQ(bdf.digital(markerCh)[static_cast<size_t>(std::llround(onset * 250))], text == "blink" ? 1 : 7);
+        }
+    }
+    EXPECT_EQ(marks, (std::vector<std::string>{"7 eyes open", "blink"}));
+    const std::string info = run(dir, "info " + dir + "/rec.bdf").out;
+    EXPECT_NE(info.find("s  7 eyes open"), std::string::npos) << info;
+    for (int s = 0; s < bdf.hdr.edfsignals; ++s) {
+        const nlohmann::json& ch = side["channels"][s];
+        const std::string label = ch["label"], kind = ch["kind"];
+        exp["ch_names"].push_back(label.substr(label.find(' ') + 1));
+        exp["types"].push_back(kind == "EEG" ? "eeg" : kind == "Trigger" ? "stim" : "misc");
+        EXPECT_EQ(label.rfind(kind == "EEG" ? "EEG " : kind == "Trigger" ? "Trigger" : "MISC ", 0), 0u) << label;
+        if (kind != "EEG") continue;
+        const int gain = s == 2 ? 2 : 8;
+        EXPECT_EQ(ch["gain"], gain) << label;
+        EXPECT_EQ(bdf.hdr.signalparam[s].phys_max, 4.5e6 / gain) << label;
+        const std::vector<int> counts = bdf.digital(s);  // the simulator's, as expectRowsAsSent found
+        for (std::int64_t r : {std::int64_t{0}, side["samples"].get<std::int64_t>() - 1})
+            exp["values"].push_back({{"ch", exp["ch_names"][s]}, {"sample", r}, {"value", counts[r] * 4.5 / 8388607 / gain}, {"tol", 1e-12}});
+    }
+    EXPECT_EQ(exp["ch_names"][0], "Fp1");  // not "FP1" as the 16-channel template spells it
+    EXPECT_EQ(exp["ch_names"][2], "Cz");
+    if (hasMne()) EXPECT_EQ(mneDisagrees(dir + "/rec.bdf", exp), "");
 }
