@@ -300,6 +300,11 @@ std::vector<double> Traces::spectrum(int ch) const {
     // Planning is not thread-safe in FFTW: one plan, made and used on the
     // window's thread.
     static thread_local Plan p;
+    static const std::vector<double> hann = [] {
+        std::vector<double> w(N);
+        for (int i = 0; i < N; ++i) w[static_cast<size_t>(i)] = 0.5 - 0.5 * std::cos(2 * kPi * i / (N - 1));
+        return w;
+    }();
     std::vector<double> power(N / 2 + 1, 0.0);
     int n = 0;
     for (int c = ch < 0 ? 0 : ch; c < (ch < 0 ? channels() : ch + 1); ++c) {
@@ -307,10 +312,7 @@ std::vector<double> Traces::spectrum(int ch) const {
         double mean = 0;
         for (double v : t.raw) mean += v;
         mean /= N;
-        for (int i = 0; i < N; ++i) {
-            const double hann = 0.5 - 0.5 * std::cos(2 * kPi * i / (N - 1));
-            p.in[i] = (t.raw[static_cast<size_t>((rows_ + i) % N)] - mean) * hann;
-        }
+        for (int i = 0; i < N; ++i) p.in[i] = (t.raw[static_cast<size_t>((rows_ + i) % N)] - mean) * hann[static_cast<size_t>(i)];
         fftw_execute(p.plan);
         for (int k = 0; k <= N / 2; ++k) power[static_cast<size_t>(k)] += p.out[k][0] * p.out[k][0] + p.out[k][1] * p.out[k][1];
         ++n;

@@ -276,15 +276,19 @@ void StatusStrip::refresh(double nowS) {
     update();
 }
 
+QRect StatusStrip::cell(int b) const {
+    const int per = perRow(), w = width() / per;
+    return {(b % per) * w + 1, (b / per) * 34 + 1, w - 2, 32};
+}
+
 void StatusStrip::paintEvent(QPaintEvent*) {
     QPainter p(this);
     QFont f = font();
     f.setPointSizeF(7.5);
     p.setFont(f);
-    const int per = perRow(), w = width() / per;
     for (int b = 0; b < static_cast<int>(cells_.size()); ++b) {
         const Cell& c = cells_[static_cast<size_t>(b)];
-        const QRect r((b % per) * w + 1, (b / per) * 34 + 1, w - 2, 32);
+        const QRect r = cell(b);
         p.fillRect(r, colourOf(b));
         p.setPen(Qt::black);
         p.drawText(r.adjusted(4, 1, -2, -1), Qt::AlignLeft | Qt::AlignTop,

@@ -79,6 +79,7 @@ public:
     void refresh(double nowS);
     bool silent(int board) const;
     QColor colourOf(int board) const;
+    QRect cell(int board) const;
     QSize sizeHint() const override;
 
 protected:

@@ -203,13 +203,16 @@ void ViewWindow::askRecord() {
     file->setObjectName(QStringLiteral("file"));
     auto* subject = new QLineEdit(&dlg);
     subject->setObjectName(QStringLiteral("subject"));
+    auto* minutes = new QLineEdit(QStringLiteral("10"), &dlg);
+    minutes->setObjectName(QStringLiteral("minutes"));
     form->addRow(QStringLiteral("File name"), file);
     form->addRow(QStringLiteral("Subject"), subject);
+    form->addRow(QStringLiteral("Minutes at most"), minutes);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    if (dlg.exec() == QDialog::Accepted) record(file->text(), subject->text());
+    if (dlg.exec() == QDialog::Accepted) record(file->text(), subject->text(), std::max(1, minutes->text().toInt()));
 }
 
 bool ViewWindow::record(const QString& path, const QString& subject, int minutes) {
@@ -277,8 +280,8 @@ void ViewWindow::frame() {
     traceView_->repaint();
     ++frames_;
     // The slower panels change slowly.
-    if (frames_ % 8 == 0) spectrum_->refresh();
-    if (frames_ % 15 == 0) head_->update();
+    if (frames_ % 15 == 0) spectrum_->refresh();
+    if (frames_ % 15 == 7) head_->update();
     if (frames_ % 30 == 0) status_->refresh(t0 / 1000.0);
     if (frameMs_.size() < 1'000'000) frameMs_.push_back(nowMs() - t0);
 }
