@@ -40,7 +40,8 @@ std::pair<int, int> TraceView::lane(int ch) const {
 
 void TraceView::paintEvent(QPaintEvent*) {
     const int W = std::max(width() - kLabelWidth, 1), H = std::max(height() - 16, 1);
-    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_RGB32);
+    // The backing store's own format: drawn with a plain copy.
+    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
     plot_.fill(Qt::white);
     const int n = t_.channels(), cols = t_.columns();
     const std::int64_t done = t_.doneColumns();
@@ -48,26 +49,32 @@ void TraceView::paintEvent(QPaintEvent*) {
     const int shown = std::min(cols, W);
     const std::int64_t first = done - shown;
 
-    // One vertical scale for the view: automatic takes the median spread.
-    std::vector<double> mids(static_cast<size_t>(n), 0), spreads;
-    for (int c = 0; c < n; ++c) {
-        const Trace& tr = t_.trace(c);
-        double sum = 0, lo = 1e300, hi = -1e300;
-        int k = 0;
-        for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
-            const Column& col = tr.columns[static_cast<size_t>(x % cols)];
-            if (col.lo > col.hi) continue;
-            sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
-            ++k;
+    // Centres and the automatic scale (the median spread) follow the signal
+    // a few times a second: a look at every column costs more than the drawing.
+    if (mids_.size() != static_cast<size_t>(n) || ++paints_ % 8 == 0) {
+        mids_.assign(static_cast<size_t>(n), 0);
+        std::vector<double> spreads;
+        for (int c = 0; c < n; ++c) {
+            const Trace& tr = t_.trace(c);
+            double sum = 0, lo = 1e300, hi = -1e300;
+            int k = 0;
+            for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
+                const Column& col = tr.columns[static_cast<size_t>(x % cols)];
+                if (col.lo > col.hi) continue;
+                sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
+                ++k;
+            }
+            const double mid = k ? sum / k : 0;
+            mids_[static_cast<size_t>(c)] = mid;
+            if (k) spreads.push_back(std::max(hi - mid, mid - lo));
         }
-        mids[static_cast<size_t>(c)] = k ? sum / k : 0;
-        if (k) spreads.push_back(std::max(hi - mids[static_cast<size_t>(c)], mids[static_cast<size_t>(c)] - lo));
+        if (!spreads.empty()) {
+            std::nth_element(spreads.begin(), spreads.begin() + static_cast<long>(spreads.size() / 2), spreads.end());
+            autoUv_ = std::clamp(niceAbove(std::max(spreads[spreads.size() / 2], 1e-9)), 10.0, 10000.0);
+        }
     }
-    if (scaleUv_ > 0) shownUv_ = scaleUv_;
-    else if (!spreads.empty()) {
-        std::nth_element(spreads.begin(), spreads.begin() + static_cast<long>(spreads.size() / 2), spreads.end());
-        shownUv_ = std::clamp(niceAbove(std::max(spreads[spreads.size() / 2], 1e-9)), 10.0, 10000.0);
-    }
+    shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
+    const std::vector<double>& mids = mids_;
 
     std::vector<QRgb*> rows(static_cast<size_t>(H));
     for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
@@ -107,14 +114,15 @@ void TraceView::paintEvent(QPaintEvent*) {
             // Joined to the column before, so a slow trace stays a line.
             if (!std::isnan(prev)) a = std::min(a, prev), b = std::max(b, prev);
             prev = centre - ((col.lo + col.hi) / 2.0 - mid) * k;
-            const int ya = std::clamp(static_cast<int>(std::lround(a)), y0, y1);
-            const int yb = std::clamp(static_cast<int>(std::lround(b)), y0, y1);
+            const int ya = std::clamp(static_cast<int>(std::floor(a + 0.5)), y0, y1);
+            const int yb = std::clamp(static_cast<int>(std::floor(b + 0.5)), y0, y1);
             for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][x] = ink;
         }
     }
 
     QPainter p(this);
-    p.fillRect(rect(), palette().window());
+    p.fillRect(0, 0, kLabelWidth, height(), palette().window());
+    p.fillRect(kLabelWidth, H, W, height() - H, palette().window());
     p.drawImage(kLabelWidth, 0, plot_);
     QFont f = font();
     f.setPointSizeF(7.5);

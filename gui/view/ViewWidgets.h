@@ -28,7 +28,9 @@ protected:
 
 private:
     const Traces& t_;
-    double scaleUv_ = 0, shownUv_ = 100;
+    double scaleUv_ = 0, shownUv_ = 100, autoUv_ = 100;
+    std::vector<double> mids_;
+    int paints_ = 0;
     QImage plot_;
 };
 
