@@ -2,6 +2,9 @@
 
 #include <edflib.h>
 
+#include "app/Console.h"
+#include "app/Output.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -25,6 +28,12 @@ const char* edfError(int code) {
         default: return "cannot be read";
     }
 }
+// EDF header fields come padded with blanks.
+std::string trimmed(const char* field) {
+    std::string s = field;
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
 }  // namespace
 
 bool printBdfSummary(const std::string& path, std::string& error) {
@@ -35,9 +44,13 @@ bool printBdfSummary(const std::string& path, std::string& error) {
     }
     int h = hdr.handle;
     double duration = static_cast<double>(hdr.file_duration) / EDFLIB_TIME_DIMENSION;
-    std::printf("%s: %d channels, %.3f s, %lld annotations\n", path.c_str(), hdr.edfsignals, duration,
-                hdr.annotations_in_file);
-    std::printf("  %-16s %-8s %10s %10s %14s %14s\n", "channel", "unit", "rate_Hz", "samples", "min", "max");
+    const bool json = console().json;
+    std::vector<std::string> signals;
+    if (!json) {
+        std::printf("%s: %d channels, %.3f s, %lld annotations\n", path.c_str(), hdr.edfsignals, duration,
+                    hdr.annotations_in_file);
+        std::printf("  %-16s %-8s %10s %10s %14s %14s\n", "channel", "unit", "rate_Hz", "samples", "min", "max");
+    }
     std::vector<double> buf(4096);
     for (int s = 0; s < hdr.edfsignals; ++s) {
         const auto& sp = hdr.signalparam[s];
@@ -56,8 +69,37 @@ bool printBdfSummary(const std::string& path, std::string& error) {
             left -= got;
         }
         if (sp.smp_in_file == 0) lo = hi = 0;
-        std::printf("  %-16s %-8s %10.3f %10lld %14.3f %14.3f\n", sp.label, sp.physdimension, rate, sp.smp_in_file,
-                    lo, hi);
+        if (json)
+            signals.push_back(JsonObject()
+                                  .add("label", trimmed(sp.label))
+                                  .add("unit", trimmed(sp.physdimension))
+                                  .add("rate", rate)
+                                  .add("samples", sp.smp_in_file)
+                                  .add("min", lo)
+                                  .add("max", hi)
+                                  .str());
+        else
+            std::printf("  %-16s %-8s %10.3f %10lld %14.3f %14.3f\n", sp.label, sp.physdimension, rate,
+                        sp.smp_in_file, lo, hi);
+    }
+    if (json) {
+        std::vector<std::string> notes;
+        for (long long i = 0; i < hdr.annotations_in_file; ++i) {
+            edf_annotation_struct a{};
+            if (edf_get_annotation(h, static_cast<int>(i), &a) != 0) break;
+            notes.push_back(JsonObject()
+                                .add("onset", static_cast<double>(a.onset) / EDFLIB_TIME_DIMENSION)
+                                .add("duration", trimmed(a.duration))
+                                .add("text", trimmed(a.annotation))
+                                .str());
+        }
+        printJson(JsonObject()
+                      .add("file", path)
+                      .add("channels", hdr.edfsignals)
+                      .add("seconds", duration)
+                      .addRaw("annotations", jsonArray(notes))
+                      .addRaw("signals", jsonArray(signals))
+                      .str());
     }
     edfclose_file(h);
     return true;

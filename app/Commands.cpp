@@ -16,6 +16,7 @@
 
 #include "app/BdfSummary.h"
 #include "app/Console.h"
+#include "app/Output.h"
 #include "platform/clock.h"
 #include "app/SimHardware.h"
 #include "serialport/ComAlias.h"
@@ -54,14 +55,33 @@ int lastValues(const CMeAcgChannelzq* ch, std::int64_t cur, std::int64_t total, 
 
 void printBoards(Session& s) {
     auto& drv = s.driver();
+    const int perBoard = s.config().m_linkType == 7 ? 16 : 8;
+    std::vector<std::string> items;
     for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
         CConfigComRadiozq* d = drv.m_dongles[b];
-        CString port = d->m_pSerialPort ? d->m_pSerialPort->getPortName() : d->m_portName;
-        std::printf("board %zu: port %s (%s), radio channel %d, poll time %d, baud %u, %s\n", b + 1,
-                    narrowOf(port).c_str(), mbeeg::serial::pathForName(narrowOf(port)).c_str(),
-                    static_cast<int>(d->m_radioChnl), static_cast<int>(d->m_pollTime), d->m_baudRate,
-                    narrowOf(drv.m_boardSummary).c_str());
+        const std::string port = narrowOf(d->m_pSerialPort ? d->m_pSerialPort->getPortName() : d->m_portName);
+        const std::string path = mbeeg::serial::pathForName(port);
+        if (console().json) {
+            items.push_back(JsonObject()
+                                .add("board", static_cast<int>(b + 1))
+                                .add("port", port)
+                                .add("path", path)
+                                .add("radio_channel", static_cast<int>(d->m_radioChnl))
+                                .add("poll_time", static_cast<int>(d->m_pollTime))
+                                .add("baud", static_cast<long long>(d->m_baudRate))
+                                .add("channels", perBoard)
+                                .str());
+            continue;
+        }
+        std::printf("board %zu: port %s (%s), radio channel %d, poll time %d, baud %u, %d channels\n", b + 1,
+                    port.c_str(), path.c_str(), static_cast<int>(d->m_radioChnl), static_cast<int>(d->m_pollTime),
+                    d->m_baudRate, perBoard);
     }
+    const int total = perBoard * static_cast<int>(drv.m_dongles.size());
+    if (console().json)
+        printJson(JsonObject().add("channels", total).addRaw("boards", jsonArray(items)).str());
+    else
+        std::printf("%zu board(s), %d EEG channels in all\n", drv.m_dongles.size(), total);
 }
 
 bool fileExists(const std::string& p) {
@@ -71,6 +91,28 @@ bool fileExists(const std::string& p) {
 
 // What became of every board's samples: each row is a packet, a hold for
 // a lost one, or a drift adjustment, so rows = packets + lost + held - dropped.
+std::string boardSummaryJson(CDriveOpnBciMutiBoardzq& drv, double rate) {
+    std::vector<std::string> items;
+    for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
+        const CConfigComRadiozq* d = drv.m_dongles[b];
+        if (!d) continue;
+        items.push_back(JsonObject()
+                            .add("board", static_cast<int>(b + 1))
+                            .add("port", d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()) : "")
+                            .add("rows", static_cast<unsigned long long>(d->m_statRows.load()))
+                            .add("packets", static_cast<unsigned long long>(d->m_statPackets.load()))
+                            .add("lost", static_cast<unsigned long long>(d->m_statGaps.load()))
+                            .add("drift_held", static_cast<unsigned long long>(d->m_statDriftHeld.load()))
+                            .add("drift_dropped", static_cast<unsigned long long>(d->m_statDriftDropped.load()))
+                            .add("rejected", static_cast<unsigned long long>(d->m_statDropped.load() +
+                                                                            d->m_statOutOfStep.load()))
+                            .add("reconnects", static_cast<unsigned long long>(d->m_statReconnects.load()))
+                            .add("lost_seconds", static_cast<double>(d->m_statGaps.load()) / (rate > 0 ? rate : 250.0))
+                            .str());
+    }
+    return jsonArray(items);
+}
+
 void printBoardSummary(CDriveOpnBciMutiBoardzq& drv, double rate) {
     for (size_t b = 0; b < drv.m_dongles.size(); ++b) {
         const CConfigComRadiozq* d = drv.m_dongles[b];
@@ -96,6 +138,19 @@ int runPorts(const SessionOptions& opts) {
     if (opts.sim.boards > 0) sim = std::make_unique<SimHardware>(opts.sim);
     CFaceMegSerialPortzq face;
     auto ports = face.getComVidPidInfo();
+    if (console().json) {
+        std::vector<std::string> items;
+        for (const auto& p : ports)
+            items.push_back(JsonObject()
+                                .add("name", narrowOf(p.portName))
+                                .add("path", narrowOf(p.systemLocation))
+                                .add("device", narrowOf(p.device))
+                                .add("description", narrowOf(p.description))
+                                .add("dongle", p.device.Find(L"FTDIBUS\\VID_0403") >= 0)
+                                .str());
+        printJson(JsonObject().addRaw("ports", jsonArray(items)).str());
+        return 0;
+    }
     if (ports.empty()) {
         std::printf("no serial ports\n");
         return 0;
@@ -130,7 +185,10 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
     // Elapsed time on the platform clock, so --seconds means acquired time.
     std::int64_t t0 = platform::clock().nowUs();
     std::int64_t tPrev = t0;
-    bool tty = ::isatty(STDOUT_FILENO);
+    // A terminal gets a screen redrawn four times a second; a log or a script
+    // one line (or JSON object) every few seconds.
+    const bool redraw = ::isatty(STDOUT_FILENO) && ::isatty(STDERR_FILENO) && !console().json;
+    const std::int64_t everyUs = redraw ? 0 : (console().json ? 1'000'000 : 5'000'000);
     std::vector<double> buf(256);
     while (!g_interrupted && s.acquiring()) {
         sleepReal(250);
@@ -139,17 +197,20 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
             break;
         }
         std::int64_t now = platform::clock().nowUs();
-        double dt = static_cast<double>(now - tPrev) / 1e6;
-        tPrev = now;
         double el = static_cast<double>(now - t0) / 1e6;
-        if (console().quiet) {
+        if (console().quiet || now - tPrev < everyUs) {
             if (seconds > 0 && el >= seconds) break;
             continue;
         }
-        std::string screen;
+        double dt = static_cast<double>(now - tPrev) / 1e6;
+        tPrev = now;
+        std::string screen, brief;
+        std::vector<std::string> jsonBoards, jsonChannels;
         char line[512];
         std::snprintf(line, sizeof line, "mbeeg monitor: %d board(s), %.0f Hz, %.1f s (Ctrl-C stops)\n", nb, rate, el);
         screen += line;
+        std::snprintf(line, sizeof line, "monitor %.1f s:", el);
+        brief += line;
         for (int b = 0; b < nb; ++b) {
             CConfigComRadiozq* d = drv.m_dongles[static_cast<size_t>(b)];
             std::uint64_t pk = d->m_statPackets.load();
@@ -158,18 +219,32 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
             const std::uint64_t was = lastPk[static_cast<size_t>(b)];
             double pps = dt > 0 && pk >= was ? static_cast<double>(pk - was) / dt : 0;
             lastPk[static_cast<size_t>(b)] = pk;
+            const std::string port = d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()) : "?";
+            const auto lost = static_cast<unsigned long long>(d->m_statGaps.load());
+            const auto rejected = static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load());
+            const auto held = static_cast<unsigned long long>(d->m_statDriftHeld.load());
+            const auto dropped = static_cast<unsigned long long>(d->m_statDriftDropped.load());
+            const auto reconnects = static_cast<unsigned long long>(d->m_statReconnects.load());
             std::snprintf(line, sizeof line,
                           "board %d %-7s %6.1f packets/s  lost %llu  rejected %llu  drift +%llu/-%llu  reconnects %llu\n",
-                          b + 1, d->m_pSerialPort ? narrowOf(d->m_pSerialPort->getPortName()).c_str() : "?", pps,
-                          static_cast<unsigned long long>(d->m_statGaps.load()),
-                          static_cast<unsigned long long>(d->m_statDropped.load() + d->m_statOutOfStep.load()),
-                          static_cast<unsigned long long>(d->m_statDriftHeld.load()),
-                          static_cast<unsigned long long>(d->m_statDriftDropped.load()),
-                          static_cast<unsigned long long>(d->m_statReconnects.load()));
+                          b + 1, port.c_str(), pps, lost, rejected, held, dropped, reconnects);
             screen += line;
+            std::snprintf(line, sizeof line, "%s board %d %.1f packets/s, lost %llu, rejected %llu, reconnects %llu",
+                          b ? ";" : "", b + 1, pps, lost, rejected, reconnects);
+            brief += line;
+            jsonBoards.push_back(JsonObject()
+                                     .add("board", b + 1)
+                                     .add("port", port)
+                                     .add("packets_per_s", pps)
+                                     .add("lost", lost)
+                                     .add("rejected", rejected)
+                                     .add("drift_held", held)
+                                     .add("drift_dropped", dropped)
+                                     .add("reconnects", reconnects)
+                                     .str());
         }
         CMeAcqTrialzq* trial = drv.m_pTrial;
-        if (trial) {
+        if (trial && (redraw || console().json)) {
             std::int64_t total = trial->getTotalSample(-1), cur = s.data().m_curSample.load();
             bool wrapped = s.data().m_roundCounter.load() > 0;
             for (int c = 0; c < trial->getTotalChannel(); ++c) {
@@ -181,6 +256,12 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
                 mean = n ? mean / n : 0;
                 for (int i = 0; i < n; ++i) ss += (buf[static_cast<size_t>(i)] - mean) * (buf[static_cast<size_t>(i)] - mean);
                 double rms = n ? std::sqrt(ss / n) : 0;
+                jsonChannels.push_back(JsonObject()
+                                           .add("label", narrowOf(ch->m_label))
+                                           .add("board", ch->m_boardIndex + 1)
+                                           .add("pin", ch->m_pin + 1)
+                                           .add("rms_uv", rms)
+                                           .str());
                 std::vector<double> spark;
                 for (int i = 0; i + 6 <= n; i += 6) spark.push_back(buf[static_cast<size_t>(i)]);
                 std::snprintf(line, sizeof line, "  %-6s B%d P%d %9.2f uV rms  %s\n", narrowOf(ch->m_label).c_str(),
@@ -189,8 +270,19 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
                 screen += line;
             }
         }
-        if (tty) std::fputs("\033[H\033[J", stdout);
-        std::fputs(screen.c_str(), stdout);
+        if (console().json) {
+            printJson(JsonObject()
+                          .add("seconds", el)
+                          .add("rate", rate)
+                          .addRaw("boards", jsonArray(jsonBoards))
+                          .addRaw("channels", jsonArray(jsonChannels))
+                          .str());
+        } else if (redraw) {
+            std::fputs("\033[H\033[J", stdout);
+            std::fputs(screen.c_str(), stdout);
+        } else {
+            std::fputs((brief + "\n").c_str(), stdout);
+        }
         std::fflush(stdout);
         if (seconds > 0 && el >= seconds) break;
     }
@@ -206,8 +298,17 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
         error(why);
         return kExitFailed;
     }
-    std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
-    printBoardSummary(drv, rate);
+    if (console().json)
+        printJson(JsonObject()
+                      .add("stopped", true)
+                      .add("status", drv.m_statusCode.load())
+                      .add("seconds", ran)
+                      .addRaw("boards", boardSummaryJson(drv, rate))
+                      .str());
+    else {
+        std::printf("monitoring stopped (status %d)\n", drv.m_statusCode.load());
+        printBoardSummary(drv, rate);
+    }
     return watch.verdict(g_interrupted && (seconds <= 0 || ran < seconds), stoppedSilent);
 }
 
@@ -297,9 +398,15 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         if (live.IsEmpty()) return;
         toldLive = true;
         progressDone();
-        std::printf("recording to %s (renamed to %s when the recording ends)\n", narrowOf(live).c_str(),
-                    path.c_str());
-        std::fflush(stdout);
+        const std::string where =
+            "recording to " + narrowOf(live) + " (renamed to " + path + " when the recording ends)";
+        // Standard output holds only the JSON summary for a script.
+        if (console().json) {
+            note(where);
+        } else {
+            std::printf("%s\n", where.c_str());
+            std::fflush(stdout);
+        }
     };
     const long long total = static_cast<long long>(trials) * samples;
     // Wait for the reading loop to start before judging its status.
@@ -334,8 +441,16 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         return kExitFailed;
     }
     if (!data.lastSaveError().IsEmpty()) error(narrowOf(data.lastSaveError()));  // saved, sidecar missing
-    std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
-    printBoardSummary(s.driver(), rate);
+    if (console().json)
+        printJson(JsonObject()
+                      .add("saved", narrowOf(data.savedPath()))
+                      .add("seconds", static_cast<double>(trials) * static_cast<double>(samples) / rate)
+                      .addRaw("boards", boardSummaryJson(s.driver(), rate))
+                      .str());
+    else {
+        std::printf("saved %s\n", narrowOf(data.savedPath()).c_str());
+        printBoardSummary(s.driver(), rate);
+    }
     return watch.verdict(cutShort, stoppedSilent);
 }
 

@@ -42,7 +42,6 @@ struct BoardArgs {
 // are found (the channel's upper end depends on how many answer).
 std::string checkBoardArgs(const BoardArgs& args);
 int runBoard(const SessionOptions& opts, const BoardArgs& args);
-int runImpedance(const SessionOptions& opts, int dwellMs, int mode);
 int runInfo(const std::string& path);
 
 }  // namespace app

@@ -3,6 +3,7 @@
 
 #include "app/Commands.h"
 #include "app/Console.h"
+#include "app/Output.h"
 #include "app/SimHardware.h"
 #include "common/OptionTables.h"
 #include "platform/clock.h"
@@ -30,12 +31,17 @@ std::string portLabel(const CConfigComRadiozq& d) {
     return path.empty() || path == alias ? alias : alias + " (" + path + ")";
 }
 
-// Success: the outcome and the dongle's words on stdout. Failure: one line
+// Success: the outcome on stdout (the dongle's own words with --trace). Failure: one line
 // on stderr that names the port and what went wrong.
 int report(const CConfigComRadiozq& d, int ok, const std::string& what, const std::string& action, double seconds) {
     if (ok) {
-        std::printf("%s: %s\n%s\n", platform::narrow(d.m_portName.str()).c_str(), what.c_str(),
-                    narrowOf(d.m_statusText).c_str());
+        const std::string port = platform::narrow(d.m_portName.str());
+        if (console().json)
+            printJson(JsonObject().add("port", port).add("ok", true).add("result", what).str());
+        else
+            std::printf("%s: %s\n", port.c_str(), what.c_str());
+        // The dongle's own words are for those who trace the exchange.
+        if (console().trace || console().verbose) note("dongle: " + oneLine(narrowOf(d.m_statusText)));
         return 0;
     }
     char took[32];
@@ -44,7 +50,7 @@ int report(const CConfigComRadiozq& d, int ok, const std::string& what, const st
         error(portLabel(d) + ": " + what + ": no answer to 'radio " + action + "' within " + took +
               ": is a dongle on this port, plugged in, and not used by another program?");
     else
-        error(portLabel(d) + ": " + what + ": " + oneLine(narrowOf(d.m_statusText)));
+        error(portLabel(d) + ": " + what + ": " + oneLine(firmwareWords(narrowOf(d.m_statusText))));
     return 1;
 }
 
@@ -228,47 +234,30 @@ int runBoard(const SessionOptions& opts, const BoardArgs& a) {
     bool failed = out.Find("failed") >= 0 || trimmed.IsEmpty() || trimmed == "Er";
     if (failed) {
         error("board " + c + ": " + (trimmed.IsEmpty() || trimmed == "Er" ? std::string("no board took the command")
-                                                                           : oneLine(out.str())));
+                                                                           : oneLine(firmwareWords(out.str()))));
         return 1;
     }
-    std::printf("%s\n", out.GetString());
-    return 0;
-}
-
-int runImpedance(const SessionOptions& opts, int dwellMs, int mode) {
-    Session s(opts);
-    if (!s.connect()) return 1;
-    int n = s.boards() >= 2 && s.boards() <= 8 ? 8 * s.boards() : 8;
-    int per = dwellMs < 1000 ? 1000 : dwellMs;
-    progress("impedance sweep over " + std::to_string(n) + " channels, about " + std::to_string(n * per / 1000) + " s");
-    // Channel by channel here rather than in one library call, so that a
-    // signal ends the sweep at once and never leaves a test current on.
-    installInterruptHandler();
-    auto& drv = s.driver();
-    drv.rebuildChnGeom();
-    int c = 0;
-    for (; c < n && !g_interrupted; ++c) {
-        (void)drv.impedanceMeasureStart(c, mode, 1);
-        for (int waited = 0; waited < per && !g_interrupted; waited += 50) Sleep(50);
-        (void)drv.impedanceMeasureStop(c, 1);
+    if (console().trace || console().verbose) note("boards: " + oneLine(out.str()));
+    std::string said = boardReplies(out.str(), s.boards());
+    // Commands the boards take without words: say what was done.
+    if (said.empty() || said == "OK") {
+        const std::string chan = "channel " + std::to_string(a.channel) + " (board " +
+                                 std::to_string(static_cast<int>(ch) / (channels / s.boards()) + 1) + ", pin " +
+                                 std::to_string(static_cast<int>(ch) % (channels / s.boards()) + 1) + ")";
+        if (c == "set")
+            said = chan + " set: " + (a.powerDown ? "powered down" : "on") + ", gain " + std::to_string(a.gain) +
+                   ", input " + a.input + ", bias " + (a.noBias ? "off" : "on") + ", SRB2 " +
+                   (a.noSrb2 ? "off" : "on") + ", SRB1 " + (a.srb1 ? "on" : "off");
+        else if (c == "on" || c == "off")
+            said = chan + " switched " + c;
+        else
+            said = "board " + c + ": done";
     }
-    progressDone();
-    if (g_interrupted) {
-        error("impedance sweep stopped at channel " + std::to_string(c) + " of " + std::to_string(n) +
-              "; its test signal is off again");
-        return kExitInterrupted;
+    if (console().json) {
+        printJson(JsonObject().add("command", c).add("ok", true).add("result", said).str());
+        return 0;
     }
-    // The sweep itself reports nothing; a port that failed on the way says
-    // that the test signal did not reach every channel.
-    for (int b = 0; b < s.boards(); ++b) {
-        CMegSerialPortzq* port = s.driver().m_dongles[static_cast<size_t>(b)]->m_pSerialPort;
-        if (port && !port->isOpen()) {
-            error("impedance: board " + std::to_string(b + 1) + " (" + platform::narrow(port->getPortName().str()) +
-                  ") failed during the sweep: " + narrowOf(port->lastError()));
-            return 1;
-        }
-    }
-    std::printf("impedance test signal swept over channels 1 to %d (mode %d, %d ms each)\n", n, mode, per);
+    std::printf("%s\n", said.c_str());
     return 0;
 }
 

@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
 
 #include "host/AcqFramework.h"
+#include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 
@@ -70,21 +70,24 @@ const ConsoleOptions& console() { return g_opts; }
 void progress(const std::string& line) {
     if (g_opts.quiet) return;
     std::lock_guard<std::mutex> lk(g_mu);
-    if (::isatty(STDERR_FILENO)) {
+    // A redraw only where both outputs are a terminal: a log or a pipe on
+    // either side would collect every redraw as a line.
+    if (::isatty(STDERR_FILENO) && ::isatty(STDOUT_FILENO)) {
         std::fprintf(stderr, "\r\033[K%s", line.c_str());
         g_progressOpen = true;
     } else {
         // Without a terminal, one line when the activity changes or every 5 s,
         // and none for what is over within 2 s (a log keeps its errors clear).
         static std::string lastHead;
-        static auto lastTime = std::chrono::steady_clock::now();
-        static const auto firstTime = lastTime;
-        std::string head = line.substr(0, line.rfind(" ("));
-        auto now = std::chrono::steady_clock::now();
-        if (now - firstTime < std::chrono::seconds(2)) return;
-        if (head == lastHead && now - lastTime < std::chrono::seconds(5)) return;
+        static std::int64_t lastUs = platform::clock().nowUs();
+        static const std::int64_t firstUs = lastUs;
+        // What the line is about: the words before its first figure or bar.
+        std::string head = line.substr(0, line.find_first_of("0123456789[("));
+        const std::int64_t now = platform::clock().nowUs();
+        if (now - firstUs < 2'000'000) return;
+        if (head == lastHead && now - lastUs < 5'000'000) return;
         lastHead = head;
-        lastTime = now;
+        lastUs = now;
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     std::fflush(stderr);

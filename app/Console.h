@@ -12,6 +12,7 @@ struct ConsoleOptions {
     bool quiet = false;
     bool verbose = false;  // print the host status log
     bool trace = false;    // print every write to a serial port
+    bool json = false;     // results as JSON on stdout, for scripts
 };
 
 // Routes the library's message boxes and status lines to the terminal.

@@ -26,6 +26,7 @@ struct SimOptions {
         bool unplug = false;
     };
     std::vector<Outage> outages;
+    std::vector<double> impedanceKOhms;  // electrode impedances, in turn; empty: drawn from the seed
     std::string truthPath;  // every packet the boards made, for checking a run afterwards
 };
 

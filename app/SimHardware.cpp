@@ -29,6 +29,7 @@ SimHardware::SimHardware(const SimOptions& o) {
             cfg.perBoard[k].powerOnAtUs = us(out.to);
         }
     }
+    cfg.setElectrodeKOhms(o.impedanceKOhms);
     // A long run keeps no ground-truth log, so memory stays flat.
     cfg.keepLog = false;
     mbeeg::serial::setRealPortsEnabled(false);

@@ -9,6 +9,7 @@
 #include "app/Activity.h"
 #include "app/Commands.h"
 #include "app/Console.h"
+#include "app/Impedance.h"
 #include "platform/clock.h"
 
 namespace {
@@ -17,7 +18,7 @@ namespace {
 // of a global option; "" when there is none.
 std::string firstCommandWord(int argc, char** argv) {
     static const char* const withValue[] = {"--sim", "--sim-seed", "--sim-drop", "--sim-garbage", "--sim-drift",
-                                            "--sim-off", "--sim-unplug", "--sim-truth", "--link", "--retries"};
+                                            "--sim-off", "--sim-unplug", "--sim-truth", "--sim-impedance", "--link", "--retries"};
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a.empty()) continue;
@@ -55,6 +56,17 @@ int main(int argc, char** argv) {
     CLI::App cli{"mbeeg: acquire EEG from several Cyton boards, each behind its own USB radio dongle"};
     cli.require_subcommand(1);
     cli.fallthrough();
+    cli.option_defaults()->always_capture_default();
+    cli.set_version_flag("--version", std::string("mbeeg ") + MBEEG_VERSION);
+    cli.footer(
+        "Environment:\n"
+        "  MBEEG_SIM_PORTS   comma-separated pseudo-terminals to take as dongles (mbeeg-sim prints the line)\n"
+        "  MBEEG_PROFILE     the settings file (default $XDG_CONFIG_HOME/mbeeg/mbeeg.ini)\n"
+        "Examples:\n"
+        "  mbeeg --sim 2 record --seconds 10 --out rec.bdf   two simulated boards, 10 s to rec.bdf\n"
+        "  mbeeg impedance --json                            every electrode's impedance in kOhm, as JSON\n"
+        "  mbeeg monitor --expect-boards 4 --seconds 60      watch four real boards for a minute\n"
+        "'mbeeg help COMMAND' or 'mbeeg COMMAND --help' tells more about a command.");
 
     app::SessionOptions opts;
     app::ConsoleOptions con;
@@ -93,6 +105,12 @@ int main(int argc, char** argv) {
     cli.add_option_function<std::vector<std::string>>("--sim-unplug", outage(true),
                                                       "Simulated dongle B pulled out from FROM to TO seconds: B:FROM[:TO]");
     cli.add_option("--sim-truth", opts.sim.truthPath, "Write every packet the simulated boards made to FILE");
+    cli.add_option("--sim-impedance", opts.sim.impedanceKOhms,
+                   "Simulated electrode impedances in kOhm, board 1's channels first, used in turn "
+                   "(e.g. 5,10,20; default: each drawn from --sim-seed, 3 to 40)")
+        ->delimiter(',')
+        ->check(CLI::Range(0.0, 1e5))
+        ->type_name("KOHM,...");
     cli.add_option("--link", opts.link, "Link type: 6 Cyton (8 channels per board), 7 Cyton with Daisy")
         ->check(CLI::IsMember({6, 7}));
     cli.add_option("--retries", opts.retries, "Connection retry count")->check(CLI::Range(0, 100));
@@ -101,6 +119,9 @@ int main(int argc, char** argv) {
     cli.add_flag("-q,--quiet", con.quiet, "No progress lines");
     cli.add_flag("-v,--verbose", con.verbose, "Print the host status log and the library's notices");
     cli.add_flag("--trace", con.trace, "Print every write to a serial port on stderr");
+    cli.add_flag("--json", con.json,
+                 "Results as JSON on stdout, one object per line: ports, discover, monitor (one per update), "
+                 "record's summary, impedance, info");
 
     auto* ports = cli.add_subcommand("ports", "List the serial ports, dongles marked, with their COMn aliases");
     auto* discover = cli.add_subcommand("discover", "Find and connect the boards, one line per board");
@@ -175,14 +196,33 @@ int main(int argc, char** argv) {
                          "test-signal: 0-5; sd-start: row 1-8 (5 min .. 24 h); mode: 0-6");
     boardCmd->add_option("--value", board.value, "timestamp: on | off")->check(CLI::IsMember({"on", "off"}));
 
-    int dwell = 1000, mode = 1;
-    auto* imp = cli.add_subcommand("impedance", "Sweep the impedance test signal over every channel");
-    imp->add_option("--dwell", dwell, "Milliseconds per channel (at least 1000 are held)")->check(CLI::Range(0, 600000));
-    imp->add_option("--mode", mode, "1: positive input, 2: both inputs")->check(CLI::IsMember({1, 2}));
+    app::ImpedanceArgs impArgs;
+    auto* imp = cli.add_subcommand("impedance", "Measure every electrode's impedance in kOhm");
+    imp->add_option("--dwell", impArgs.dwellMs, "Milliseconds per channel (at least 1000 are held)")
+        ->check(CLI::Range(0, 600000));
+    imp->add_option("--mode", impArgs.mode,
+                    "Test current on 1: the positive input (the electrode), 2: both inputs (electrode and "
+                    "reference in series)")
+        ->check(CLI::IsMember({1, 2}));
+    imp->add_option("--good", impArgs.goodKOhm, "Up to this many kOhm an electrode is good")
+        ->check(kFinite)
+        ->check(CLI::Range(0.0, 1e5));
+    imp->add_option("--fair", impArgs.fairKOhm, "Up to this many kOhm fair; above it bad")
+        ->check(kFinite)
+        ->check(CLI::Range(0.0, 1e5));
+    imp->footer(
+        "The boards' 6 nA, 31.25 Hz lead-off current is switched on pin by pin (on every board at once) while "
+        "the boards stream; the voltage it makes gives the impedance, less the board's 2.2 kOhm series "
+        "resistor. Ctrl-C switches the current off before the program ends. Status 3 when a board sent too "
+        "little for some electrodes to get a value.");
 
     std::string infoPath;
     auto* info = cli.add_subcommand("info", "Summarise a recording read back from its file");
     info->add_option("file", infoPath, "The .bdf file")->required();
+
+    std::string helpTopic;
+    auto* help = cli.add_subcommand("help", "Show this help, or a command's");
+    help->add_option("command", helpTopic, "The command to explain");
 
     try {
         cli.parse(argc, argv);
@@ -207,6 +247,19 @@ int main(int argc, char** argv) {
     app::installConsole(con);
     if (con.trace) app::watchSerialActivity();
 
+    if (*help) {
+        if (helpTopic.empty()) {
+            std::fputs(cli.help().c_str(), stdout);
+            return 0;
+        }
+        for (CLI::App* sub : cli.get_subcommands([](CLI::App*) { return true; }))
+            if (sub->get_name() == helpTopic) {
+                std::fputs(sub->help().c_str(), stdout);
+                return 0;
+            }
+        app::error("help: unknown command '" + helpTopic + "' (commands: " + commandNames(cli) + ")");
+        return 2;
+    }
     if (*ports) return app::runPorts(opts);
     if (*discover) return app::runDiscover(opts);
     if (*monitor) return app::runMonitor(opts, monSeconds, limits);
@@ -222,7 +275,13 @@ int main(int argc, char** argv) {
         return app::runRadio(opts, radio);
     }
     if (*boardCmd) return app::runBoard(opts, board);
-    if (*imp) return app::runImpedance(opts, dwell, mode);
+    if (*imp) {
+        if (impArgs.fairKOhm < impArgs.goodKOhm) {
+            app::error("impedance: --fair must be at least --good");
+            return 2;
+        }
+        return app::runImpedance(opts, impArgs);
+    }
     if (*info) return app::runInfo(infoPath);
     return 2;
 }

@@ -23,6 +23,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -232,6 +234,99 @@ QWidget* QtUiBackend::widgetOf(const CWnd* dlg, int id) const {
 
 QTableView* QtUiBackend::tableOf(const CWnd* dlg, int id) const { return qobject_cast<QTableView*>(widgetOf(dlg, id)); }
 
+QStringList QtUiBackend::textsOf(const QWidget* w) {
+    if (auto* cb = qobject_cast<const QComboBox*>(w)) {
+        QStringList all;
+        for (int i = 0; i < cb->count(); ++i) all << cb->itemText(i);
+        return all;
+    }
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) return {b->text()};
+    if (auto* l = qobject_cast<const QLabel*>(w)) return {l->text()};
+    if (auto* g = qobject_cast<const QGroupBox*>(w)) return {g->title()};
+    if (auto* e = qobject_cast<const QLineEdit*>(w)) return {e->text()};
+    return {};
+}
+
+int QtUiBackend::textRoom(const QWidget* w) {
+    QStyle* style = w->style();
+    if (auto* cb = qobject_cast<const QComboBox*>(w)) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(cb);
+        opt.rect = cb->rect();
+        opt.editable = cb->isEditable();
+        opt.frame = cb->hasFrame();
+        // The label is drawn one pixel inside the edit field on either side.
+        return style->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, cb).width() - 2;
+    }
+    if (auto* check = qobject_cast<const QCheckBox*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(check);
+        opt.rect = check->rect();
+        opt.text = check->text();
+        return style->subElementRect(QStyle::SE_CheckBoxContents, &opt, check).width();
+    }
+    if (auto* b = qobject_cast<const QPushButton*>(w)) {
+        QStyleOptionButton opt;
+        opt.initFrom(b);
+        opt.rect = b->rect();
+        opt.text = b->text();
+        if (b->isDefault()) opt.features |= QStyleOptionButton::DefaultButton;
+        const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, &opt, b);
+        return style->subElementRect(QStyle::SE_PushButtonContents, &opt, b).width() - margin;
+    }
+    if (auto* g = qobject_cast<const QGroupBox*>(w)) {
+        QStyleOptionGroupBox opt;
+        opt.initFrom(g);
+        opt.rect = g->rect();
+        opt.text = g->title();
+        opt.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect label = style->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+        return g->width() - 2 * label.left();
+    }
+    if (auto* e = qobject_cast<const QLineEdit*>(w)) {
+        const int frame = e->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, e) : 0;
+        const QMargins m = e->textMargins();
+        return e->width() - 2 * frame - 4 - m.left() - m.right();  // Qt keeps 2 pixels each side
+    }
+    if (auto* l = qobject_cast<const QLabel*>(w)) return l->contentsRect().width();
+    return w->width();
+}
+
+void QtUiBackend::fitTexts(Dialog& d) {
+    CDialog* dlg = d.dlg;
+    int baseX = dlg->baseUnitX();
+    for (auto& [ctrl, c] : d.controls) {
+        const int du = ctrl->dialogUnitRect().Width();
+        if (du <= 0 || c.model) continue;
+        const QFontMetrics fm(c.widget->font());
+        int widest = 0;
+        for (const QString& t : textsOf(c.widget)) widest = std::max(widest, fm.horizontalAdvance(t));
+        if (widest == 0) continue;
+        // The style's frame, arrow or box takes the same pixels at any width;
+        // one more for the rounding of the control's edges.
+        const int chrome = c.widget->width() - textRoom(c.widget);
+        const int need = widest + chrome + 1;
+        baseX = std::max(baseX, (need * 4 + du - 1) / du);
+    }
+    if (baseX == dlg->baseUnitX()) return;
+    dlg->setBaseUnits(baseX, dlg->baseUnitY());
+    for (auto& [ctrl, c] : d.controls) syncControl(c, const_cast<CWnd*>(ctrl), platform::kChangeGeometry);
+}
+
+void QtUiBackend::fitColumns(QTableView* view, CListCtrl* list) {
+    // Column widths are pixels at Windows' base units: scale them with the
+    // font's (the cells' own widths take care of longer texts).
+    const auto* dlg = dynamic_cast<const CDialog*>(list->GetParent());
+    int baseX = platform::kDefaultBaseUnitX, baseY = platform::kDefaultBaseUnitY;
+    if (dlg && dlg->dialogTemplate()) dialogBaseUnits(*dlg->dialogTemplate(), baseX, baseY);
+    QHeaderView* header = view->horizontalHeader();
+    for (int col = 0; col < list->columnCount(); ++col) {
+        const int scaled = platform::mulDiv(list->column(col).width, baseX, platform::kDefaultBaseUnitX);
+        const int content = std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(col), header->sectionSizeHint(col));
+        view->setColumnWidth(col, std::max(scaled, content));
+    }
+}
+
 void QtUiBackend::dialogBaseUnits(const platform::DialogTemplate& tpl, int& baseX, int& baseY) {
     // Windows: the average width of the 52 letters, rounded, and the height.
     QFontMetrics fm(dialogFont(tpl));
@@ -269,6 +364,7 @@ void QtUiBackend::windowCreated(CWnd* wnd) {
     Dialog* dp = d.get();
     dialogs_[dlg] = std::move(d);
     for (CWnd* c : dlg->children()) buildControl(*dp, c);
+    fitTexts(*dp);
     syncMenu(*dp);
 
     CRect rc;
@@ -475,12 +571,20 @@ void QtUiBackend::syncControl(Control& c, CWnd* ctrl, unsigned what) {
     if (c.model) {
         auto* view = qobject_cast<QTableView*>(w);
         auto* list = dynamic_cast<CListCtrl*>(ctrl);
-        if (what & platform::kChangeItems) {
+        if (what & platform::kChangeItems)
             c.model->reset();
-            if (list)
-                for (int col = 0; col < list->columnCount(); ++col) view->setColumnWidth(col, list->column(col).width);
-        } else if (what & platform::kChangeCells) {
+        else if (what & platform::kChangeCells)
             c.model->cellsChanged();
+        // Measuring the cells asks their colours, which must not happen inside
+        // the handler that is still filling the list: fit once it is done.
+        if (list && (what & (platform::kChangeItems | platform::kChangeCells)) && !c.fitPending) {
+            c.fitPending = true;
+            QTimer::singleShot(0, view, [this, view, list] {
+                Control* lc = controlOf(list);
+                if (!lc) return;
+                lc->fitPending = false;
+                fitColumns(view, list);
+            });
         }
         if (what & (platform::kChangeRedraw | platform::kChangeStyle)) c.model->coloursStale();
         if (list && (what & platform::kChangeStyle)) view->setShowGrid((list->GetExtendedStyle() & LVS_EX_GRIDLINES) != 0);

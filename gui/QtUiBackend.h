@@ -48,6 +48,11 @@ public:
     QWidget* widgetOf(const CWnd* dlg, int id) const;
     QTableView* tableOf(const CWnd* dlg, int id) const;
 
+    // The texts a widget shows (a combo box: every entry) and the pixels its
+    // style leaves for them; a text fits when its advance is at most the room.
+    static QStringList textsOf(const QWidget* w);
+    static int textRoom(const QWidget* w);
+
     // ---- platform::UiBackend
     void dialogBaseUnits(const platform::DialogTemplate& tpl, int& baseX, int& baseY) override;
     void windowCreated(CWnd* wnd) override;
@@ -64,6 +69,7 @@ private:
         QWidget* widget = nullptr;
         ListModel* model = nullptr;  // list views
         int kind = -1;
+        bool fitPending = false;  // list views: column widths to fit
     };
     struct Dialog {
         CDialog* dlg = nullptr;
@@ -84,6 +90,11 @@ private:
     void syncDialog(Dialog& d, unsigned what);
     void syncMenu(Dialog& d);
     void applyAutoTimer(Dialog& d);
+    // Widens the dialog units until every control's text fits its control.
+    void fitTexts(Dialog& d);
+    // Column widths: the list's, scaled to the dialog's font, or the widest
+    // cell or heading when that is wider.
+    void fitColumns(QTableView* view, CListCtrl* list);
     // After a user action: colours may follow records the handler changed.
     void afterUserAction(Dialog* d);
     int messageBox(const CString& text, UINT type);

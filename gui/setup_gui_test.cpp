@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,6 +77,26 @@ private:
         auto* w = qobject_cast<W*>(backend_.widgetOf(dlg, id));
         if (!w) qFatal("no widget for control %d", id);
         return w;
+    }
+    // Every text of the window fits its control, no two controls overlap (a
+    // group box frames others), and the list's columns are as wide as their cells.
+    void checkEveryTextFits(CWnd* dlg, int anyId) {
+        using mbeeg::gui::QtUiBackend;
+        QWidget* client = backend_.widgetOf(dlg, anyId)->parentWidget();
+        const auto controls = client->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        auto name = [](QWidget* w) { return QtUiBackend::textsOf(w).value(0, w->metaObject()->className()); };
+        for (QWidget* w : controls) {
+            for (const QString& t : QtUiBackend::textsOf(w))
+                QVERIFY2(QFontMetrics(w->font()).horizontalAdvance(t) <= QtUiBackend::textRoom(w), qPrintable(t));
+            if (qobject_cast<QGroupBox*>(w)) continue;
+            for (QWidget* o : controls)
+                QVERIFY2(o == w || qobject_cast<QGroupBox*>(o) || !w->geometry().intersects(o->geometry()),
+                         qPrintable(name(w) + " / " + name(o)));
+        }
+        for (QAbstractItemView* table : client->findChildren<QTableView*>())
+            for (int c = 0; c < table->model()->columnCount(); ++c)
+                QVERIFY2(table->sizeHintForColumn(c) <= static_cast<QTableView*>(table)->columnWidth(c),
+                         qPrintable(table->model()->headerData(c, Qt::Horizontal).toString()));
     }
     void click(CWnd* dlg, int id) { QTest::mouseClick(widget<QPushButton>(dlg, id), Qt::LeftButton); }
     void saveShot(QWidget* w, const char* name) {
@@ -149,6 +170,7 @@ void SetupGuiTest::connectionRoadWithRealWidgets() {
     QCOMPARE(rig_->dongle(0).baud(), 115200u);
 
     QTest::qWait(20);
+    checkEveryTextFits(dlg, IDC_BLE_PORT_BOX);
     saveShot(win, "setup-connection.png");
 }
 
@@ -159,7 +181,7 @@ void SetupGuiTest::eegChannelChangeWithRealWidgets() {
     QCOMPARE(itemsOf(widget<QComboBox>(dlg, IDC_EEG_BOARD_BOX)), (QStringList{"Board1x8", "Board2x8"}));
     QComboBox* channels = widget<QComboBox>(dlg, IDC_EEG_CHANNEL_BOX);
     QCOMPARE(channels->count(), 8);
-    QCOMPARE(channels->itemText(0), QStringLiteral("B1_Pin0_EEG1_FP1"));
+    QCOMPARE(channels->itemText(0), QStringLiteral("B1_Pin1_EEG1_FP1"));
     QCOMPARE(widget<QComboBox>(dlg, IDC_EEG_GAIN_BOX)->currentText(), QStringLiteral("Gain 24"));
 
     QTableView* table = backend_.tableOf(dlg, IDC_EEG_ELECTRODE_LIST);
@@ -169,35 +191,41 @@ void SetupGuiTest::eegChannelChangeWithRealWidgets() {
     QCOMPARE(model->columnCount(), 11);
     QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Power Down"));
     QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("B1_Pin:1_EEG:1"));
+    QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("24"));
     QCOMPARE(model->index(2, 2).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(0, 255, 0));
 
     // The timer runs while the window is shown.
     QVERIFY(dlg->hasTimer(IDT_EEG_REFRESH));
 
-    // Third channel of board 1: power down, then "Set Select Chnls".
+    // Second channel of board 2: power down, then "Set Select Chnls".
+    QTest::keyClick(widget<QComboBox>(dlg, IDC_EEG_BOARD_BOX), Qt::Key_Down);
+    QCOMPARE(channels->itemText(0), QStringLiteral("B2_Pin1_EEG9_T5"));
     QTest::keyClick(channels, Qt::Key_Down);
-    QTest::keyClick(channels, Qt::Key_Down);
-    QCOMPARE(channels->currentIndex(), 2);
+    QCOMPARE(channels->currentIndex(), 1);
     QCheckBox* powerDown = widget<QCheckBox>(dlg, IDC_EEG_POWER_DOWN);
     QTest::mouseClick(powerDown, Qt::LeftButton, {}, QPoint(6, powerDown->height() / 2));
     QVERIFY(powerDown->isChecked());
     QCOMPARE(dlg->m_powerDown, 1);
     click(dlg, IDC_EEG_SET_SELECT);
     clock_->get().advanceUs(50'000);
-    QVERIFY(rig_->board(0).channelState(2).powerDown);
+    QVERIFY(rig_->board(1).channelState(1).powerDown);
     QVERIFY(!rig_->board(0).channelState(1).powerDown);
 
-    // The cell turns dark red in the model and on the screen.
-    const QModelIndex cell = model->index(2, 2);
+    // Its row (the tenth) reads "Down" on dark red at once, in the model and on the screen.
+    const QModelIndex cell = model->index(9, 2);
+    QCOMPARE(cell.data().toString(), QStringLiteral("Down"));
     QCOMPARE(cell.data(Qt::BackgroundRole).value<QBrush>().color(), QColor(125, 0, 0));
+    table->scrollTo(cell);
     const QImage shot = table->viewport()->grab().toImage();
-    const QRect rect = table->visualRect(cell);
-    QCOMPARE(QColor(shot.pixel(rect.right() - 3, rect.center().y())), QColor(125, 0, 0));
-    QCOMPARE(QColor(shot.pixel(table->visualRect(model->index(1, 2)).right() - 3,
-                               table->visualRect(model->index(1, 2)).center().y())),
-             QColor(0, 255, 0));
+    auto shown = [&](int row) {
+        const QRect rect = table->visualRect(model->index(row, 2));
+        return QColor(shot.pixel(rect.right() - 3, rect.center().y()));
+    };
+    QCOMPARE(shown(9), QColor(125, 0, 0));
+    QCOMPARE(shown(1), QColor(0, 255, 0));
 
     QTest::qWait(20);
+    checkEveryTextFits(dlg, IDC_EEG_CHANNEL_BOX);
     saveShot(win, "setup-eeg.png");
 
     // "Exit" hides the window and stops its timer; a new show brings both back.

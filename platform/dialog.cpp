@@ -256,6 +256,20 @@ BOOL CDialog::Create(const platform::DialogTemplate& tpl, CWnd* parent) {
     return TRUE;
 }
 
+void CDialog::setBaseUnits(int baseX, int baseY) {
+    if (baseX < 1 || baseY < 1) return;
+    m_baseX = baseX;
+    m_baseY = baseY;
+    CRect client = m_dluRect;
+    MapDialogRect(&client);
+    m_rect = client;
+    for (CWnd* c : m_children) {
+        CRect r = c->m_dluRect;
+        MapDialogRect(&r);
+        c->m_rect = r;
+    }
+}
+
 void CDialog::MapDialogRect(CRect* r) const {
     r->left = platform::mulDiv(r->left, m_baseX, 4);
     r->right = platform::mulDiv(r->right, m_baseX, 4);

@@ -114,6 +114,9 @@ public:
     void MapDialogRect(CRect* r) const;
     int baseUnitX() const { return m_baseX; }
     int baseUnitY() const { return m_baseY; }
+    // Lays the window and its controls out again from their dialog units: for
+    // a backend whose widgets need more room than the font's units give.
+    void setBaseUnits(int baseX, int baseY);
 
 protected:
     UINT m_templateId = 0;

@@ -34,6 +34,8 @@ BoardModel::BoardModel(int index, const BoardConfig& cfg, std::uint64_t seed, in
       signal_(streamSeed(seed, 1), 16),
       rng_(streamSeed(seed, 2)) {
     periodUs_ = kSamplePeriodUs / (1.0 + driftPpm_ * 1e-6);
+    for (size_t ch = 0; ch < cfg.electrodeOhms.size() && ch < 16; ++ch)
+        signal_.setElectrodeOhms(static_cast<int>(ch), cfg.electrodeOhms[ch]);
     powerOn();
     powered_ = cfg.powered;
 }

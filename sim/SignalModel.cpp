@@ -10,7 +10,8 @@ constexpr double kTwoPi = 2 * M_PI;
 constexpr double kWanderPole = 0.995;
 
 double square(double t, double hz) {
-    double ph = t * hz - std::floor(t * hz);
+    // A hair past the edge, so that a sample time rounded down keeps its half.
+    double ph = t * hz + 1e-9 - std::floor(t * hz + 1e-9);
     return ph < 0.5 ? 1.0 : -1.0;
 }
 }  // namespace
@@ -50,7 +51,8 @@ double SignalModel::sampleUv(int ch, double t, int inputType, TestSignal test, b
     case 0: {  // electrode
         double v = cleanUv(ch, t) + c.noiseUv * white + c.wanderUv * wander_[ch];
         int drives = (leadOffP ? 1 : 0) + (leadOffN ? 1 : 0);
-        if (drives) v += drives * kLeadOffAmps * c.electrodeOhms * 1e6 * std::sin(kTwoPi * kLeadOffHz * t);
+        // The current flows through the electrode and the series resistor.
+        if (drives) v += drives * kLeadOffAmps * (c.electrodeOhms + kSeriesOhms) * 1e6 * square(t, kLeadOffHz);
         return v;
     }
     case 1:  // inputs shorted: amplifier noise only

@@ -33,8 +33,9 @@ struct ChannelTraits {
 class SignalModel {
 public:
     static constexpr double kMainsHz = 50.0;
-    static constexpr double kLeadOffHz = 31.25;      // lead-off drive frequency
-    static constexpr double kLeadOffAmps = 6e-9;     // lead-off drive current
+    static constexpr double kLeadOffHz = 31.25;      // lead-off drive: a square wave of this frequency
+    static constexpr double kLeadOffAmps = 6e-9;     // and this peak current
+    static constexpr double kSeriesOhms = 2200;      // the board's resistor in front of every input
     static constexpr double kTestUv = 4.5e6 / 2400;  // 1x test signal amplitude, 1.875 mV
     static constexpr double kSlowTestHz = 2.048e6 / (1 << 21);
     static constexpr double kFastTestHz = 2.048e6 / (1 << 20);
@@ -52,6 +53,7 @@ public:
 
     int channels() const { return static_cast<int>(traits_.size()); }
     const ChannelTraits& traits(int ch) const { return traits_[ch]; }
+    void setElectrodeOhms(int ch, double ohms) { traits_[ch].electrodeOhms = ohms; }
 
 private:
     std::vector<ChannelTraits> traits_;

@@ -20,6 +20,7 @@ struct BoardConfig {
     std::int64_t powerOffAtUs = -1;     // scheduled power loss
     int powerOffAfterBytes = -1;        // with powerOffAtUs: the next packet stops after this many bytes
     std::int64_t powerOnAtUs = -1;      // scheduled power-up
+    std::vector<double> electrodeOhms{};  // per channel from 1; missing ones drawn from the seed (3-40 kOhm)
 };
 
 struct DongleConfig {
@@ -53,6 +54,18 @@ struct SimConfig {
     }
     const DongleConfig& dongleConfig(int k) const {
         return k < static_cast<int>(perDongle.size()) ? perDongle[k] : dongle;
+    }
+
+    // Electrode impedances in kOhm, board 1's channels first, the list used
+    // in turn when it is shorter than the electrodes. After perBoard is set.
+    void setElectrodeKOhms(const std::vector<double>& kOhms) {
+        if (kOhms.empty()) return;
+        if (perBoard.size() < static_cast<std::size_t>(boards)) perBoard.resize(static_cast<std::size_t>(boards), board);
+        std::size_t i = 0;
+        for (BoardConfig& b : perBoard) {
+            b.electrodeOhms.clear();
+            for (int ch = 0; ch < (b.daisy ? 16 : 8); ++ch) b.electrodeOhms.push_back(kOhms[i++ % kOhms.size()] * 1e3);
+        }
     }
 };
 

@@ -1,7 +1,8 @@
 // mbeeg-sim: simulated Cyton boards behind simulated dongles, served as
-// pseudo-terminals in real time. Prints "PORT <k> <pty path>" per dongle, then
-// serves until SIGINT or SIGTERM; with --truth, every packet the boards made
-// goes to a file as it is made.
+// pseudo-terminals in real time. Prints "PORT <k> <pty path>" per dongle and a
+// line "MBEEG_SIM_PORTS=<paths>" to hand to mbeeg, then serves until SIGINT or
+// SIGTERM; with --truth, every packet the boards made goes to a file as it is
+// made.
 #include <CLI/CLI.hpp>
 #include <signal.h>
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     double powerOffAt = -1, powerOnAt = -1, unplugAt = -1, replugAt = -1;
     std::string footers;
     std::string truthPath;
+    std::vector<double> impedanceKOhms;
     cfg.usbJitterUs = 300;  // a busy PC does not read the moment a USB packet lands
 
     app.add_option("--boards", cfg.boards, "Boards, each with its own dongle")->check(CLI::Range(1, 64));
@@ -74,6 +76,17 @@ int main(int argc, char** argv) {
                    "the eight signed 24-bit counts (channels 9-16 on a Daisy's odd packets)")
         ->type_name("FILE");
 
+    app.add_option("--impedance", impedanceKOhms,
+                   "Electrode impedances in kOhm, board 1's channels first, used in turn when there are more "
+                   "electrodes than values, e.g. 5,10,20 (default: each drawn from --seed, 3 to 40). While a "
+                   "channel's lead-off current is on, its input sees the 6 nA, 31.25 Hz square wave through "
+                   "the electrode and the board's 2.2 kOhm series resistor")
+        ->delimiter(',')
+        ->check(CLI::Range(0.0, 1e5))
+        ->type_name("KOHM,...");
+    app.footer("Example: mbeeg-sim --boards 2 --impedance 5,10,20 &   then   MBEEG_SIM_PORTS=<the printed paths> "
+               "mbeeg impedance\nExit status: 0 stopped by a signal, 1 failure, 2 usage error.");
+
     auto* faults = app.add_option_group("Faults", "Applied to every board, or only to --fault-board");
     faults->add_option("--fault-board", onlyBoard, "Board (0-based) that shows the faults")->check(CLI::Range(0, 63));
     faults->add_option("--drop-rate", faulty.dropRate, "Share of packets lost on the radio")->check(CLI::Range(0.0, 1.0));
@@ -97,7 +110,13 @@ int main(int argc, char** argv) {
     faults->add_option("--unplug-at", unplugAt, "Seconds until the dongle is unplugged (the pty stays, silent)");
     faults->add_option("--replug-at", replugAt, "Seconds until it is plugged back");
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);
+        std::fprintf(stderr, "mbeeg-sim: %s\n", e.what());
+        return 2;
+    }
     if (onlyBoard >= cfg.boards) {
         std::fprintf(stderr, "mbeeg-sim: --fault-board %d: there are only %d boards\n", onlyBoard, cfg.boards);
         return 2;
@@ -130,6 +149,7 @@ int main(int argc, char** argv) {
         cfg.perBoard[onlyBoard] = faulty;
         cfg.perDongle[onlyBoard] = faultyDongle;
     }
+    cfg.setElectrodeKOhms(impedanceKOhms);
 
     // Before the ports are announced: a client may stop us as soon as it has
     // them, and the truth must still reach the file.
@@ -156,8 +176,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mbeeg-sim: %s\n", error.c_str());
         return 1;
     }
-    for (std::size_t k = 0; k < server.slavePaths().size(); ++k)
+    std::string list;
+    for (std::size_t k = 0; k < server.slavePaths().size(); ++k) {
         std::printf("PORT %zu %s\n", k, server.slavePaths()[k].c_str());
+        list += (k ? "," : "") + server.slavePaths()[k];
+    }
+    // Ready: the line a shell can take as it is (export "$(...)").
+    std::printf("MBEEG_SIM_PORTS=%s\n", list.c_str());
     std::fflush(stdout);
 
     server.run(g_stop);

@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "tests/support/Files.h"
+#include "tests/support/SimProcess.h"
 
 using namespace testfiles;
 
@@ -120,22 +121,62 @@ TEST(AppCli, BadInputGetsOneLineAndAnExitCodeAndNothingIsSent) {
     EXPECT_TRUE(contains(v.err, "Cannot find a USB-Com-Ble Dongle!")) << v.err;
 }
 
+// Words a person reads, JSON a script parses: no firmware text, no redraws.
 TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
     const std::vector<std::vector<const char*>> cases = {
-        {"--help", "record"},
+        {"--help", "record", "MBEEG_SIM_PORTS", "MBEEG_PROFILE", "=3"},
+        {"help impedance", "--good", "=10"},
+        {"--version", "mbeeg 0."},
         {"--sim 2 ports", "COM201", "[dongle]"},
-        {"--sim 2 discover", "board 1: port COM201", "board 2: port COM202", "MultiBoard:2COMs->Board:2x8=16"},
+        {"--sim 2 discover", "board 1: port COM201", "board 2: port COM202", "poll time 80", "16 EEG channels"},
         {"--sim 1 radio get --port COM201", "radio channel"},
-        {"--sim 1 radio status --port COM201", "Success: System is Up"},
-        {"--sim 2 board version"},
-        {"--sim 2 board set --channel 3 --gain 12", "x3050110X"},
+        {"--sim 1 radio poll --port COM201", "poll time 80"},
+        {"--sim 1 radio status --port COM201", "radio link up"},
+        {"--sim 2 board version", "board 1: v3", "board 2: v3"},
+        {"--sim 2 board query", "board 1:\n  Board ADS Registers", "board 2:\n"},
+        {"--sim 2 board set --channel 11 --gain 12", "channel 11 (board 2, pin 3) set", "gain 12"},
+        {"--sim 1 monitor --seconds 6", "monitoring stopped"},
+        {"--sim 2 --json ports", "\"dongle\":true"},
+        {"--sim 2 --json discover", "\"poll_time\":80", "\"channels\":16"},
+        {"--sim 1 --json monitor --seconds 2", "\"packets_per_s\"", "\"stopped\":true"},
     };
     for (const auto& c : cases) {
         Cli r = run(c[0]);
         SCOPED_TRACE(c[0]);
         EXPECT_EQ(r.status, 0) << r.err;
         for (size_t i = 1; i < c.size(); ++i) EXPECT_TRUE(contains(r.out, c[i])) << r.out;
+        for (const char* raw : {"$$$", "0x", "->chnl:", "connect_to_portName", "\033["})
+            EXPECT_FALSE(contains(r.out + r.err, raw)) << r.out << r.err;
+        if (contains(c[0], "--json")) {
+            for (const std::string& l : lines(r.out)) EXPECT_TRUE(nlohmann::json::accept(l)) << l;
+        }
     }
+}
+
+// Each electrode of two boards within 10 % of the impedance the simulator was given.
+TEST(AppCli, ImpedanceIsMeasuredInKiloOhmsPerElectrode) {
+    const double set[16] = {2, 3, 5, 7, 10, 15, 22, 33, 47, 68, 100, 4, 6, 12, 18, 27};
+    std::string list;
+    for (double k : set) list += (list.empty() ? "" : ",") + std::to_string(k);
+    Cli r = run("--sim 2 --sim-impedance " + list + " --json impedance --good 10 --fair 50");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json got = nlohmann::json::parse(r.out);
+    ASSERT_EQ(got["electrodes"].size(), 16u) << r.out;
+    for (const auto& e : got["electrodes"]) {
+        const double want = set[(e["board"].get<int>() - 1) * 8 + e["pin"].get<int>() - 1];
+        const double k = e["kohm"].get<double>();
+        EXPECT_NEAR(k, want, want * 0.1) << e;
+        EXPECT_EQ(e["rating"], k <= 10 ? "good" : (k <= 50 ? "fair" : "bad")) << e;
+    }
+    // The simulator's own program takes the same option and says how to reach it.
+    SimProcess sim({std::string(MBEEG_BINARY_DIR) + "/mbeeg-sim", "--boards", "2", "--impedance", list});
+    std::string ready;
+    for (int i = 0; i < 3 && ready.rfind("MBEEG_SIM_PORTS=", 0) != 0; ++i) ready = sim.line();
+    const CliRun viaReady =
+        runMbeeg(tmpDir(), "MBEEG_NO_REAL_PORTS=1 MBEEG_PROFILE=" + tmpDir() + "/profile.ini " + ready, "--json ports");
+    EXPECT_EQ(nlohmann::json::parse(viaReady.out)["ports"].size(), 2u) << ready << viaReady.out;
+    sim.stop();
+    EXPECT_EQ(std::system((std::string(MBEEG_BINARY_DIR) + "/mbeeg-sim --boards 0 2>/dev/null").c_str()) >> 8, 2);
 }
 
 TEST(AppCli, CorruptSettingsGiveTheDefaultsAOneLineNoticeAndAreKeptAside) {

@@ -80,6 +80,23 @@ TEST(UiConnection, AutoConnectOnSimulatedDongleThenStatusGivesConnectedTitle) {
     EXPECT_EQ(act::text(dlg, IDC_BLE_RADIO_CHNL), number(r.rig->dongle(1).channel()));
 }
 
+TEST(UiConnection, AfterTheHostsSearchTheBoxesShowWhatTheDongleHoldsAndRepliesReadAsWords) {
+    UiRig r(2);
+    ASSERT_EQ(r.connect(), 1);
+    auto& dlg = r.bleDlg();
+    const sim::SimDongle dongle = r.rig->dongle(0);
+    const CConfigComRadiozq& held = *r.driver->m_dongles[0];
+    EXPECT_EQ(uitest::texts(dlg, {IDC_BLE_RADIO_CHNL, IDC_BLE_POLL_TIME, IDC_BLE_BAUD_RATE}),
+              (std::vector<CString>{number(dongle.channel()), number(dongle.pollTime()), number(dongle.baud())}));
+    EXPECT_EQ(act::comboSelection(dlg, IDC_BLE_DONGLE_CHNL_BOX), held.m_hostChnl - 1);
+    EXPECT_EQ(act::comboSelectedText(dlg, IDC_BLE_BAUD_BOX), CString(L"115200 Default"));
+    // The dongle's answers in words: no "$$$", the poll time's byte as a number.
+    ASSERT_TRUE(act::click(dlg, IDC_BLE_AUTO_CONNECT));
+    EXPECT_EQ(act::text(dlg, IDC_BLE_MSG_PANE), L"Success: Poll time: " + number(dongle.pollTime()) + L"\nOpen:" +
+                                                    CString(r.rig->portName(0).c_str()));
+    EXPECT_EQ(CDlgSetupMultiBoardBleCom::inWords("Failure: \x01\xF0$$$"), CString(L"Failure: <0x01><0xF0>"));
+}
+
 TEST_F(UiBle, BaudRateAsksOnlyForHyperSpeed) {
     // 921600: asked first, and No sends nothing.
     r.boxes.clear();

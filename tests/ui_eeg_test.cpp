@@ -53,13 +53,13 @@ TEST_F(UiEeg, ConnectShowsBothDialogsWithBoardsTitleAndBoxes) {
 
     auto ch = act::comboItems(dlg(), IDC_EEG_CHANNEL_BOX);
     ASSERT_EQ(ch.size(), 8u);
-    EXPECT_EQ(ch[0], CString(L"B1_Pin0_EEG1_FP1"));
-    EXPECT_EQ(ch[7], CString(L"B1_Pin7_EEG8_T4"));
+    EXPECT_EQ(ch[0], CString(L"B1_Pin1_EEG1_FP1"));  // pins count from 1, as in the list
+    EXPECT_EQ(ch[7], CString(L"B1_Pin8_EEG8_T4"));
     ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_BOARD_BOX, 1));
     ch = act::comboItems(dlg(), IDC_EEG_CHANNEL_BOX);
     ASSERT_EQ(ch.size(), 8u);
-    EXPECT_EQ(ch[0], CString(L"B2_Pin0_EEG9_T5"));
-    EXPECT_EQ(ch[7].Left(14), CString(L"B2_Pin7_EEG16_"));
+    EXPECT_EQ(ch[0], CString(L"B2_Pin1_EEG9_T5"));
+    EXPECT_EQ(ch[7].Left(14), CString(L"B2_Pin8_EEG16_"));
 
     // A stored index beyond the boards comes back as the last one.
     dlg().m_boardIndex = 5;
@@ -76,48 +76,66 @@ TEST_F(UiEeg, ElectrodeListRowsColumnsAndColours) {
                                     L"Input2SRB2", L"AllNs2SRB1", L"Latency", L"Read Out", L"Notes"}));
     auto rows = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST);
     ASSERT_EQ(rows.size(), 16u);
-    EXPECT_EQ(rows[0], (std::vector<CString>{L"FP1", L"B1_Pin:1_EEG:1", L"Power", L"6", L"Normal", L"Within BIAS",
+    // A fresh row shows the gain the board runs at, as the gain box does.
+    EXPECT_EQ(rows[0], (std::vector<CString>{L"FP1", L"B1_Pin:1_EEG:1", L"Power", L"24", L"Normal", L"Within BIAS",
                                              L"To SRB2", L"No", L"0.000000", r.driver->m_portListText, L"EEG"}));
     EXPECT_EQ(rows[9][1], CString(L"B2_Pin:2_EEG:10"));
 
-    // Default flags: bias and SRB2 set, power down and SRB1 clear; other cells keep the list's colour.
+    // Default flags, each under its heading: bias and SRB2 set, power down and
+    // SRB1 clear; other cells (gain and input type too) keep the list's colour.
     const COLORREF bk = list().GetBkColor();
     const std::tuple<int, int, COLORREF> cells[] = {
-        {0, 2, RGB(0, 255, 0)}, {0, 3, RGB(255, 50, 50)}, {0, 4, RGB(255, 100, 100)}, {0, 5, RGB(150, 255, 150)},
-        {0, 0, bk},             {0, 12, bk},              {100, 2, bk},                {-1, 2, bk}};
+        {0, 2, RGB(0, 255, 0)}, {0, 5, RGB(255, 50, 50)}, {0, 6, RGB(255, 100, 100)}, {0, 7, RGB(150, 255, 150)},
+        {0, 3, bk},             {0, 4, bk},               {0, 0, bk},                  {0, 12, bk},
+        {100, 2, bk},           {-1, 2, bk}};
     for (auto [row, col, colour] : cells) EXPECT_EQ(list().OnGetCellBkColor(row, col), colour) << row << "," << col;
 
     ASSERT_TRUE(act::selectListRow(dlg(), IDC_EEG_ELECTRODE_LIST, 3));
     EXPECT_EQ(r.driver->m_pDevice->m_curChnIndex, 3);
 }
 
-TEST_F(UiEeg, PowerDownSendsSettingsTheBoardHoldsAndTurnsCellDarkRed) {
-    // Third channel of board 1: power down, gain 8, input "Shorted", no SRB2.
-    ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 2));
+TEST_F(UiEeg, SettingsReachThePickedBoardOnlyAndItsRowAtOnce) {
+    // Second channel of board 2: power down, gain 8, input "Shorted", no SRB2.
+    ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_BOARD_BOX, L"Board2x8"));
+    ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 1));
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_POWER_DOWN));
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_GAIN_BOX, L"Gain 8"));
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_INPUT_TYPE_BOX, L"Shorted"));
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_LINK_SRB2));
     heard(0);
+    heard(1);
     ASSERT_TRUE(act::click(dlg(), IDC_EEG_SET_SELECT));
-    EXPECT_EQ(heard(0), "x3141100X");
+    EXPECT_EQ(heard(1), "x2141100X");
+    EXPECT_EQ(heard(0), "");
 
-    sim::ChannelState held = r.rig->board(0).channelState(2);
-    EXPECT_EQ(std::make_tuple(held.powerDown, held.gainCode, held.inputType, held.bias, held.srb2, held.srb1),
-              std::make_tuple(true, 4, 1, true, false, false));
-    EXPECT_FALSE(r.rig->board(0).channelState(1).powerDown);
-    auto colour = [&](int row, int col) { return list().OnGetCellBkColor(row, col); };
-    EXPECT_EQ(std::make_tuple(colour(2, 2), colour(2, 4), colour(1, 2)),
-              std::make_tuple(RGB(125, 0, 0), RGB(100, 255, 100), RGB(0, 255, 0)));
+    for (int b : {0, 1}) {
+        sim::ChannelState held = r.rig->board(b).channelState(1);
+        EXPECT_EQ(std::make_tuple(held.powerDown, held.gainCode, held.inputType, held.bias, held.srb2, held.srb1),
+                  b == 1 ? std::make_tuple(true, 4, 1, true, false, false) : std::make_tuple(false, 6, 0, true, true, false))
+            << "board " << b + 1;
+    }
+    // Row 10 is board 2's second channel: its texts and colours change at once, board 1's row 2 not.
+    auto settings = [&](int row) {
+        auto cells = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST)[static_cast<size_t>(row)];
+        return std::vector<CString>(cells.begin() + 2, cells.begin() + 8);
+    };
+    auto colours = [&](int row) {
+        return std::make_tuple(list().OnGetCellBkColor(row, 2), list().OnGetCellBkColor(row, 5),
+                               list().OnGetCellBkColor(row, 6), list().OnGetCellBkColor(row, 7));
+    };
+    const std::vector<CString> changed = {L"Down", L"8", L"Shorted", L"Within BIAS", L"No", L"No"};
+    EXPECT_EQ(settings(9), changed);
+    EXPECT_EQ(colours(9), std::make_tuple(RGB(125, 0, 0), RGB(255, 50, 50), RGB(100, 255, 100), RGB(150, 255, 150)));
+    EXPECT_EQ(settings(1), (std::vector<CString>{L"Power", L"24", L"Normal", L"Within BIAS", L"To SRB2", L"No"}));
+    EXPECT_EQ(colours(1), std::make_tuple(RGB(0, 255, 0), RGB(255, 50, 50), RGB(255, 100, 100), RGB(150, 255, 150)));
 
     // The timer redraws the rows from the records while a reading runs.
     dlg().SetTimer(IDT_EEG_REFRESH, 1000);
     r.driver->m_connState = 3;
     ASSERT_TRUE(act::fireTimer(dlg(), IDT_EEG_REFRESH));
     r.driver->m_connState = 2;
-    auto row = act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST)[2];
-    EXPECT_EQ(std::vector<CString>(row.begin() + 1, row.begin() + 7),
-              (std::vector<CString>{L"MB8:3", L"Down", L"8", L"Shorted", L"Within BIAS", L"No"}));
+    EXPECT_EQ(act::listRows(dlg(), IDC_EEG_ELECTRODE_LIST)[9][1], CString(L"MB8:10"));
+    EXPECT_EQ(settings(9), changed);
     EXPECT_TRUE(r.driver->m_portListText.IsEmpty());
 }
 
@@ -125,21 +143,28 @@ TEST_F(UiEeg, BoardCommandsGoToTheBoardsTheyNameAndTheResponsesFlagFollowsTheMen
     heard(0);
     heard(1);
     ASSERT_TRUE(act::selectComboText(dlg(), IDC_EEG_TEST_SIGNAL_BOX, L"DC signal"));
-    ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 1));
+    const std::string allOnBoard2 = "x1060110Xx2060110Xx3060110Xx4060110Xx5060110Xx6060110Xx7060110Xx8060110X";
     const struct {
-        int button;
+        int board, button;
         const char *first, *second;
+        const wchar_t* power;  // the second channel's row 2 and row 10 after the step
     } steps[] = {
-        {IDC_EEG_TURN_OFF, "2", ""},
-        {IDC_EEG_TURN_ON, "**@**", ""},
-        {IDC_EEG_TURN_ALL_OFF, "12345678", "12345678"},  // every EEG channel of both boards
-        {IDC_EEG_TEST_SIGNAL, "p", ""},                   // the first board only
-        {IDC_EEG_QUERY_SETTINGS, "?", "?"},
+        {0, IDC_EEG_TURN_OFF, "2", "", L"Down|Power"},
+        {0, IDC_EEG_TURN_ON, "**@**", "", L"Power|Power"},
+        {1, IDC_EEG_TURN_OFF, "", "2", L"Power|Down"},
+        {1, IDC_EEG_SET_ALL, "", allOnBoard2.c_str(), L"Power|Power"},  // board 2's channels only
+        {1, IDC_EEG_TURN_ALL_OFF, "12345678", "12345678", L"Down|Down"},  // every EEG channel of both boards
+        {1, IDC_EEG_TEST_SIGNAL, "p", "", L"Down|Down"},                   // the first board only
+        {1, IDC_EEG_ALL_DEFAULT, "d", "d", L"Power|Power"},
+        {1, IDC_EEG_QUERY_SETTINGS, "?", "?", L"Power|Power"},
     };
     for (const auto& s : steps) {
+        ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_BOARD_BOX, s.board));
+        ASSERT_TRUE(act::selectComboEntry(dlg(), IDC_EEG_CHANNEL_BOX, 1));
         ASSERT_TRUE(act::click(dlg(), s.button));
         EXPECT_EQ(heard(0), s.first) << s.button;
         EXPECT_EQ(heard(1), s.second) << s.button;
+        EXPECT_EQ(list().GetItemText(1, 2) + L"|" + list().GetItemText(9, 2), CString(s.power)) << s.button;
     }
     EXPECT_EQ(r.driver->m_cmdValue, 0);
 

@@ -1,5 +1,8 @@
 #include "ui/DlgSetupMultiBoardBleCom.h"
 
+#include <cstdio>
+#include <string>
+
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "common/OptionTables.h"
 #include "platform/msgbox.h"
@@ -143,17 +146,45 @@ int CDlgSetupMultiBoardBleCom::fillPortBox() {
     return 1;
 }
 
+CString CDlgSetupMultiBoardBleCom::inWords(const CStringA& reply) {
+    static constexpr char kPollTime[] = "Poll time: 0x";
+    const std::string& s = reply.str();
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s.compare(i, 3, "$$$") == 0) {
+            i += 2;
+        } else if (s.compare(i, sizeof kPollTime - 1, kPollTime) == 0 && i + sizeof kPollTime - 1 < s.size()) {
+            i += sizeof kPollTime - 1;
+            out += "Poll time: " + std::to_string(static_cast<unsigned char>(s[i]));
+        } else if (const auto c = static_cast<unsigned char>(s[i]);
+                   (c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c >= 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "<0x%02X>", static_cast<unsigned char>(s[i]));
+            out += hex;
+        } else {
+            out += s[i];
+        }
+    }
+    return CString(CStringA(out.c_str()));
+}
+
 void CDlgSetupMultiBoardBleCom::showSelectedDongle() {
     if (CConfigComRadiozq* d = selectedDongle()) {
         m_radioChnl = d->m_radioChnl;
         m_hostChnl = d->m_hostChnl;
         m_baudRate = static_cast<int>(d->m_baudRate);
         m_pollTime = d->m_pollTime;
+        for (int row = 0; row < DONGLE_BAUD_ROWS; ++row)
+            if (g_dongleBaudRows[row].baud == d->m_baudRate) m_baudIndex = row;
+        if (m_baudBox.GetCount() > 0) m_baudBox.SetCurSel(m_baudIndex);
         if (m_portIndex >= 0)
             m_portBox.SetCurSel(m_portIndex);
         else
             fillPortBox();
         m_dongleChnBox.SetCurSel(m_hostChnl - 1);
+        // The status run starts by reading the edits back: let them hold the
+        // dongle's values first, not those the window was made with.
+        UpdateData(FALSE);
         OnBnClickedRadioSystemStatus();
     }
     if (m_pDriver) m_retryCount = static_cast<int>(m_pDriver->m_retryCount);
@@ -199,7 +230,7 @@ void CDlgSetupMultiBoardBleCom::OnBnClickedFindDevice() {
         m_pDriver->findAllUsbComs2Boards();
         fillPortBox();
         if (CConfigComRadiozq* d = selectedDongle())
-            m_msgText = CString(d->m_statusText) + L"\n Find serial port:" + donglePortName(d);
+            m_msgText = inWords(d->m_statusText) + L"\n Find serial port:" + donglePortName(d);
         m_connectButton.EnableWindow(TRUE);
     }
     UpdateData(FALSE);
@@ -220,7 +251,7 @@ void CDlgSetupMultiBoardBleCom::OnBnClickedSelectConnect() {
         adoptShownPort(d);
         m_findButton.EnableWindow(FALSE);
         if (d->connectBleComCytonDaisyForce(d->m_portName)) {
-            m_msgText = CString(d->m_statusText) + L"\nOpen:" + d->m_portName;
+            m_msgText = inWords(d->m_statusText) + L"\nOpen:" + d->m_portName;
             m_radioChnl = d->m_radioChnl;
         }
         m_findButton.EnableWindow(TRUE);
@@ -236,13 +267,13 @@ void CDlgSetupMultiBoardBleCom::OnBnClickedAutoConnect() {
     adoptShownPort(d);
     m_connectButton.EnableWindow(FALSE);
     if (d->connectBleComCytonDaisyAuto()) {
-        m_msgText = CString(d->m_statusText) + L"\nOpen:" + d->m_portName;
+        m_msgText = inWords(d->m_statusText) + L"\nOpen:" + d->m_portName;
         m_radioChnl = d->m_radioChnl;
         m_hostChnl = d->m_hostChnl;
         m_pollTime = d->m_pollTime;
         m_dongleChnBox.SetCurSel(m_hostChnl - 1);
     } else {
-        m_msgText += CString(d->m_statusText);
+        m_msgText += inWords(d->m_statusText);
     }
     fillPortBox();
     m_connectButton.EnableWindow(TRUE);

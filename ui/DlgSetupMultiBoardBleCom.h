@@ -31,6 +31,10 @@ public:
     void showSelectedDongle();
     // Builds and sets the window title from the link state; 0 without a dongle.
     int buildLinkTitle();
+    // A dongle's reply as the message pane shows it: without the "$$$" that
+    // ends each answer, the poll time's raw byte as a number, other bytes
+    // that are not text in hex.
+    static CString inWords(const CStringA& reply);
 
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* dx) override;

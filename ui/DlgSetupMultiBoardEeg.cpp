@@ -1,5 +1,7 @@
 #include "ui/DlgSetupMultiBoardEeg.h"
 
+#include <vector>
+
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "common/OptionTables.h"
 #include "ui/DialogTemplates.h"
@@ -179,7 +181,7 @@ void CDlgSetupMultiBoardEeg::fillChannelBox() {
         CEEGelectrode* e = record->getElectrode();
         if (!e || e->m_boardIndex != m_boardIndex) continue;
         CString s;
-        s.Format(L"B%d_Pin%d_EEG%d_", m_boardIndex + 1, e->m_pin, static_cast<int>(i) + 1);
+        s.Format(L"B%d_Pin%d_EEG%d_", m_boardIndex + 1, e->m_pin + 1, static_cast<int>(i) + 1);
         s += record->getGeom2ChnlName();
         m_channelBox.AddString(s);
         ++count;
@@ -248,11 +250,12 @@ void CDlgSetupMultiBoardEeg::OnTimer(UINT_PTR id) {
     if (device && m_pDriver->m_connState == ConnState::SensorStatus) {
         ChnGeomList* list = device->m_pCurChnList;
         OPENBCIPARAMV1* p = nullptr;
-        if (list && m_channelIndex >= 0 && static_cast<std::uint32_t>(m_channelIndex) < list->Size())
-            p = paramOf((*list)[static_cast<std::uint32_t>(m_channelIndex)]);
+        const int channel = driverChannel(m_channelIndex);
+        if (list && channel >= 0 && static_cast<std::uint32_t>(channel) < list->Size())
+            p = paramOf((*list)[static_cast<std::uint32_t>(channel)]);
         if (p) {
             p->readOut = CStringA(m_pDriver->m_portListText);
-            m_listElectrode.rememberSettings(m_channelIndex, *p);
+            m_listElectrode.rememberSettings(channel, *p);
         }
         m_pDriver->m_portListText.Empty();
         m_listElectrode.SetExtendedStyle(m_listElectrode.GetExtendedStyle() | LVS_EX_DOUBLEBUFFER);
@@ -276,18 +279,71 @@ void CDlgSetupMultiBoardEeg::withCommandValue(F&& command) {
     m_pDriver->m_cmdValue = 0;
 }
 
+int CDlgSetupMultiBoardEeg::driverChannel(int position) const {
+    const CDeviceEegObBleComzq* device = m_pDriver ? m_pDriver->m_pDevice : nullptr;
+    const ChnGeomList* list = device ? device->m_pCurChnList : nullptr;
+    if (list) {
+        int seen = 0;
+        for (std::uint32_t i = 0; i < list->Size(); ++i) {
+            CAcqChnlGeomzq* record = (*list)[i];
+            if (!record || record->m_kind != GEOM_KIND_EEG) continue;
+            const CEEGelectrode* e = record->getElectrode();
+            if (e && e->m_boardIndex == m_boardIndex && seen++ == position) return static_cast<int>(i);
+        }
+    }
+    // No layout to look in: boards follow each other at their channel count.
+    const int perBoard = device && device->m_linkType == LINK_TYPE_DAISY16 ? 16 : 8;
+    return m_boardIndex * perBoard + position;
+}
+
+void CDlgSetupMultiBoardEeg::storePowerState(int channel, int on) {
+    CDeviceEegObBleComzq* device = refreshGeometry();
+    if (!device || !device->m_pCurChnList || channel < 0) return;
+    if (static_cast<std::uint32_t>(channel) >= device->m_pCurChnList->Size()) return;
+    OPENBCIPARAMV1* p = paramOf((*device->m_pCurChnList)[static_cast<std::uint32_t>(channel)]);
+    if (!p) return;
+    p->powerDown = on ? 0 : 1;
+    m_listElectrode.rememberSettings(channel, *p);
+    m_listElectrode.showChannelSettings(channel);
+}
+
+void CDlgSetupMultiBoardEeg::storeBoardDefaults() {
+    CDeviceEegObBleComzq* device = refreshGeometry();
+    if (!device || !device->m_pCurChnList) return;
+    const ChnGeomList& records = *device->m_pCurChnList;
+    const OPENBCIPARAMV1 defaults;
+    for (std::uint32_t i = 0; i < records.Size(); ++i) {
+        OPENBCIPARAMV1* p = records[i] && records[i]->m_kind == GEOM_KIND_EEG ? paramOf(records[i]) : nullptr;
+        if (!p) continue;
+        p->powerDown = defaults.powerDown;
+        p->gain = CListMultiBoardElectrode::kBoardGain;
+        p->inputTypeCode = defaults.inputTypeCode;
+        p->inputTypeText = defaults.inputTypeText;
+        p->includeBias = defaults.includeBias;
+        p->srb2 = defaults.srb2;
+        p->srb1 = defaults.srb1;
+        m_listElectrode.rememberSettings(static_cast<int>(i), *p);
+        m_listElectrode.showChannelSettings(static_cast<int>(i));
+    }
+}
+
 void CDlgSetupMultiBoardEeg::OnBnClickedTurnOn() {
     if (!m_pDriver) return;
-    withCommandValue([&] { m_pDriver->turnOnOffChnl(static_cast<unsigned>(m_channelIndex), 1, m_responses); });
+    const int channel = driverChannel(m_channelIndex);
+    withCommandValue([&] { m_pDriver->turnOnOffChnl(static_cast<unsigned>(channel), 1, m_responses); });
+    storePowerState(channel, 1);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedTurnOff() {
     if (!m_pDriver) return;
-    withCommandValue([&] { m_pDriver->turnOnOffChnl(static_cast<unsigned>(m_channelIndex), 0, m_responses); });
+    const int channel = driverChannel(m_channelIndex);
+    withCommandValue([&] { m_pDriver->turnOnOffChnl(static_cast<unsigned>(channel), 0, m_responses); });
+    storePowerState(channel, 0);
 }
 
 void CDlgSetupMultiBoardEeg::turnAll(int on) {
     if (!m_pDriver) return;
+    std::vector<int> turned;
     withCommandValue([&] {
         CDeviceEegObBleComzq* device = refreshGeometry();
         if (!device || !device->m_pCurChnList) return;
@@ -295,9 +351,11 @@ void CDlgSetupMultiBoardEeg::turnAll(int on) {
         unsigned k = 0;
         for (std::uint32_t i = 0; i < records.Size(); ++i) {
             if (!records[i] || records[i]->m_kind != GEOM_KIND_EEG) continue;
+            turned.push_back(static_cast<int>(i));
             m_pDriver->turnOnOffChnl(k++, on, m_responses);
         }
     });
+    for (int channel : turned) storePowerState(channel, on);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedTurnAllOn() { turnAll(1); }
@@ -312,6 +370,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedTestSignal() {
 void CDlgSetupMultiBoardEeg::OnBnClickedAllChnlDefault() {
     if (!m_pDriver) return;
     withCommandValue([&] { m_pDriver->resetAllChnl2default(m_responses); });
+    storeBoardDefaults();
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedGetDefaultInfo() {
@@ -327,6 +386,7 @@ void CDlgSetupMultiBoardEeg::OnBnClickedQuerySettings() {
 void CDlgSetupMultiBoardEeg::OnBnClickedReset() {
     if (!m_pDriver) return;
     withCommandValue([&] { m_pDriver->resetBoard(m_responses); });
+    storeBoardDefaults();
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedAttachDaisy() {
@@ -350,6 +410,7 @@ void CDlgSetupMultiBoardEeg::storeChannelSettings(int position, OPENBCIPARAMV1* 
     p->srb2 = m_linkSrb2;
     p->srb1 = m_allNtoSrb1;
     m_listElectrode.rememberSettings(position, *p);
+    m_listElectrode.showChannelSettings(position);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedSetSelectChnls() {
@@ -359,12 +420,12 @@ void CDlgSetupMultiBoardEeg::OnBnClickedSetSelectChnls() {
     CDeviceEegObBleComzq* device = refreshGeometry();
     if (!device || !device->m_pCurChnList) return;
     ChnGeomList records = *device->m_pCurChnList;
-    if (m_channelIndex < 0 || static_cast<std::uint32_t>(m_channelIndex) >= records.Size()) return;
-    m_pDriver->sendChannelCommands(static_cast<unsigned>(m_channelIndex), m_powerDown,
-                                   static_cast<unsigned>(m_gainIndex), static_cast<unsigned>(m_inputTypeIndex),
-                                   m_includeBias != 0, m_linkSrb2 != 0, m_allNtoSrb1 != 0, m_responses);
-    if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(m_channelIndex)]))
-        storeChannelSettings(m_channelIndex, p);
+    const int channel = driverChannel(m_channelIndex);
+    if (channel < 0 || static_cast<std::uint32_t>(channel) >= records.Size()) return;
+    m_pDriver->sendChannelCommands(static_cast<unsigned>(channel), m_powerDown, static_cast<unsigned>(m_gainIndex),
+                                   static_cast<unsigned>(m_inputTypeIndex), m_includeBias != 0, m_linkSrb2 != 0,
+                                   m_allNtoSrb1 != 0, m_responses);
+    if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(channel)])) storeChannelSettings(channel, p);
 }
 
 void CDlgSetupMultiBoardEeg::OnBnClickedSetAllChnls() {
@@ -381,11 +442,12 @@ void CDlgSetupMultiBoardEeg::OnBnClickedSetAllChnls() {
     ChnGeomList records;
     if (device->m_pCurChnList) records = *device->m_pCurChnList;
     for (int k = 0; k < n; ++k) {
-        m_pDriver->sendChannelCommands(static_cast<unsigned>(k), m_powerDown, static_cast<unsigned>(m_gainIndex),
-                                       static_cast<unsigned>(m_inputTypeIndex), m_includeBias != 0, m_linkSrb2 != 0,
-                                       m_allNtoSrb1 != 0, m_responses);
-        if (static_cast<std::uint32_t>(k) >= records.Size()) break;
-        if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(k)])) storeChannelSettings(k, p);
+        const int channel = driverChannel(k);
+        m_pDriver->sendChannelCommands(static_cast<unsigned>(channel), m_powerDown,
+                                       static_cast<unsigned>(m_gainIndex), static_cast<unsigned>(m_inputTypeIndex),
+                                       m_includeBias != 0, m_linkSrb2 != 0, m_allNtoSrb1 != 0, m_responses);
+        if (static_cast<std::uint32_t>(channel) >= records.Size()) break;
+        if (OPENBCIPARAMV1* p = paramOf(records[static_cast<std::uint32_t>(channel)])) storeChannelSettings(channel, p);
     }
     m_pDriver->m_cmdValue = 0;
 }

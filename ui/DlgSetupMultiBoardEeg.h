@@ -66,7 +66,7 @@ public:
     CComboBox m_boardBox;                        // 17038
     int m_boardIndex = 0;
     CComboBox m_channelBox;                      // 17000
-    int m_channelIndex = 0;
+    int m_channelIndex = 0;                      // position in the channel box
     CComboBox m_gainBox;                         // 17006
     CComboBox m_inputTypeBox;                    // 17007
     int m_powerDown = 0;                         // 17005
@@ -90,6 +90,14 @@ private:
     template <class F>
     void withCommandValue(F&& command);
     void turnAll(int on);
+    // The driver channel of a channel-box position: the picked board's channel
+    // at that position in the current list (its first channel plus the position).
+    int driverChannel(int position) const;
+    // Keeps a channel's power state as sent and shows it in its row.
+    void storePowerState(int channel, int on);
+    // After a reset or "All Chnl Default" every board's channels run at their
+    // defaults again: keep and show those.
+    void storeBoardDefaults();
     // Writes the dialog's settings into the record at that position of the
     // channel list after sending them.
     void storeChannelSettings(int position, OPENBCIPARAMV1* p);

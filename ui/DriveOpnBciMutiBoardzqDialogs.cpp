@@ -94,7 +94,7 @@ int CDriveOpnBciMutiBoard::setDlgComBleMsg(CStringA text) {
     if (!m_pDlgBleCom || !m_pDlgBleCom->IsWindowVisible()) return 0;
     m_pDlgBleCom->UpdateData(TRUE);
     m_pDlgBleCom->m_msgText += L"\n";
-    m_pDlgBleCom->m_msgText += CString(text);
+    m_pDlgBleCom->m_msgText += CDlgSetupMultiBoardBleCom::inWords(text);
     m_pDlgBleCom->UpdateData(FALSE);
     return 1;
 }

@@ -108,9 +108,9 @@ HFONT CListMultiBoardElectrode::OnGetCellFont(int, int, DWORD) { return nullptr;
 COLORREF CListMultiBoardElectrode::OnGetCellBkColor(int row, int column) {
     const COLORREF bk = GetBkColor();
     if (!m_pDriver) return bk;
-    // Only the four flag columns are ever coloured: other cells need no
-    // rebuild of the channel lists.
-    if (column < 2 || column > 5) return bk;
+    // Each flag colours the cell under the heading that names it; other cells
+    // need no rebuild of the channel lists.
+    if (column != 2 && (column < 5 || column > 7)) return bk;
     ChnGeomList* list = nullptr;
     if (m_queryDepth > 0 && m_queryRebuilt) {
         list = restoreSettings(m_pDriver);
@@ -123,9 +123,9 @@ COLORREF CListMultiBoardElectrode::OnGetCellBkColor(int row, int column) {
     if (!p) return bk;
     switch (column) {
         case 2: return p->powerDown ? RGB(125, 0, 0) : RGB(0, 255, 0);
-        case 3: return p->includeBias ? RGB(255, 50, 50) : RGB(50, 255, 50);
-        case 4: return p->srb2 ? RGB(255, 100, 100) : RGB(100, 255, 100);
-        case 5: return p->srb1 ? RGB(255, 150, 150) : RGB(150, 255, 150);
+        case 5: return p->includeBias ? RGB(255, 50, 50) : RGB(50, 255, 50);
+        case 6: return p->srb2 ? RGB(255, 100, 100) : RGB(100, 255, 100);
+        case 7: return p->srb1 ? RGB(255, 150, 150) : RGB(150, 255, 150);
         default: return bk;
     }
 }
@@ -162,25 +162,30 @@ int CListMultiBoardElectrode::insertChannelRow(int position, CAcqChnlGeomzq* rec
     int row = InsertItem(LVIF_TEXT | LVIF_IMAGE, position, name.GetString(), 0, 0, 0, 0);
     if (row == -1) return 0;
     settings->listRow = row;
+    if (!m_kept.count(position)) settings->gain = kBoardGain;
     rememberSettings(position, *settings);
 
     CString pin;
     pin.Format(L"B%d_Pin:%d_EEG:%d", e->m_boardIndex + 1, e->m_pin + 1, row + 1);
-    const CString texts[10] = {
-        pin,
-        powerDownText(*settings),
-        gainText(*settings),
-        CString(settings->inputTypeText),
-        biasText(*settings),
-        srb2Text(*settings),
-        srb1Text(*settings),
-        latencyText(*settings),
-        m_pDriver ? m_pDriver->m_portListText : CString(),
-        record->getGeomTypeName(),
-    };
-    for (int c = 0; c < 10; ++c)
-        if (!SetItemText(row, c + 1, texts[c].GetString())) return 0;
-    return 1;
+    if (!SetItemText(row, 1, pin.GetString()) || !setSettingsTexts(row, *settings)) return 0;
+    const CString port = m_pDriver ? m_pDriver->m_portListText : CString();
+    if (!SetItemText(row, 9, port.GetString())) return 0;
+    return SetItemText(row, 10, record->getGeomTypeName().GetString()) ? 1 : 0;
+}
+
+BOOL CListMultiBoardElectrode::setSettingsTexts(int row, const OPENBCIPARAMV1& p) {
+    const CString texts[7] = {powerDownText(p), gainText(p), CString(p.inputTypeText), biasText(p),
+                              srb2Text(p),      srb1Text(p), latencyText(p)};
+    for (int c = 0; c < 7; ++c)
+        if (!SetItemText(row, c + 2, texts[c].GetString())) return FALSE;
+    return TRUE;
+}
+
+int CListMultiBoardElectrode::showChannelSettings(int channel) {
+    ChnGeomList* list = m_pDriver ? restoreSettings(m_pDriver) : nullptr;
+    if (!list || channel < 0 || static_cast<std::uint32_t>(channel) >= list->Size()) return 0;
+    const OPENBCIPARAMV1* p = paramOf((*list)[static_cast<std::uint32_t>(channel)]);
+    return p && setSettingsTexts(p->listRow, *p) ? 1 : 0;
 }
 
 int CListMultiBoardElectrode::updateChannelRow(int channel) {
@@ -200,19 +205,7 @@ int CListMultiBoardElectrode::updateChannelRow(int channel) {
         pin.Format(L"MB16:%d", channel + 1);
     else
         pin.Format(L"?Bx:%d", channel + 1);
-    const CString texts[10] = {
-        pin,
-        powerDownText(*p),
-        gainText(*p),
-        CString(p->inputTypeText),
-        biasText(*p),
-        srb2Text(*p),
-        srb1Text(*p),
-        latencyText(*p),
-        m_pDriver->m_portListText,
-        m_pDriver->m_portListText,
-    };
-    for (int c = 0; c < 10; ++c)
-        if (!SetItemText(row, c + 1, texts[c].GetString())) return 0;
-    return 1;
+    if (!SetItemText(row, 1, pin.GetString()) || !setSettingsTexts(row, *p)) return 0;
+    if (!SetItemText(row, 9, m_pDriver->m_portListText.GetString())) return 0;
+    return SetItemText(row, 10, m_pDriver->m_portListText.GetString()) ? 1 : 0;
 }

@@ -28,6 +28,9 @@ public:
     int initColumns();
     int insertChannelRow(int position, CAcqChnlGeomzq* record, OPENBCIPARAMV1* settings);
     int updateChannelRow(int channel);
+    // Rewrites the settings cells of a channel's row (power to latency) from
+    // its record, so that the texts agree with the colours at once.
+    int showChannelSettings(int channel);
 
     // Column texts of a channel's settings, shared by insertion and update.
     static CString powerDownText(const OPENBCIPARAMV1& p);
@@ -36,6 +39,10 @@ public:
     static CString srb2Text(const OPENBCIPARAMV1& p);
     static CString srb1Text(const OPENBCIPARAMV1& p);
     static CString latencyText(const OPENBCIPARAMV1& p);
+
+    // The gain a board's channel runs at after power-up or a reset; a row the
+    // dialog has not set yet shows it rather than the record's default.
+    static constexpr int kBoardGain = 24;
 
     // The driver rebuilds its channel lists with fresh records (default
     // settings, list row 0) before every read. What the dialog has shown or
@@ -62,6 +69,9 @@ public:
     CImageList* m_pImageSmall = nullptr;
 
 private:
+    // Power down to latency, cells 2 to 8 of a row; FALSE at the first that fails.
+    BOOL setSettingsTexts(int row, const OPENBCIPARAMV1& p);
+
     std::map<int, OPENBCIPARAMV1> m_kept;
     std::uint32_t m_keptListSize = 0;
     DEVICE_LINK_TYPE m_keptLinkType = 0;
