@@ -124,6 +124,7 @@ void ViewWindow::applyViewSettings() {
     traces_.setFilters({notch[notch_->currentIndex()], band[b][0], band[b][1]});
     spectrum_->setChannel(specCh_->currentIndex() - 1);
     head_->setReadout(static_cast<HeadReadout>(readout_->currentIndex()));
+    dirty_ = true;
 }
 
 bool ViewWindow::connectBoards() {
@@ -276,13 +277,19 @@ void ViewWindow::frame() {
         say(QString::fromStdString(impedanceReport_));
     }
     if (traceView_->width() - TraceView::kLabelWidth != traces_.columns()) applyViewSettings();
-    traces_.update();
+    // The boards' cells once a second, rows or not (a silent board sends none).
+    if (t0 - lastStatusMs_ >= 1000) {
+        status_->refresh(t0 / 1000.0);
+        lastStatusMs_ = t0;
+    }
+    // Nothing new, nothing to draw: a stopped window costs nothing.
+    if (traces_.update() == 0 && !dirty_) return;
+    dirty_ = false;
     traceView_->repaint();
     ++frames_;
     // The slower panels change slowly.
     if (frames_ % 15 == 0) spectrum_->refresh();
     if (frames_ % 15 == 7) head_->update();
-    if (frames_ % 30 == 0) status_->refresh(t0 / 1000.0);
     if (frameMs_.size() < 1'000'000) frameMs_.push_back(nowMs() - t0);
 }
 

@@ -52,7 +52,7 @@ public:
     StatusStrip* statusStrip() const { return status_; }
     QAction* action(const QString& text) const;
     QString lastMessage() const { return message_; }
-    // Frames drawn and the time each took (for the benchmark).
+    // The time each frame drawn took (for the benchmark).
     std::vector<double>& frameMs() { return frameMs_; }
 
 private:
@@ -76,6 +76,8 @@ private:
     mbeeg::gui::QtUiBackend* backend_ = nullptr;  // made when a setup dialog is first opened
     QTimer timer_;
     bool connected_ = false;
+    bool dirty_ = true;
+    double lastStatusMs_ = 0;  // drawn settings changed since the last frame
     int frames_ = 0;
     QString message_;
     std::vector<double> frameMs_;
