@@ -198,6 +198,14 @@ private slots:
         std::filesystem::remove_all(dir);
     }
 
+    void setupDialogsOpenFromTheToolbar() {
+        win_->action("Setup EEG")->trigger();
+        int shown = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != win_.get() && w->isVisible()) ++shown, w->close();
+        QVERIFY(shown > 0);
+    }
+
     void cleanupTestCase() {
         win_.reset();
         session_.reset();
