@@ -391,7 +391,7 @@ int runRecord(const SessionOptions& opts, const std::string& out, double seconds
         trials = 1;
         samples = static_cast<long long>(std::llround(seconds * rate));
     }
-    MarkerInput markers(s.data(), rate, samples);
+    MarkerInput markers(s.data(), rate);
     if (std::string why; !markers.start(markerOptions, why)) {
         error(why);
         return kExitUsage;

@@ -48,9 +48,9 @@ std::string rating(double kOhm, const ImpedanceArgs& a) {
 }
 
 // Status 3 (a board lost) when some electrodes got no value.
-int missing(const std::vector<Electrode>& electrodes) {
+int missing(const std::vector<ElectrodeImpedance>& electrodes) {
     int n = 0;
-    for (const Electrode& e : electrodes) n += std::isfinite(e.kOhm) ? 0 : 1;
+    for (const ElectrodeImpedance& e : electrodes) n += std::isfinite(e.kOhm) ? 0 : 1;
     if (n == 0) return kExitOk;
     std::fflush(stdout);
     error("impedance: no value for " + std::to_string(n) +
@@ -92,10 +92,7 @@ double impedanceKOhm(const double* uv, int n, double rate) {
     return (peakUv * 1e-6 / kLeadOffAmps - kSeriesOhms) / 1e3;
 }
 
-int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
-    Session s(opts);
-    if (!s.connect()) return kExitFailed;
-    installInterruptHandler();
+int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeImpedance>& out) {
     auto& drv = s.driver();
     drv.rebuildChnGeom();
     const double rate = s.sampleRate();
@@ -162,6 +159,9 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
     }
     s.stop();
     progressDone();
+    out.clear();
+    for (const Electrode& e : electrodes)
+        out.push_back({platform::narrow(e.ch->m_label.str()), e.board, e.pin, e.kOhm});
     if (g_interrupted) {
         error("impedance measurement stopped at pin " + std::to_string(pin + 1) + " of " + std::to_string(perBoard) +
               "; no test current is left on");
@@ -172,11 +172,20 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
               " was measured; no test current is left on");
         return kExitFailed;
     }
+    return kExitOk;
+}
+
+int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
+    Session s(opts);
+    if (!s.connect()) return kExitFailed;
+    installInterruptHandler();
+    std::vector<ElectrodeImpedance> electrodes;
+    if (const int status = measureImpedance(s, a, electrodes); status != kExitOk) return status;
     if (console().json) {
         std::vector<std::string> items;
-        for (const Electrode& e : electrodes)
+        for (const ElectrodeImpedance& e : electrodes)
             items.push_back(JsonObject()
-                                .add("label", platform::narrow(e.ch->m_label.str()))
+                                .add("label", e.label)
                                 .add("board", e.board + 1)
                                 .add("pin", e.pin + 1)
                                 .add("kohm", e.kOhm)
@@ -191,10 +200,10 @@ int runImpedance(const SessionOptions& opts, const ImpedanceArgs& a) {
         return missing(electrodes);
     }
     std::printf("%-8s %5s %3s %9s  %s\n", "label", "board", "pin", "kOhm", "rating");
-    for (const Electrode& e : electrodes) {
+    for (const ElectrodeImpedance& e : electrodes) {
         char kOhm[16] = "        -";
         if (std::isfinite(e.kOhm)) std::snprintf(kOhm, sizeof kOhm, "%9.1f", e.kOhm);
-        std::printf("%-8s %5d %3d %s  %s\n", platform::narrow(e.ch->m_label.str()).c_str(), e.board + 1, e.pin + 1,
+        std::printf("%-8s %5d %3d %s  %s\n", e.label.c_str(), e.board + 1, e.pin + 1,
                     kOhm, rating(e.kOhm, a).c_str());
     }
     return missing(electrodes);

@@ -3,6 +3,9 @@
 // and take the voltage that current makes.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/Session.h"
 
 namespace app {
@@ -17,6 +20,16 @@ struct ImpedanceArgs {
 // The impedance of an electrode from n samples (uV, at rate Hz) taken while
 // its lead-off current was on; NaN when the samples hold no whole period.
 double impedanceKOhm(const double* uv, int n, double rate);
+
+struct ElectrodeImpedance {
+    std::string label;
+    int board = 0, pin = 0;  // from 0
+    double kOhm = 0;         // NaN: its board sent too little while it was measured
+};
+
+// Every EEG electrode of a connected session that is not acquiring, pin by
+// pin on every board at once, in the data set's order. An exit status.
+int measureImpedance(Session& s, const ImpedanceArgs& args, std::vector<ElectrodeImpedance>& out);
 
 int runImpedance(const SessionOptions& opts, const ImpedanceArgs& args);
 

@@ -25,8 +25,8 @@ void addMarkerOptions(CLI::App* record, MarkerOptions& o) {
     record->add_option("--markers-host", o.udpHost, "Address the marker port listens on (default: loopback only)");
 }
 
-MarkerInput::MarkerInput(CMeAcqData09File& data, double rate, std::int64_t samplesPerTrial)
-    : data_(data), rate_(rate > 0 ? rate : 250), samplesPerTrial_(samplesPerTrial) {}
+MarkerInput::MarkerInput(CMeAcqData09File& data, double rate)
+    : data_(data), rate_(rate > 0 ? rate : 250) {}
 
 MarkerInput::~MarkerInput() {
     if (thread_.joinable()) {
@@ -117,15 +117,9 @@ void MarkerInput::mark(int code, const std::string& text) {
         early_.emplace_back(code, text);
         return;
     }
-    // The row being acquired: the rows every trial holds so far.
-    std::int64_t row = 0;
-    for (int t = 0;; ++t) {
-        CMeAcqTrialzq* tr = data_.getTrial(t);
-        if (!tr || tr->getTotalChannel() < 1) break;
-        const std::int64_t done = tr->getChannel(0)->m_lastSample.load(std::memory_order_acquire) + 1;
-        row += done;
-        if (done < samplesPerTrial_) break;
-    }
+    // The row being acquired. Trials already written may be given back, so
+    // the loop's own count is asked, not the trials.
+    const std::int64_t row = data_.m_rowsOut.load(std::memory_order_acquire);
     data_.addMarker(row, code);
     data_.addAnnotation(static_cast<double>(row) / rate_, CString(platform::widen(text)));
 }

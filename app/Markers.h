@@ -30,7 +30,7 @@ void addMarkerOptions(CLI::App* record, MarkerOptions& options);
 class MarkerInput {
 public:
     // rate and samples per trial turn progress into rows and seconds.
-    MarkerInput(CMeAcqData09File& data, double rate, std::int64_t samplesPerTrial);
+    MarkerInput(CMeAcqData09File& data, double rate);
     // Stops listening and gives the terminal back as it was.
     ~MarkerInput();
     MarkerInput(const MarkerInput&) = delete;
@@ -51,7 +51,6 @@ private:
 
     CMeAcqData09File& data_;
     double rate_;
-    std::int64_t samplesPerTrial_;
     int udp_ = -1, wake_[2] = {-1, -1}, port_ = 0;
     bool keys_ = false;
     bool rawSet_ = false;

@@ -329,6 +329,9 @@ public:
     std::atomic<int> m_acqStatus{AcqStatus::Idle};
     std::atomic<std::int64_t> m_curSample{0};   // current sample count
     std::atomic<int> m_roundCounter{0};
+    // Rows the reading loop has put out since the acquisition started, across
+    // trials and rounds: one number a reader takes without racing a switch.
+    std::atomic<std::int64_t> m_rowsOut{0};
     CString m_recordFolder;  // folder of the recording
     CString m_recordName;    // file name of the recording (".bdf" added when missing)
 

@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libserialport-dev libedf-dev libcli11-dev nlohmann-json3-dev
-  qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev
   python3-mne python3-numpy
   clang-14 libclang-rt-14-dev
 )

@@ -342,6 +342,7 @@ int runReadingLoop(const LoopRun& run) {
 
     data->m_curSample = 0;
     data->m_roundCounter = 0;
+    data->m_rowsOut = 0;
     data->m_acqStatus = record ? AcqStatus::Recording : AcqStatus::Monitoring;
     int trialIndex = 0;
     attachStimTrig(host, 0, trial, 14);
@@ -420,6 +421,7 @@ int runReadingLoop(const LoopRun& run) {
             host.setSmp4StimTrg(idx);
             ++idx;
             data->m_curSample = idx;
+            data->m_rowsOut.fetch_add(1, std::memory_order_release);
 
             if (idx >= S) {
                 if (record) {

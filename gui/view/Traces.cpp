@@ -1,0 +1,326 @@
+#include "gui/view/Traces.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cwctype>
+#include <limits>
+
+#include "geometry/ElectrodeTables.h"
+
+namespace view {
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+Biquad fromRbj(double b0, double b1, double b2, double a0, double a1, double a2) {
+    Biquad q;
+    q.b0 = b0 / a0, q.b1 = b1 / a0, q.b2 = b2 / a0, q.a1 = a1 / a0, q.a2 = a2 / a0;
+    return q;
+}
+bool sameName(const wchar_t* a, const std::wstring& b) {
+    size_t i = 0;
+    for (; a[i] && i < b.size(); ++i)
+        if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+    return !a[i] && i == b.size();
+}
+
+// The templates of 10-05 names on a sphere (front, left, up) give every
+// label one place whatever table its channel came from; the older names
+// of the temporal row are the same electrodes.
+bool headPosition(const CString& label, double& hx, double& hy) {
+    std::wstring name = label.str();
+    static const std::pair<const wchar_t*, const wchar_t*> older[] = {
+        {L"T3", L"T7"}, {L"T4", L"T8"}, {L"T5", L"P7"}, {L"T6", L"P8"}};
+    for (const auto& [was, is] : older)
+        if (sameName(was, name)) name = is;
+    for (int table : {7, 4, 6}) {  // T8, T5, T7
+        const ELCTD_TABLE t = electrodeTable(table);
+        for (int r = 0; r < t.count; ++r) {
+            const ELCTD_POS_NAME_PXYZ& e = t.rows[r];
+            if (!sameName(e.name, name)) continue;
+            const double len = std::sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
+            if (len <= 0) return false;
+            // The angle from the vertex becomes the distance from the centre.
+            const double rho = std::acos(std::clamp(e.z / len, -1.0, 1.0)) / (kPi / 2);
+            const double az = std::atan2(e.y, e.x);
+            hx = -std::sin(az) * rho;
+            hy = -std::cos(az) * rho;
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
+Biquad Biquad::notch(double hz, double rate, double q) {
+    const double w = 2 * kPi * hz / rate, alpha = std::sin(w) / (2 * q), c = std::cos(w);
+    return fromRbj(1, -2 * c, 1, 1 + alpha, -2 * c, 1 - alpha);
+}
+
+Biquad Biquad::highPass(double hz, double rate) {
+    const double w = 2 * kPi * hz / rate, alpha = std::sin(w) / std::sqrt(2.0), c = std::cos(w);
+    return fromRbj((1 + c) / 2, -(1 + c), (1 + c) / 2, 1 + alpha, -2 * c, 1 - alpha);
+}
+
+Biquad Biquad::lowPass(double hz, double rate) {
+    const double w = 2 * kPi * hz / rate, alpha = std::sin(w) / std::sqrt(2.0), c = std::cos(w);
+    return fromRbj((1 - c) / 2, 1 - c, (1 - c) / 2, 1 + alpha, -2 * c, 1 - alpha);
+}
+
+void DisplayFilter::configure(const FilterSettings& f, double rate) {
+    stages_.clear();
+    const double nyquist = rate / 2;
+    if (f.notchHz > 0 && f.notchHz < nyquist) stages_.push_back(Biquad::notch(f.notchHz, rate, 30));
+    if (f.lowHz > 0 && f.lowHz < nyquist) stages_.push_back(Biquad::highPass(f.lowHz, rate));
+    if (f.highHz > 0 && f.highHz < nyquist) stages_.push_back(Biquad::lowPass(f.highHz, rate));
+}
+
+// ------------------------------------------------------------------ RowFeed
+
+std::int64_t RowFeed::rowsWritten() const {
+    // The loop sets the sample index, then at a trial's end the index to 0 and
+    // the round one up: a round that moved while we looked means look again.
+    const std::int64_t S = data_.getMEGRecordInfozq()->m_samplesPerTrial;
+    for (;;) {
+        const int round = data_.m_roundCounter.load();
+        const std::int64_t cur = data_.m_curSample.load();
+        if (data_.m_roundCounter.load() == round) return static_cast<std::int64_t>(round) * S + cur;
+    }
+}
+
+int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, int maxRows) {
+    const std::int64_t S = data_.getMEGRecordInfozq()->m_samplesPerTrial;
+    if (S < 1) return 0;
+    const std::int64_t written = rowsWritten();
+    // A monitor trial is written round and round: keep clear of the slots
+    // the loop is about to overwrite.
+    const std::int64_t reach = S - std::max<std::int64_t>(S / 8, 1);
+    if (written - next_ > reach) {
+        skipped_ += written - reach - next_;
+        next_ = written - reach;
+    }
+    const bool record = data_.m_recordFlag != 0;
+    const size_t nc = channels.size();
+    out.clear();
+    int got = 0;
+    std::vector<double*> cols(nc, nullptr);
+    int colsTrial = -1;
+    while (next_ < written && got < maxRows) {
+        const int t = record ? static_cast<int>(next_ / S) : 0;
+        if (t != colsTrial) {
+            CMeAcqTrialzq* trial = data_.getTrial(t);
+            if (!trial || trial->getTotalSample(-1) < S) {  // gone already (written to disk): on to the next
+                const std::int64_t to = std::min(written, (next_ / S + 1) * S);
+                skipped_ += to - next_;
+                next_ = to;
+                continue;
+            }
+            for (size_t i = 0; i < nc; ++i) {
+                const int c = channels[i];
+                cols[i] = c >= 0 && c < trial->getTotalChannel() ? trial->getChannel(c)->m_pValues : nullptr;
+            }
+            colsTrial = t;
+        }
+        const std::int64_t idx = next_ % S;
+        for (size_t i = 0; i < nc; ++i)
+            // Written by the loop as we read: atomically on both sides.
+            out.push_back(cols[i] ? std::atomic_ref<double>(cols[i][idx]).load(std::memory_order_relaxed) : 0.0);
+        ++next_;
+        ++got;
+    }
+    return got;
+}
+
+// ------------------------------------------------------------------ Traces
+
+void Traces::attach(CMeAcqDatazq& data, double rate) {
+    detach();
+    rate_ = rate > 0 ? rate : 250;
+    CMeAcqTrialzq* trial = data.getTrial(0);
+    if (!trial) return;
+    for (int c = 0; c < trial->getTotalChannel(); ++c) {
+        const CMeAcgChannelzq* ch = trial->getChannel(c);
+        if (ch->isEEGChannel()) {
+            Trace t;
+            t.label = CStringA(ch->m_label).GetString();
+            t.board = ch->m_boardIndex;
+            t.pin = ch->m_pin;
+            t.hasPosition = headPosition(ch->m_label, t.headX, t.headY);
+            traces_.push_back(std::move(t));
+            sources_.push_back(c);
+            boards_ = std::max(boards_, ch->m_boardIndex + 1);
+        } else if (ch->m_label == CString(L"Marker")) {
+            markerSource_ = c;
+        }
+    }
+    // Grouped by board, pins in order.
+    std::vector<size_t> order(traces_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+        return std::pair(traces_[a].board, traces_[a].pin) < std::pair(traces_[b].board, traces_[b].pin);
+    });
+    std::vector<Trace> t2;
+    std::vector<int> s2;
+    for (size_t i : order) t2.push_back(std::move(traces_[i])), s2.push_back(sources_[i]);
+    traces_ = std::move(t2);
+    sources_ = std::move(s2);
+    sources_.push_back(markerSource_);
+    const size_t keep = static_cast<size_t>(kMaxSeconds * rate_);
+    for (Trace& t : traces_) {
+        t.filtered.assign(keep, kNaN);
+        t.raw.assign(kSpectrumSize, 0);
+        t.filter.configure(filters_, rate_);
+    }
+    feed_ = std::make_unique<RowFeed>(data);
+    rows_ = 0;
+    markers_.clear();
+    refold();
+}
+
+void Traces::detach() {
+    feed_.reset();
+    traces_.clear();
+    sources_.clear();
+    markerSource_ = -1;
+    lastMarker_ = 0;
+    boards_ = 0;
+}
+
+void Traces::setView(int columns, double seconds) {
+    columns = std::max(columns, 16);
+    seconds = std::clamp(seconds, 1.0, kMaxSeconds);
+    if (columns == columns_ && seconds == seconds_) return;
+    columns_ = columns;
+    seconds_ = seconds;
+    refold();
+}
+
+void Traces::setFilters(const FilterSettings& f) {
+    if (f == filters_) return;
+    filters_ = f;
+    for (Trace& t : traces_) t.filter.configure(f, rate_);
+}
+
+void Traces::refold() {
+    rowsPerColumn_ = seconds_ * rate_ / columns_;
+    doneCols_ = static_cast<std::int64_t>(static_cast<double>(rows_) / rowsPerColumn_);
+    const std::int64_t keep = traces_.empty() ? 0 : static_cast<std::int64_t>(traces_[0].filtered.size());
+    const std::int64_t oldest = std::max<std::int64_t>(0, rows_ - keep);
+    for (Trace& t : traces_) {
+        t.columns.assign(static_cast<size_t>(columns_), Column{1, 0});
+        t.openEmpty = true;
+        for (std::int64_t c = std::max<std::int64_t>(0, doneCols_ - columns_); c <= doneCols_; ++c) {
+            const auto from = std::max(oldest, static_cast<std::int64_t>(std::ceil(c * rowsPerColumn_)));
+            const auto to = std::min(rows_, static_cast<std::int64_t>(std::ceil((c + 1) * rowsPerColumn_)));
+            Column col{1, 0};
+            bool any = false;
+            for (std::int64_t r = from; r < to; ++r) {
+                const float v = t.filtered[static_cast<size_t>(r % keep)];
+                if (std::isnan(v)) continue;
+                col = any ? Column{std::min(col.lo, v), std::max(col.hi, v)} : Column{v, v};
+                any = true;
+            }
+            if (c < doneCols_) t.columns[static_cast<size_t>(c % columns_)] = col;
+            else t.open = col, t.openEmpty = !any;
+        }
+    }
+}
+
+int Traces::update() {
+    if (!feed_) return 0;
+    const std::int64_t skippedBefore = feed_->skipped();
+    // A frame takes at most the longest time scale; more was skipped anyway.
+    const int got = feed_->poll(sources_, buf_, static_cast<int>(kMaxSeconds * rate_));
+    const std::int64_t skipped = feed_->skipped() - skippedBefore;
+    if (skipped > 0) {
+        // Nothing to draw where rows were skipped.
+        for (Trace& t : traces_) t.openEmpty = true, t.open = {1, 0};
+        rows_ += skipped;
+        const std::int64_t cols = static_cast<std::int64_t>(static_cast<double>(rows_) / rowsPerColumn_);
+        for (std::int64_t c = std::max(doneCols_, cols - columns_); c < cols; ++c)
+            for (Trace& t : traces_) t.columns[static_cast<size_t>(c % columns_)] = {1, 0};
+        doneCols_ = cols;
+        const std::int64_t gap = std::min<std::int64_t>(skipped, static_cast<std::int64_t>(traces_.empty() ? 0 : traces_[0].filtered.size()));
+        for (Trace& t : traces_)
+            for (std::int64_t r = rows_ - gap; r < rows_; ++r) t.filtered[static_cast<size_t>(r) % t.filtered.size()] = kNaN;
+    }
+    const size_t width = sources_.size();
+    for (int r = 0; r < got; ++r) take(&buf_[static_cast<size_t>(r) * width]);
+    return got;
+}
+
+void Traces::take(const double* row) {
+    const auto col = static_cast<std::int64_t>(static_cast<double>(rows_) / rowsPerColumn_);
+    if (col > doneCols_) {
+        for (Trace& t : traces_) {
+            const Column done = t.openEmpty ? Column{1, 0} : t.open;
+            for (std::int64_t c = doneCols_; c < col && c < doneCols_ + columns_; ++c)
+                t.columns[static_cast<size_t>(c % columns_)] = done;
+            t.openEmpty = true;
+        }
+        doneCols_ = col;
+    }
+    const size_t keep = traces_.empty() ? 1 : traces_[0].filtered.size();
+    for (size_t i = 0; i < traces_.size(); ++i) {
+        Trace& t = traces_[i];
+        const double raw = row[i];
+        const auto v = static_cast<float>(t.filter.step(raw));
+        t.filtered[static_cast<size_t>(rows_) % keep] = v;
+        t.raw[static_cast<size_t>(rows_ % kSpectrumSize)] = raw;
+        t.sumSq = t.sumSq * 0.995 + 0.005 * static_cast<double>(v) * v;
+        t.open = t.openEmpty ? Column{v, v} : Column{std::min(t.open.lo, v), std::max(t.open.hi, v)};
+        t.openEmpty = false;
+    }
+    if (markerSource_ >= 0) {
+        const double m = row[traces_.size()];
+        if (m != 0 && m != lastMarker_) markers_.push_back(rows_);
+        lastMarker_ = m;
+    }
+    ++rows_;
+}
+
+double Traces::rms(int ch) const { return std::sqrt(trace(ch).sumSq); }
+
+std::vector<double> Traces::spectrum(int ch) const {
+    constexpr int N = kSpectrumSize;
+    struct Plan {
+        double* in = fftw_alloc_real(N);
+        fftw_complex* out = fftw_alloc_complex(N / 2 + 1);
+        fftw_plan plan = fftw_plan_dft_r2c_1d(N, in, out, FFTW_ESTIMATE);
+        ~Plan() {
+            fftw_destroy_plan(plan);
+            fftw_free(in);
+            fftw_free(out);
+        }
+    };
+    // Planning is not thread-safe in FFTW: one plan, made and used on the
+    // window's thread.
+    static thread_local Plan p;
+    static const std::vector<double> hann = [] {
+        std::vector<double> w(N);
+        for (int i = 0; i < N; ++i) w[static_cast<size_t>(i)] = 0.5 - 0.5 * std::cos(2 * kPi * i / (N - 1));
+        return w;
+    }();
+    std::vector<double> power(N / 2 + 1, 0.0);
+    int n = 0;
+    for (int c = ch < 0 ? 0 : ch; c < (ch < 0 ? channels() : ch + 1); ++c) {
+        const Trace& t = trace(c);
+        double mean = 0;
+        for (double v : t.raw) mean += v;
+        mean /= N;
+        for (int i = 0; i < N; ++i) p.in[i] = (t.raw[static_cast<size_t>((rows_ + i) % N)] - mean) * hann[static_cast<size_t>(i)];
+        fftw_execute(p.plan);
+        for (int k = 0; k <= N / 2; ++k) power[static_cast<size_t>(k)] += p.out[k][0] * p.out[k][0] + p.out[k][1] * p.out[k][1];
+        ++n;
+    }
+    // µV²/Hz with the Hann window's power (0.375) taken out.
+    const double scale = 2.0 / (rate_ * N * 0.375) / std::max(n, 1);
+    for (double& v : power) v = std::log10(v * scale + 1e-12);
+    return power;
+}
+
+}  // namespace view

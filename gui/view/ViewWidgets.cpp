@@ -1,0 +1,309 @@
+#include "gui/view/ViewWidgets.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+#include "driver/DriveOpnBciMutiBoardzq.h"
+
+namespace view {
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+
+QRgb boardColour(int board) { return board % 2 ? qRgb(20, 90, 40) : qRgb(20, 40, 140); }
+
+// The next of 1, 2, 5 × 10^k at or above v.
+double niceAbove(double v) {
+    const double p = std::pow(10.0, std::floor(std::log10(v)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * p >= v) return m * p;
+    return 10 * p;
+}
+
+QString uvText(double uv) { return uv >= 1000 ? QStringLiteral("%1 mV").arg(uv / 1000) : QStringLiteral("%1 µV").arg(uv); }
+}  // namespace
+
+// ------------------------------------------------------------------ traces
+
+TraceView::TraceView(const Traces& t, QWidget* parent) : QWidget(parent), t_(t) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(300, 200);
+}
+
+std::pair<int, int> TraceView::lane(int ch) const {
+    const int n = std::max(t_.channels(), 1);
+    const double h = static_cast<double>(height() - 16) / n;
+    return {static_cast<int>(ch * h), static_cast<int>((ch + 1) * h) - 1};
+}
+
+void TraceView::paintEvent(QPaintEvent*) {
+    const int W = std::max(width() - kLabelWidth, 1), H = std::max(height() - 16, 1);
+    // The backing store's own format: drawn with a plain copy.
+    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
+    plot_.fill(Qt::white);
+    const int n = t_.channels(), cols = t_.columns();
+    const std::int64_t done = t_.doneColumns();
+    // Columns on screen: the newest at the right edge.
+    const int shown = std::min(cols, W);
+    const std::int64_t first = done - shown;
+
+    // Centres and the automatic scale (the median spread) follow the signal
+    // a few times a second: a look at every column costs more than the drawing.
+    if (mids_.size() != static_cast<size_t>(n) || ++paints_ % 8 == 0) {
+        mids_.assign(static_cast<size_t>(n), 0);
+        std::vector<double> spreads;
+        for (int c = 0; c < n; ++c) {
+            const Trace& tr = t_.trace(c);
+            double sum = 0, lo = 1e300, hi = -1e300;
+            int k = 0;
+            for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
+                const Column& col = tr.columns[static_cast<size_t>(x % cols)];
+                if (col.lo > col.hi) continue;
+                sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
+                ++k;
+            }
+            const double mid = k ? sum / k : 0;
+            mids_[static_cast<size_t>(c)] = mid;
+            if (k) spreads.push_back(std::max(hi - mid, mid - lo));
+        }
+        if (!spreads.empty()) {
+            std::nth_element(spreads.begin(), spreads.begin() + static_cast<long>(spreads.size() / 2), spreads.end());
+            autoUv_ = std::clamp(niceAbove(std::max(spreads[spreads.size() / 2], 1e-9)), 10.0, 10000.0);
+        }
+    }
+    shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
+    const std::vector<double>& mids = mids_;
+
+    std::vector<QRgb*> rows(static_cast<size_t>(H));
+    for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
+    // Seconds and markers under the traces.
+    const double rpc = t_.seconds() * t_.rate() / cols;
+    const auto xOfRow = [&](std::int64_t row) { return static_cast<int>(std::floor(row / rpc) - first); };
+    for (std::int64_t s = static_cast<std::int64_t>(std::ceil(first * rpc / t_.rate())); ; ++s) {
+        const int x = xOfRow(static_cast<std::int64_t>(s * t_.rate()));
+        if (x >= shown) break;
+        if (x >= 0)
+            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][x] = qRgb(215, 215, 215);
+    }
+    for (std::int64_t m : t_.markers()) {
+        const int x = xOfRow(m);
+        if (x >= 0 && x < shown)
+            for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][x] = qRgb(220, 30, 30);
+    }
+    for (int c = 0; c < n; ++c) {
+        const Trace& tr = t_.trace(c);
+        const auto [top, bottom] = lane(c);
+        const int y0 = std::clamp(top, 0, H - 1), y1 = std::clamp(bottom, 0, H - 1);
+        if (c > 0 && tr.board != t_.trace(c - 1).board)
+            std::fill(rows[static_cast<size_t>(y0)], rows[static_cast<size_t>(y0)] + W, qRgb(150, 150, 150));
+        const double centre = (top + bottom) / 2.0, half = std::max((bottom - top) / 2.0, 0.5);
+        const double k = half / shownUv_, mid = mids[static_cast<size_t>(c)];
+        const QRgb ink = boardColour(tr.board);
+        double prev = NAN;
+        for (int x = 0; x < shown; ++x) {
+            const std::int64_t ci = first + x;
+            if (ci < 0) continue;
+            const Column col = tr.columns[static_cast<size_t>(ci % cols)];
+            if (col.lo > col.hi) {
+                prev = NAN;
+                continue;
+            }
+            double a = centre - (col.hi - mid) * k, b = centre - (col.lo - mid) * k;
+            // Joined to the column before, so a slow trace stays a line.
+            if (!std::isnan(prev)) a = std::min(a, prev), b = std::max(b, prev);
+            prev = centre - ((col.lo + col.hi) / 2.0 - mid) * k;
+            const int ya = std::clamp(static_cast<int>(std::floor(a + 0.5)), y0, y1);
+            const int yb = std::clamp(static_cast<int>(std::floor(b + 0.5)), y0, y1);
+            for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][x] = ink;
+        }
+    }
+
+    QPainter p(this);
+    p.fillRect(0, 0, kLabelWidth, height(), palette().window());
+    p.fillRect(kLabelWidth, H, W, height() - H, palette().window());
+    p.drawImage(kLabelWidth, 0, plot_);
+    QFont f = font();
+    f.setPointSizeF(7.5);
+    p.setFont(f);
+    const int laneH = n ? H / n : H;
+    for (int c = 0; c < n; ++c) {
+        const Trace& tr = t_.trace(c);
+        const auto [top, bottom] = lane(c);
+        const bool boardStart = c == 0 || tr.board != t_.trace(c - 1).board;
+        if (laneH >= 10) {
+            p.drawText(QRect(2, top, kLabelWidth - 4, bottom - top + 1), Qt::AlignVCenter | Qt::AlignLeft,
+                       QString::fromStdString(tr.label));
+        } else if (boardStart) {
+            p.drawText(QRect(2, top, kLabelWidth - 4, 12), Qt::AlignLeft, QStringLiteral("board %1").arg(tr.board + 1));
+        }
+    }
+    p.drawText(QRect(kLabelWidth, H, W, 16), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_)));
+}
+
+// ------------------------------------------------------------------ spectrum
+
+SpectrumView::SpectrumView(const Traces& t, QWidget* parent) : QWidget(parent), t_(t) { setMinimumSize(200, 150); }
+
+void SpectrumView::refresh() {
+    power_ = t_.channels() > 0 ? t_.spectrum(ch_ < t_.channels() ? ch_ : -1) : std::vector<double>{};
+    update();
+}
+
+void SpectrumView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    const QRect plot = rect().adjusted(36, 6, -6, -18);
+    p.setPen(Qt::gray);
+    p.drawRect(plot);
+    const double binHz = t_.rate() / Traces::kSpectrumSize, topHz = std::min(100.0, t_.rate() / 2);
+    p.setPen(Qt::black);
+    for (int hz : {1, 20, 40, 60, 80, 100}) {
+        if (hz > topHz) break;
+        const int x = plot.left() + static_cast<int>((hz - 1) / (topHz - 1) * plot.width());
+        p.drawText(QRect(x - 12, plot.bottom() + 2, 24, 14), Qt::AlignCenter, QString::number(hz));
+    }
+    p.drawText(QRect(0, 0, width(), 14), Qt::AlignRight,
+               ch_ >= 0 && ch_ < t_.channels() ? QString::fromStdString(t_.trace(ch_).label) + QStringLiteral(" log µV²/Hz")
+                                                  : QStringLiteral("mean of all, log µV²/Hz"));
+    if (power_.empty()) return;
+    const int k0 = static_cast<int>(std::ceil(1 / binHz)), k1 = std::min<int>(static_cast<int>(topHz / binHz), static_cast<int>(power_.size()) - 1);
+    double lo = 1e300, hi = -1e300;
+    for (int k = k0; k <= k1; ++k) lo = std::min(lo, power_[static_cast<size_t>(k)]), hi = std::max(hi, power_[static_cast<size_t>(k)]);
+    lo = std::floor(lo), hi = std::max(std::ceil(hi), lo + 1);
+    p.drawText(QRect(0, plot.top(), 34, 14), Qt::AlignRight, QString::number(hi));
+    p.drawText(QRect(0, plot.bottom() - 14, 34, 14), Qt::AlignRight, QString::number(lo));
+    QPainterPath path;
+    for (int k = k0; k <= k1; ++k) {
+        const double x = plot.left() + (k * binHz - 1) / (topHz - 1) * plot.width();
+        const double y = plot.bottom() - (power_[static_cast<size_t>(k)] - lo) / (hi - lo) * plot.height();
+        k == k0 ? path.moveTo(x, y) : path.lineTo(x, y);
+    }
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(20, 40, 140), 1.2));
+    p.drawPath(path);
+}
+
+// ------------------------------------------------------------------ head
+
+HeadView::HeadView(const Traces& t, const CDriveOpnBciMutiBoardzq* drv, QWidget* parent)
+    : QWidget(parent), t_(t), drv_(drv) {
+    setMinimumSize(200, 200);
+}
+
+void HeadView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(rect(), Qt::white);
+    const double R = std::min(width(), height() - 16) / 2.0 - 14;
+    const QPointF c(width() / 2.0, (height() - 16) / 2.0 + 6);
+    p.setPen(QPen(Qt::black, 1.5));
+    p.drawEllipse(c, R, R);
+    QPolygonF nose;
+    nose << QPointF(c.x() - 10, c.y() - R + 1) << QPointF(c.x(), c.y() - R - 12) << QPointF(c.x() + 10, c.y() - R + 1);
+    p.drawPolyline(nose);
+    const char* what = readout_ == HeadReadout::Rms ? "RMS µV" : readout_ == HeadReadout::Impedance ? "impedance kΩ" : "lost packets";
+    p.drawText(QRect(0, height() - 16, width(), 16), Qt::AlignCenter, QString::fromUtf8(what));
+    // Seen from above, nose up.
+    const int n = t_.channels();
+    std::vector<double> value(static_cast<size_t>(n), NAN);
+    double top = 0;
+    for (int i = 0; i < n; ++i) {
+        const Trace& tr = t_.trace(i);
+        double v = NAN;
+        if (readout_ == HeadReadout::Rms) v = t_.rms(i);
+        else if (readout_ == HeadReadout::Impedance) v = i < static_cast<int>(kOhm_.size()) ? kOhm_[static_cast<size_t>(i)] : NAN;
+        else if (drv_ && tr.board < static_cast<int>(drv_->m_dongles.size()) && drv_->m_dongles[static_cast<size_t>(tr.board)])
+            v = static_cast<double>(drv_->m_dongles[static_cast<size_t>(tr.board)]->m_statGaps.load());
+        value[static_cast<size_t>(i)] = v;
+        if (std::isfinite(v)) top = std::max(top, v);
+    }
+    QFont f = font();
+    f.setPointSizeF(7);
+    p.setFont(f);
+    for (int i = 0; i < n; ++i) {
+        const Trace& tr = t_.trace(i);
+        if (!tr.hasPosition) continue;
+        // Electrodes below the equator (T7, O1 ...) still fall inside the circle.
+        const QPointF at(c.x() + tr.headX * R * 0.88, c.y() + tr.headY * R * 0.88);
+        const double v = value[static_cast<size_t>(i)];
+        QColor fill(200, 200, 200);
+        if (std::isfinite(v)) {
+            // Impedance has fixed bands people know; the others are relative.
+            const double u = readout_ == HeadReadout::Impedance ? std::clamp(v / 50.0, 0.0, 1.0) : top > 0 ? v / top : 0;
+            fill = QColor::fromHsvF(std::max(0.0, 0.33 * (1 - u)), 0.8, 0.95);
+        }
+        p.setPen(Qt::black);
+        p.setBrush(fill);
+        p.drawEllipse(at, 9, 9);
+        p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
+    }
+}
+
+// ------------------------------------------------------------------ status
+
+void StatusStrip::setDriver(const CDriveOpnBciMutiBoardzq* drv) {
+    drv_ = drv;
+    cells_.assign(drv ? drv->m_dongles.size() : 0, Cell{});
+    lastS_ = -1;
+    updateGeometry();
+    update();
+}
+
+int StatusStrip::perRow() const { return std::max(1, width() / 250); }
+
+QSize StatusStrip::sizeHint() const {
+    const int n = static_cast<int>(cells_.size());
+    return {800, ((n + perRow() - 1) / perRow()) * 34 + 2};
+}
+
+bool StatusStrip::silent(int b) const { return b >= 0 && b < static_cast<int>(cells_.size()) && cells_[static_cast<size_t>(b)].silent; }
+
+QColor StatusStrip::colourOf(int b) const { return silent(b) ? QColor(230, 60, 50) : QColor(200, 235, 200); }
+
+void StatusStrip::refresh(double nowS) {
+    if (!drv_) return;
+    const double dt = lastS_ < 0 ? 0 : nowS - lastS_;
+    for (size_t b = 0; b < cells_.size() && b < drv_->m_dongles.size(); ++b) {
+        const CConfigComRadiozq* d = drv_->m_dongles[b];
+        if (!d) continue;
+        Cell& c = cells_[b];
+        const unsigned long long pk = d->m_statPackets.load();
+        c.pps = dt > 0 && pk >= c.packets ? static_cast<double>(pk - c.packets) / dt : c.pps;
+        c.packets = pk;
+        c.port = QString::fromStdString(CStringA(d->m_pSerialPort ? d->m_pSerialPort->getPortName() : d->m_portName).GetString());
+        c.radio = d->m_radioChnl;
+        c.lost = d->m_statGaps.load();
+        c.rejected = d->m_statDropped.load() + d->m_statOutOfStep.load();
+        c.reconnects = d->m_statReconnects.load();
+        c.silent = d->m_statSilent.load();
+    }
+    lastS_ = nowS;
+    update();
+}
+
+QRect StatusStrip::cell(int b) const {
+    const int per = perRow(), w = width() / per;
+    return {(b % per) * w + 1, (b / per) * 34 + 1, w - 2, 32};
+}
+
+void StatusStrip::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    QFont f = font();
+    f.setPointSizeF(7.5);
+    p.setFont(f);
+    for (int b = 0; b < static_cast<int>(cells_.size()); ++b) {
+        const Cell& c = cells_[static_cast<size_t>(b)];
+        const QRect r = cell(b);
+        p.fillRect(r, colourOf(b));
+        p.setPen(Qt::black);
+        p.drawText(r.adjusted(4, 1, -2, -1), Qt::AlignLeft | Qt::AlignTop,
+                   QStringLiteral("board %1  %2  radio %3  %4\n%5 packets/s  lost %6  rejected %7  reconnects %8")
+                       .arg(b + 1).arg(c.port).arg(c.radio).arg(c.silent ? QStringLiteral("SILENT") : QString())
+                       .arg(c.pps, 0, 'f', 1).arg(c.lost).arg(c.rejected).arg(c.reconnects));
+    }
+}
+
+}  // namespace view
