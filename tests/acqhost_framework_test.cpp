@@ -235,7 +235,7 @@ TEST_F(Recording, SavedRecordingOpensInMneWithItsNamesRateValuesAndNotes) {
     if (!testfiles::hasMne()) GTEST_SKIP() << "/usr/bin/python3 cannot import mne (python3-mne)";
     init(2, 250, L"mne");
     fill(data, 1);
-    const double uvPerCount8 = 4.5 / 8388607 / 8 * 1e6;
+    const double uvPerCount8 = sim::uvPerCount(8);
     for (int t = 0; t < 2; ++t) {
         CMeAcgChannelzq* ch = data.getTrial(t)->getChannel(FP2);
         ch->setValueRange(-562500, 562500);

@@ -1,12 +1,10 @@
-// Channel addressing, the getters, dialog helpers and clean-ups of the driver.
+// Channel addressing and channel settings of the driver.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/afxwin.h"
 #include "tests/support/DriverRig.h"
-#include "ui/DlgSetupMultiBoardBleCom.h"
-#include "ui/DlgSetupMultiBoardEeg.h"
 
 using drivertest::Rig;
 using drivertest::TestDriver;
@@ -80,26 +78,6 @@ TEST(DriverAddressing, ChannelNumberCheck) {
         EXPECT_EQ(drv.checkMultiBoardChnl(c.chnl), c.ok) << c.linkType << " " << c.chnl;
         EXPECT_EQ(boxes.texts(), c.message ? std::vector<std::wstring>{c.message} : std::vector<std::wstring>{});
     }
-}
-
-TEST(DriverAddressing, GettersMakeOnceAndCleanUpsAreSafeToRepeat) {
-    TestDriver drv;
-    EXPECT_EQ(drv.setDlgComBleMsg("no dialog"), 0);
-    EXPECT_EQ(drv.hideDlg(), 1);
-    EXPECT_TRUE(!drv.getConfigComRadio(1) && !drv.getConfigComRadio(1));
-    EXPECT_EQ(drv.m_dongles.size(), 1u);  // only an empty list gets a default dongle
-    ASSERT_NE(drv.getDevice(1), nullptr);
-    EXPECT_EQ(drv.getDevice(1), drv.getDevice(1));
-    EXPECT_EQ(drv.getFaceSerialPort(1), drv.getFaceSerialPort(1));
-    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;
-    drv.m_pDlgBleCom = new CDlgSetupMultiBoardBleCom;
-    EXPECT_EQ(drv.cleanDlg() + drv.cleanDlg(), 2);
-    EXPECT_TRUE(!drv.m_pDlgEeg && !drv.m_pDlgBleCom && drv.m_pDevice);
-    drv.m_pDlgEeg = new CDlgSetupMultiBoardEeg;  // the device's clean-up takes the dialog with it
-    EXPECT_EQ(drv.cleanDevice() + drv.cleanDevice(), 2);
-    EXPECT_EQ(drv.cleanCloseFaceCom() + drv.cleanCloseFaceCom(), 0);
-    EXPECT_EQ(drv.cleanConfigComBle2Board() + drv.cleanConfigComBle2Board(), 2);
-    EXPECT_TRUE(!drv.m_pDevice && !drv.m_pDlgEeg && !drv.m_pFaceSerial && drv.m_dongles.empty());
 }
 
 TEST(DriverAddressing, ChannelSettingsComeFromAFreshRebuild) {

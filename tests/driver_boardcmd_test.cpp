@@ -15,7 +15,6 @@ using mbeeg::test::Transcript;
 using Texts = std::vector<std::string>;
 
 namespace {
-std::string str(const CStringA& s) { return s.str(); }
 
 bool statusHas(const CString& line) {
     for (const CString& l : acqhost::statusLines())
@@ -27,27 +26,27 @@ std::string run(const Transcript& t, Rig& rig) {
     auto a = [&](std::size_t i, int def = 1) { return t.op.size() > i ? std::stoi(t.op[i]) : def; };
     auto& d = rig.drv;
     const std::string& op = t.op.at(0);
-    if (op == "query") return str(d.queryDeviceSettings(a(1)));
-    if (op == "report") return str(d.getAllChnlSetReport(1));
-    if (op == "defaults") return str(d.getDefault4AllChnl(1));
-    if (op == "reset_channels") return str(d.resetAllChnl2default(1));
-    if (op == "version") return str(d.getOpenBciFirmwareVersion(1));
-    if (op == "reset_board") return str(d.resetBoard(0));
-    if (op == "daisy_attach") return str(d.daisyModuleAttach(1));
-    if (op == "daisy_remove") return str(d.daisyModuleRemove(1));
-    if (op == "sd_start") return str(d.startSDcardRecord(static_cast<std::uint8_t>(t.op.at(1)[0]), 1));
-    if (op == "sd_stop") return str(d.stopSDcardRecord(1));
-    if (op == "timestamp") return str(d.turnTimeStamp(a(1), 1));
-    if (op == "set_mode") return str(d.setBoardMode4AuxByte(static_cast<std::uint8_t>('0' + a(1)), 1));
-    if (op == "get_mode") return str(d.getBoardMode4AuxByte(1));
-    if (op == "test_signal") return str(d.testSignalCtrlCmd(a(1), 1));
-    if (op == "channel_on") return str(d.turnOnOffChnl(static_cast<unsigned>(a(1)), 1, 1));
-    if (op == "channel_off") return str(d.turnOnOffChnl(static_cast<unsigned>(a(1)), 0, 1));
+    if (op == "query") return d.queryDeviceSettings(a(1)).str();
+    if (op == "report") return d.getAllChnlSetReport(1).str();
+    if (op == "defaults") return d.getDefault4AllChnl(1).str();
+    if (op == "reset_channels") return d.resetAllChnl2default(1).str();
+    if (op == "version") return d.getOpenBciFirmwareVersion(1).str();
+    if (op == "reset_board") return d.resetBoard(0).str();
+    if (op == "daisy_attach") return d.daisyModuleAttach(1).str();
+    if (op == "daisy_remove") return d.daisyModuleRemove(1).str();
+    if (op == "sd_start") return d.startSDcardRecord(static_cast<std::uint8_t>(t.op.at(1)[0]), 1).str();
+    if (op == "sd_stop") return d.stopSDcardRecord(1).str();
+    if (op == "timestamp") return d.turnTimeStamp(a(1), 1).str();
+    if (op == "set_mode") return d.setBoardMode4AuxByte(static_cast<std::uint8_t>('0' + a(1)), 1).str();
+    if (op == "get_mode") return d.getBoardMode4AuxByte(1).str();
+    if (op == "test_signal") return d.testSignalCtrlCmd(a(1), 1).str();
+    if (op == "channel_on") return d.turnOnOffChnl(static_cast<unsigned>(a(1)), 1, 1).str();
+    if (op == "channel_off") return d.turnOnOffChnl(static_cast<unsigned>(a(1)), 0, 1).str();
     if (op == "channel_set")
-        return str(d.sendChannelCommands(static_cast<unsigned>(a(1)), a(2), static_cast<unsigned>(a(3)),
-                                         static_cast<unsigned>(a(4)), a(5) != 0, a(6) != 0, a(7) != 0, a(8)));
-    if (op == "impedance") return str(d.impedanceMeasureStart(a(1), a(2), 1));
-    if (op == "impedance_stop") return str(d.impedanceMeasureStop(a(1), 1));
+        return d.sendChannelCommands(static_cast<unsigned>(a(1)), a(2), static_cast<unsigned>(a(3)),
+                                         static_cast<unsigned>(a(4)), a(5) != 0, a(6) != 0, a(7) != 0, a(8)).str();
+    if (op == "impedance") return d.impedanceMeasureStart(a(1), a(2), 1).str();
+    if (op == "impedance_stop") return d.impedanceMeasureStop(a(1), 1).str();
     if (op == "probe") return std::to_string(d.m_dongles[0]->findCheckOneComDevice(d.m_dongles[0]->m_pSerialPort));
     ADD_FAILURE() << t.where << ": no operation " << op;
     return "";
@@ -80,14 +79,14 @@ TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
     rig.board(1).on("?", "regs-B$$$");
     acqhost::clearStatusLines();
     const std::string h = "\n QueryDeviceRegisterSettings \n";
-    EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), h + h + "regs-B$$$" + h);
+    EXPECT_EQ(rig.drv.queryDeviceSettings(1).str(), h + h + "regs-B$$$" + h);
     for (const wchar_t* line : {L"COM201", L"COM202", L"COM203"}) EXPECT_TRUE(statusHas(line)) << line;
     EXPECT_TRUE(statusHas(CString(CStringA((h + "regs-B$$$").c_str()))));
 
     // A failed write ends the whole query with its message alone.
     rig.clearLogs();
     rig.board(1).setUnplugged(true);
-    EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "Send query failed!");
+    EXPECT_EQ(rig.drv.queryDeviceSettings(1).str(), "Send query failed!");
     EXPECT_EQ(rig.board(0).writeTexts(), Texts{"?"});
     EXPECT_TRUE(rig.board(2).writeTexts().empty());
 }
@@ -95,31 +94,31 @@ TEST(BoardCommands, QueryReportsEachPortAndStopsAtTheFirstFailedWrite) {
 TEST(BoardCommands, UnservedLayoutOrClosedPortsSkipBoardsButSoftResetGoesOut) {
     platform::ScopedVirtualClock vc;
     Rig rig(2, 5);
-    EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "");
+    EXPECT_EQ(rig.drv.queryDeviceSettings(1).str(), "");
     EXPECT_TRUE(rig.board(0).writeTexts().empty());
     rig.board(0).on("v", "A$$$");
     rig.board(1).on("v", "B$$$");
-    EXPECT_EQ(str(rig.drv.resetBoard(0)), "A$$$B$$$");
+    EXPECT_EQ(rig.drv.resetBoard(0).str(), "A$$$B$$$");
 
     rig.setLinkType(LINK_TYPE_DAISY16);
     rig.clearLogs();
     rig.drv.m_dongles[0]->m_pSerialPort->closeCom(0);
     rig.board(1).on("?", "B");
-    EXPECT_EQ(str(rig.drv.queryDeviceSettings(1)), "\n QueryDeviceRegisterSettings \nB");
+    EXPECT_EQ(rig.drv.queryDeviceSettings(1).str(), "\n QueryDeviceRegisterSettings \nB");
     EXPECT_EQ(rig.drv.m_chnPerBoard, 16);
     EXPECT_TRUE(rig.board(0).writeTexts().empty());
 
     Rig none(0);
-    EXPECT_EQ(str(none.drv.queryDeviceSettings(1)), "");
+    EXPECT_EQ(none.drv.queryDeviceSettings(1).str(), "");
 }
 
 TEST(BoardCommands, ChannelsReachTheirBoardByLayout) {
     platform::ScopedVirtualClock vc;
     platform::ScriptedMessageBoxes boxes;
     Rig rig(2);
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(9, 1, 1)), "OK");
+    EXPECT_EQ(rig.drv.turnOnOffChnl(9, 1, 1).str(), "OK");
     EXPECT_EQ(rig.board(1).writeTexts(), (Texts{"**", "@", "**"}));
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(9, 2, 0)), "");  // not 1 means off
+    EXPECT_EQ(rig.drv.turnOnOffChnl(9, 2, 0).str(), "");  // not 1 means off
     EXPECT_EQ(rig.board(1).writeTexts().back(), "2");
     rig.drv.sendChannelCommands(11, 0, 6, 0, true, true, false, 0);
     EXPECT_EQ(rig.board(1).writeTexts().back(), "x4060110X");
@@ -138,29 +137,29 @@ TEST(BoardCommands, ChannelsReachTheirBoardByLayout) {
     // While the stream reader owns the input, nothing is read.
     rig.board(0).on("x4060110X", "ok$$$");
     rig.drv.m_connState = 4;
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
+    EXPECT_EQ(rig.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1).str(), "");
     rig.drv.m_connState = 3;
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(2, 1)), "");
+    EXPECT_EQ(rig.drv.testSignalCtrlCmd(2, 1).str(), "");
     rig.drv.m_connState = 0;
 
     // Channels beyond any layout: nothing sent; beyond 200 on Cytons a notice.
     rig.clearLogs();
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(450, 1, 1)), " ");
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(400, 0, 6, 0, true, true, false, 1)), "");
-    EXPECT_EQ(str(rig.drv.testSignalCtrlCmd(6, 1)) + str(rig.drv.testSignalCtrlCmd(-1, 1)), "");
+    EXPECT_EQ(rig.drv.turnOnOffChnl(450, 1, 1).str(), " ");
+    EXPECT_EQ(rig.drv.sendChannelCommands(400, 0, 6, 0, true, true, false, 1).str(), "");
+    EXPECT_EQ(rig.drv.testSignalCtrlCmd(6, 1).str() + rig.drv.testSignalCtrlCmd(-1, 1).str(), "");
     EXPECT_TRUE(boxes.texts().empty());
     rig.drv.getDevice(1)->m_linkType = LINK_TYPE_CYTON8;
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(250, 1, 1)), " ");
-    EXPECT_EQ(str(rig.drv.sendChannelCommands(200, 0, 6, 0, true, true, false, 1)), "");
+    EXPECT_EQ(rig.drv.turnOnOffChnl(250, 1, 1).str(), " ");
+    EXPECT_EQ(rig.drv.sendChannelCommands(200, 0, 6, 0, true, true, false, 1).str(), "");
     EXPECT_EQ(boxes.texts().size(), 2u);
     EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     rig.board(1).setUnplugged(true);
-    EXPECT_EQ(str(rig.drv.turnOnOffChnl(20, 1, 1)), "Er");
+    EXPECT_EQ(rig.drv.turnOnOffChnl(20, 1, 1).str(), "Er");
     Rig none(0);
-    EXPECT_EQ(str(none.drv.turnOnOffChnl(3, 1, 1)), " ");
+    EXPECT_EQ(none.drv.turnOnOffChnl(3, 1, 1).str(), " ");
     EXPECT_EQ(boxes.texts().back(), L"Find or select port-device first!");
-    EXPECT_EQ(str(none.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1)), "");
+    EXPECT_EQ(none.drv.sendChannelCommands(3, 0, 6, 0, true, true, false, 1).str(), "");
 }
 
 TEST(BoardCommands, ConfigureChannelsSendsEveryRecordWithSettings) {
@@ -196,7 +195,7 @@ TEST(BoardCommands, ConfigureChannelsSendsEveryRecordWithSettings) {
 
     rig.board(0).on("x1030110X", "ok0");
     rig.board(0).setReplyDelayUs(170000);
-    const std::string r = str(rig.drv.configureChannels(list, 1));
+    const std::string r = rig.drv.configureChannels(list, 1).str();
     Texts b0 = rig.board(0).writeTexts();
     ASSERT_GE(b0.size(), 13u);
     EXPECT_EQ((Texts(b0.begin(), b0.begin() + 11)),

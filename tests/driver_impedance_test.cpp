@@ -10,10 +10,6 @@
 using drivertest::Rig;
 using Texts = std::vector<std::string>;
 
-namespace {
-std::string str(const CStringA& s) { return s.str(); }
-}  // namespace
-
 TEST(Impedance, FramesByLayoutModeAndBoard) {
     platform::ScopedVirtualClock vc;
     Rig rig(2);
@@ -34,7 +30,7 @@ TEST(Impedance, FramesByLayoutModeAndBoard) {
         rig.setLinkType(c.linkType);
         rig.clearLogs();
         auto& d = rig.drv;
-        EXPECT_EQ(str(c.stop ? d.impedanceMeasureStop(c.chnl, 0) : d.impedanceMeasureStart(c.chnl, c.mode, 0)), "");
+        EXPECT_EQ((c.stop ? d.impedanceMeasureStop(c.chnl, 0) : d.impedanceMeasureStart(c.chnl, c.mode, 0)).str(), "");
         EXPECT_EQ(rig.board(c.board).writeTexts(), Texts{c.frame});
         EXPECT_TRUE(rig.board(1 - c.board).writeTexts().empty());
     }
@@ -45,30 +41,30 @@ TEST(Impedance, RepliesFailuresAndChannelsWithoutABoard) {
     Rig rig(2);
     rig.board(1).on("z310Z", "impedance on$$$");
     // The text names the pin on its board, not the driver channel.
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 1)), "\n send command:z310Z ->chnl:2\nimpedance on$$$");
+    EXPECT_EQ(rig.drv.impedanceMeasureStart(10, 1, 1).str(), "\n send command:z310Z ->chnl:2\nimpedance on$$$");
     rig.drv.m_connState = 4;  // the stream reader owns the input
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(10, 1, 1)), "");
+    EXPECT_EQ(rig.drv.impedanceMeasureStart(10, 1, 1).str(), "");
     rig.drv.m_connState = 0;
 
     rig.clearLogs();
     // Nothing goes beyond the last board or below the first, nor for a mode without a frame.
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(16, 1, 1)) + str(rig.drv.impedanceMeasureStop(-3, 1)), "");
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStart(1, 3, 0)), "Send channel command failed \n");
+    EXPECT_EQ(rig.drv.impedanceMeasureStart(16, 1, 1).str() + rig.drv.impedanceMeasureStop(-3, 1).str(), "");
+    EXPECT_EQ(rig.drv.impedanceMeasureStart(1, 3, 0).str(), "Send channel command failed \n");
     EXPECT_EQ(rig.board(0).received() + rig.board(1).received(), "");
 
     rig.board(0).setUnplugged(true);
-    EXPECT_EQ(str(rig.drv.impedanceMeasureStop(1, 1)), "Send channel command failed \n");
+    EXPECT_EQ(rig.drv.impedanceMeasureStop(1, 1).str(), "Send channel command failed \n");
 }
 
 TEST(Impedance, SweepStartsHoldsAndStopsEveryChannel) {
     platform::ScopedVirtualClock vc;
     Rig rig(3);
-    EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");  // no device yet: nothing
+    EXPECT_EQ(rig.drv.impedanceMeasureAllChnl(200, 1, 0).str(), "");  // no device yet: nothing
     EXPECT_EQ(rig.board(0).received(), "");
 
     ASSERT_NE(rig.drv.getDevice(1), nullptr);
     std::int64_t t0 = platform::clock().nowUs();
-    EXPECT_EQ(str(rig.drv.impedanceMeasureAllChnl(200, 1, 0)), "");
+    EXPECT_EQ(rig.drv.impedanceMeasureAllChnl(200, 1, 0).str(), "");
     EXPECT_GE(platform::clock().nowUs() - t0, 24 * 1000000LL);
     for (int b = 0; b < 3; ++b) {
         auto w = rig.board(b).writes();

@@ -1,17 +1,12 @@
 // The host's road through the entry points on the in-process simulator.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <array>
 #include <filesystem>
-#include <map>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "link/Discovery.h"
 #include "platform/afxwin.h"
 #include "platform/controls.h"
-#include "serialport/Backend.h"
-#include "sim/SimRig.h"
 #include "ui/DlgSetupMultiBoardBleCom.h"
 #include "ui/DlgSetupMultiBoardEeg.h"
 #include "tests/support/DriverRig.h"
@@ -19,78 +14,25 @@
 namespace {
 using drivertest::waitFor;
 
-class Road : public ::testing::Test {
+class Road : public ::testing::Test, public drivertest::SimDriver<CDriveOpnBciMutiBoardzq> {
 protected:
-    void SetUp() override {
-        mbeeg::serial::setRealPortsEnabled(false);
-        mbeeg::serial::clearMemoryPorts();
-        cfg.m_linkType = LINK_TYPE_CYTON8;
-        cfg.m_name = L"Road";
-    }
-    void TearDown() override {
-        drv.AcqStop();
-        EXPECT_TRUE(platform::joinAllThreads(60000));
-        drv.cleanDevice();
-        drv.cleanConfigComBle2Board();
-        drv.cleanCloseFaceCom();
-        if (!folder.empty()) std::filesystem::remove_all(folder);
-    }
-    void prepare(int trials, int samples, int record) {
-        if (drv.m_connState != 2) {
-            rig.plugIn();
-            ASSERT_EQ(drv._02connectCom2Device(&cfg, &data), 1);
-            ASSERT_EQ(drv._03makeAcgSns(), 1);
-        }
-        if (record) {
-            folder = std::filesystem::temp_directory_path() / ("mbeeg-road-" + std::to_string(::getpid()));
-            std::filesystem::create_directories(folder);
-            data.m_recordFolder = CString(folder.wstring().c_str());
-            data.m_recordName = L"road";
-        }
-        data.getMEGRecordInfozq()->m_trialCount = trials;
-        data.getMEGRecordInfozq()->m_samplesPerTrial = samples;
-        ASSERT_EQ(drv._09CheckInitTrlChn(nullptr, record), 1);  // the data set given to connect
-    }
     std::string streamCommands(int b) const {
         std::string s;
-        for (char c : rig.board(b).received())
+        for (char c : rig->board(b).received())
             if (c == 'b' || c == 's') s += c;
         return s;
     }
-    // Rows [0, rows) of the trials are each board's packets one after another.
-    void expectRowsAreSentPackets(int trials, std::int64_t rows) {
-        for (int b = 0; b < rig.boards(); ++b) {
-            std::map<std::array<std::int32_t, 8>, long> byCounts;
-            for (const sim::PacketRecord& k : rig.board(b).packets()) byCounts[k.counts] = k.index;
-            long prev = -1;
-            for (int t = 0; t < trials; ++t) {
-                for (std::int64_t r = 0; r < rows; ++r) {
-                    std::array<std::int32_t, 8> c{};
-                    for (int p = 0; p < 8; ++p)
-                        c[p] = static_cast<std::int32_t>(std::llround(
-                            data.getTrial(t)->getChannel(8 * b + p)->m_pValues[r] / sim::uvPerCount(24)));
-                    auto it = byCounts.find(c);
-                    ASSERT_NE(it, byCounts.end()) << "board " << b << " trial " << t << " row " << r;
-                    EXPECT_TRUE(prev < 0 || it->second == prev + 1) << "board " << b << " trial " << t << " row " << r;
-                    prev = it->second;
-                }
-            }
-        }
+    // Running rows [0, n) are each board's packets one after another.
+    void expectRowsAreSentPackets(std::int64_t n) {
+        for (int b = 0; b < rig->boards(); ++b)
+            EXPECT_EQ(truthtest::walk(counts(b, n), truthtest::truthOf(rig->board(b))).error, "") << "board " << b;
     }
-
-    platform::ScopedVirtualClock vclock;
-    platform::ScriptedMessageBoxes boxes{IDNO};
-    sim::SimRig rig{sim::SimConfig{.boards = 2, .seed = 7}};
-    CDriveOpnBciMutiBoardzq drv;
-    CHdwrConfigzq cfg;
-    CMeAcqDatazq data;
-    std::filesystem::path folder;
 };
 
 }  // namespace
 
 TEST_F(Road, ConnectMonitorStopThenRecord) {
-    ASSERT_NO_FATAL_FAILURE(prepare(1, 250, 0));
+    ASSERT_EQ(prepare(1, 250), 1);
     EXPECT_TRUE(boxes.texts().empty());
     ASSERT_EQ(drv.m_dongles.size(), 2u);
     ASSERT_EQ(drv.getHdwrAcg()->Size(), 16u + 12u + 6u);
@@ -102,25 +44,25 @@ TEST_F(Road, ConnectMonitorStopThenRecord) {
     EXPECT_EQ(std::make_pair(drv.m_statusCode.load(), data.m_acqStatus.load()), std::make_pair(20, 4));
     EXPECT_EQ(drv.m_pMonitThread, nullptr);
     for (int b = 0; b < 2; ++b) EXPECT_EQ(streamCommands(b), "bs") << b;
-    expectRowsAreSentPackets(1, data.m_curSample.load());
+    expectRowsAreSentPackets(data.m_curSample.load());
 
     // The data set's record flag makes this one record, and end by itself.
-    ASSERT_NO_FATAL_FAILURE(prepare(2, 100, 1));
+    ASSERT_EQ(prepare(2, 100, L"road"), 1);
     ASSERT_EQ(drv.AcqMonit(nullptr, nullptr), 1);
     ASSERT_TRUE(platform::joinAllThreads(60000));
     EXPECT_EQ(std::make_pair(drv.m_statusCode.load(), data.m_acqStatus.load()), std::make_pair(22, 8));
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(data.savedPath().str())));
     for (int b = 0; b < 2; ++b) EXPECT_EQ(streamCommands(b), "bsbs") << b;
-    expectRowsAreSentPackets(2, 100);
+    expectRowsAreSentPackets(200);
 }
 
 TEST_F(Road, FindConnectShowsTheDialogsStartHidesThemAndAnEarlyStopIsNotLost) {
-    rig.plugIn();
+    rig->plugIn();
     ASSERT_EQ(drv._01findConnectHdwr(&cfg, &data), 1);
     ASSERT_NE(drv.m_pDlgEeg, nullptr);
     EXPECT_TRUE(drv.m_pDlgEeg->IsWindowVisible());
     ASSERT_EQ(drv._03makeAcgSns(), 1);
-    ASSERT_NO_FATAL_FAILURE(prepare(1, 100, 0));
+    ASSERT_EQ(prepare(1, 100), 1);
     ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
     EXPECT_FALSE(drv.m_pDlgEeg->IsWindowVisible());
     EXPECT_FALSE(drv.m_pDlgBleCom && drv.m_pDlgBleCom->IsWindowVisible());

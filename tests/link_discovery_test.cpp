@@ -82,50 +82,40 @@ TEST_F(DiscoveryTest, TwoAnsweringBoards) {
     EXPECT_EQ(drv.m_dongles.size(), 2u);
 }
 
-TEST_F(DiscoveryTest, SilentBoardIsMovedToAFreeChannel) {
-    sim::SimConfig cfg{.boards = 2};
-    cfg.perDongle = {sim::DongleConfig{.channel = 20}, sim::DongleConfig{.channel = 5}};
-    cfg.perBoard = {sim::BoardConfig{.channel = 20}, sim::BoardConfig{.channel = 9}};
-    sim::SimRig rig(cfg);
-    rig.plugIn();
-    const std::int64_t t0 = clock.get().nowUs();
-
-    ASSERT_EQ(drv.findAllComDevices(), 1);
-    EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:2COMs->Board:2x8=16");
-    ASSERT_EQ(drv.m_dongles.size(), 2u);
-    // Heard on 9, moved with its dongle to 1: the first channel no dongle has.
-    EXPECT_EQ(rig.board(1).channel(), 1);
-    EXPECT_EQ(rig.dongle(1).channel(), 1);
-    EXPECT_EQ(drv.m_dongles[1]->m_confirmedChnl, 1);
-    EXPECT_EQ(drv.m_dongles[0]->m_confirmedChnl, 20);
-    EXPECT_EQ(rig.board(0).channel(), 20);
-    EXPECT_EQ(rig.board(1).received(), "dc");
-    // Forced onto 1 to 9 before the board answered: 9 pauses of 1.4 s at least.
-    EXPECT_GE(clock.get().nowUs() - t0, 9 * 1'400'000);
-    EXPECT_TRUE(boxes.texts().empty());
-}
-
-TEST_F(DiscoveryTest, SilentBoardsNeverTakeAPairedBoardAway) {
+TEST_F(DiscoveryTest, SilentBoardsAreMovedToAFreeChannelNeverTakingAPairedBoardAway) {
+    // Board 2 heard on 9, moved with its dongle to 1: the first channel no
+    // dongle has, after 1 to 9 were tried with a pause of 1.4 s each at least.
+    sim::SimConfig two{.boards = 2};
+    two.perDongle = {sim::DongleConfig{.channel = 20}, sim::DongleConfig{.channel = 5}};
+    two.perBoard = {sim::BoardConfig{.channel = 20}, sim::BoardConfig{.channel = 9}};
     // Listening on the paired board's lower channel must not pull it away.
-    sim::SimConfig cfg{.boards = 3};
-    cfg.perDongle = {sim::DongleConfig{.channel = 3}, sim::DongleConfig{.channel = 20},
-                     sim::DongleConfig{.channel = 21}};
-    cfg.perBoard = {sim::BoardConfig{.channel = 3}, sim::BoardConfig{.channel = 9},
-                    sim::BoardConfig{.channel = 11}};
-    sim::SimRig rig(cfg);
-    rig.plugIn();
-
-    ASSERT_EQ(drv.findAllComDevices(), 1);
-    ASSERT_EQ(drv.m_dongles.size(), 3u);
-    EXPECT_EQ(rig.board(0).channel(), 3);
-    EXPECT_EQ(rig.dongle(0).channel(), 3);
-    std::set<int> channels;
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(rig.board(k).channel(), rig.dongle(k).channel()) << "board " << k;
-        channels.insert(rig.board(k).channel());
+    sim::SimConfig three{.boards = 3};
+    three.perDongle = {sim::DongleConfig{.channel = 3}, sim::DongleConfig{.channel = 20}, sim::DongleConfig{.channel = 21}};
+    three.perBoard = {sim::BoardConfig{.channel = 3}, sim::BoardConfig{.channel = 9}, sim::BoardConfig{.channel = 11}};
+    for (const sim::SimConfig& cfg : {two, three}) {
+        SCOPED_TRACE(std::to_string(cfg.boards) + " boards");
+        sim::SimRig rig(cfg);
+        rig.plugIn();
+        const std::int64_t t0 = clock.get().nowUs();
+        ASSERT_EQ(drv.findAllComDevices(), 1);
+        ASSERT_EQ(drv.m_dongles.size(), static_cast<size_t>(cfg.boards));
+        std::set<int> channels;
+        for (int k = 0; k < cfg.boards; ++k) {
+            EXPECT_EQ(rig.board(k).channel(), rig.dongle(k).channel()) << "board " << k;
+            EXPECT_EQ(drv.m_dongles[static_cast<size_t>(k)]->m_confirmedChnl, rig.dongle(k).channel());
+            EXPECT_EQ(rig.board(k).received(), "dc");
+            channels.insert(rig.board(k).channel());
+        }
+        EXPECT_EQ(channels.size(), static_cast<size_t>(cfg.boards));
+        EXPECT_EQ(rig.board(0).channel(), cfg.perBoard[0].channel);  // the paired board stays
+        if (cfg.boards == 2) {
+            EXPECT_EQ(rig.board(1).channel(), 1);
+            EXPECT_GE(clock.get().nowUs() - t0, 9 * 1'400'000);
+            EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:2COMs->Board:2x8=16");
+        }
+        EXPECT_TRUE(boxes.texts().empty());
+        mbeeg::serial::clearMemoryPorts();
     }
-    EXPECT_EQ(channels.size(), 3u);
-    EXPECT_EQ(drv.m_boardSummary, L"MultiBoard:3COMs->Board:3x8=24");
 }
 
 TEST_F(DiscoveryTest, DongleWithBoardOffIsDroppedAndReleased) {

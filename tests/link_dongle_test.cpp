@@ -1,10 +1,7 @@
 // The dongle object: its port, persisted radio settings, gain tracker and copies.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
 #include "link/ConfigComRadiozq.h"
@@ -12,6 +9,7 @@
 #include "platform/msgbox.h"
 #include "platform/profile.h"
 #include "serialport/Backend.h"
+#include "tests/support/Files.h"
 #include "tests/support/ScriptedDevice.h"
 
 using mbeeg::test::portIsFree;
@@ -24,17 +22,11 @@ class DongleTest : public testing::Test {
 protected:
     void SetUp() override {
         mbeeg::serial::setRealPortsEnabled(false);
-        mbeeg::serial::clearMemoryPorts();
-        oldProfile_ = platform::profilePath();
-        profile_ = "/tmp/mbeeg-link-dongle-" + std::to_string(::getpid()) + "-" +
-                   testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-        std::remove(profile_.c_str());
         platform::setProfilePath(profile_);
     }
     void TearDown() override {
         mbeeg::serial::clearMemoryPorts();
         platform::setProfilePath(oldProfile_);
-        std::remove(profile_.c_str());
     }
     static int profileInt(const wchar_t* entry, int def) {
         return AfxGetApp()->GetProfileInt(RADIO_PROFILE_SECTION, entry, def);
@@ -43,7 +35,8 @@ protected:
 
     platform::ScopedVirtualClock clock_;
     platform::ScriptedMessageBoxes boxes_;
-    std::string profile_, oldProfile_;
+    testfiles::TempDir tmp_{"link-dongle"};
+    std::string profile_ = tmp_.str() + "/mbeeg.ini", oldProfile_ = platform::profilePath();
 };
 
 }  // namespace
@@ -85,9 +78,7 @@ TEST_F(DongleTest, DestructionSavesWhatTheDonglesToldLastOneWins) {
     EXPECT_EQ(profileInt(L"RadioChnl", -1), 25);
     EXPECT_EQ(profileInt(L"PollTime", -1), 55);
     EXPECT_EQ(profileInt(L"SaveRadioChnl", -1), -1);  // never written
-    std::stringstream text;
-    text << std::ifstream(profile_).rdbuf();
-    EXPECT_NE(text.str().find("XFaceZovAviComRadioSetting"), std::string::npos);
+    EXPECT_NE(testfiles::slurp(profile_).find("XFaceZovAviComRadioSetting"), std::string::npos);
 
     CConfigComRadiozq c;
     c.m_radioChnl = 0;
@@ -181,14 +172,4 @@ TEST_F(DongleTest, GainTrackerCreatedOnceByBoardTypeAndCopiesOwnTheirs) {
     EXPECT_NE(d->m_pSerialPort, nullptr);
     delete d;
     EXPECT_TRUE(portIsFree(L"COM201"));
-}
-
-TEST_F(DongleTest, SlotsMapOntoThePacketFields) {
-    CConfigComRadiozq d;
-    d.m_sampleNumber = 42;
-    std::vector<double> expected = {0, 42};
-    for (int i = 0; i < 8; ++i) expected.push_back(d.m_eeg[i] = 100 + i);
-    for (int i = 0; i < 13; ++i) expected.push_back(d.m_aux[i] = 200 + i);
-    expected.push_back(0);
-    for (int s = -1; s <= 22; ++s) EXPECT_EQ(d.getSlot(s), expected[static_cast<std::size_t>(s + 1)]) << s;
 }

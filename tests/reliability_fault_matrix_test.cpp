@@ -3,29 +3,19 @@
 // packet its board sent, losses counted as the simulator lost them, the board
 // named while gone. MATRIX_SEED=n, MATRIX_LONG=1 (40 s runs) vary it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
 #include <nlohmann/json.hpp>
 
-#include "host/AcqFramework.h"
-#include "platform/clock.h"
-#include "platform/msgbox.h"
-#include "platform/thread.h"
-#include "serialport/Backend.h"
-#include "sim/SimRig.h"
 #include "sim/World.h"
 #include "tests/support/DriverRig.h"
 
-namespace fs = std::filesystem;
 using sim::World;
 
 namespace {
@@ -43,6 +33,7 @@ constexpr std::int64_t kBackUs = 3 * kSec;      // a returned board streams agai
 constexpr int kWatchdogMs = 30'000;             // real time, safety net only
 
 enum class Road { Discovery, Monitoring, Recording };
+const char* const kRoadNames[] = {"discovery", "monitoring", "recording"};
 enum class Kind { Drop1, Drop20, Garbage, Footers, PowerCycle, Unplug, Dead, SameChannel, OtherChannel, Drift };
 
 using Cfg = sim::SimConfig;
@@ -114,26 +105,9 @@ struct Truth {
     const sim::PacketRecord& operator[](long i) const { return packets[static_cast<size_t>(i)]; }
 };
 
-class Rig : public ::testing::Test {
+class Rig : public ::testing::Test, public drivertest::SimDriver<> {
 protected:
-    void SetUp() override {
-        mbeeg::serial::setRealPortsEnabled(false);
-        mbeeg::serial::clearMemoryPorts();
-        acqhost::clearStatusLines();
-        user.m_linkType = LINK_TYPE_CYTON8;
-        user.m_name = L"Matrix";
-        fs::create_directories(folder);
-    }
     void TearDown() override {
-        drv.AcqStop();
-        EXPECT_TRUE(platform::joinAllThreads(kWatchdogMs));
-        drv.cleanDevice();
-        drv.cleanConfigComBle2Board();
-        drv.cleanCloseFaceCom();
-        rig.reset();
-        mbeeg::serial::clearMemoryPorts();
-        std::error_code ec;
-        fs::remove_all(folder, ec);
         if (HasFailure())
             for (const CString& l : acqhost::statusLines()) std::printf("  status: %s\n", CStringA(l).str().c_str());
     }
@@ -146,40 +120,12 @@ protected:
     std::string boardName(int b) const { return "Board " + std::to_string(b + 1) + " (" + rig->portName(b) + ")"; }
     int connect(std::int64_t limitUs) {
         const std::int64_t t0 = platform::clock().nowUs();
-        const int r = drv._02connectCom2Device(&user, &data);
+        const int r = SimDriver::connect();
         EXPECT_LE(platform::clock().nowUs() - t0, limitUs) << "connect took too long on the virtual clock";
         return r;
     }
-    double row(int channel, std::int64_t g) {
-        const std::int64_t S = data.getTrial(0)->getTotalSample(-1);
-        return data.getTrial(static_cast<int>(g / S))->getChannel(channel)->m_pValues[g % S];
-    }
-    std::int64_t rows() {
-        std::int64_t n = 0;
-        for (int t = 0; t < data.m_trialCount; ++t) n += data.filledSamples(t);
-        return n;
-    }
-    Act unplug() {
-        return [port = rig->config().firstPort + kVictim](World& w) {
-            w.dongle(kVictim).unplug();
-            mbeeg::serial::unregisterMemoryPort("mem:" + std::to_string(port));
-        };
-    }
-    Act replug() {
-        return [port = rig->config().firstPort + kVictim, device = rig->device(kVictim)](World& w) {
-            w.dongle(kVictim).plugIn();
-            mbeeg::serial::registerMemoryPort(
-                mbeeg::serial::memoryDongleDescription(port, "MBSIM" + std::to_string(port)), device);
-        };
-    }
-
-    platform::ScopedVirtualClock vclock;
-    platform::ScriptedMessageBoxes boxes{IDNO};
-    std::unique_ptr<sim::SimRig> rig;
-    drivertest::TestDriver drv;
-    CHdwrConfigzq user;
-    CMeAcqDatazq data;
-    fs::path folder = fs::temp_directory_path() / ("mbeeg-matrix-" + std::to_string(::getpid()));
+    Act unplug() { return [this](World&) { rig->unplug(kVictim); }; }
+    Act replug() { return [this](World&) { rig->replug(kVictim); }; }
 };
 
 class FaultMatrix : public Rig, public ::testing::WithParamInterface<std::tuple<int, Road>> {
@@ -192,6 +138,7 @@ protected:
     }
     void runDiscovery();
     void runAcquisition(bool record);
+    double row(int channel, std::int64_t g) { return value(channel, g); }
     void checkBoard(int b, const std::vector<Truth>& truth, std::int64_t tStop, std::vector<long>& idx);
 
     const Fault& fault = kFaults[std::get<0>(GetParam())];
@@ -242,8 +189,7 @@ void FaultMatrix::checkBoard(int b, const std::vector<Truth>& truth, std::int64_
     long first = -1, prev = -1;
     std::uint64_t skippedSent = 0, radioLost = 0, badFooter = 0;
     for (std::int64_t k = 0; k < rows(); ++k) {
-        std::array<double, 8> v{};
-        for (int p = 0; p < 8; ++p) v[static_cast<size_t>(p)] = row(8 * b + p, k);
+        const auto v = eeg(b, k);
         const long j = t.find(v.data());
         if (twoStreams && j < 0 && truth[kVictim].find(v.data()) >= 0) {
             idx[static_cast<size_t>(k)] = prev;
@@ -303,12 +249,10 @@ void FaultMatrix::runAcquisition(bool record) {
     ASSERT_EQ(drv.m_dongles.size(), static_cast<size_t>(kBoards));
     ASSERT_EQ(drv._03makeAcgSns(), 1);
     const bool longRun = fault.kind == Kind::Drift || std::getenv("MATRIX_LONG");  // drift needs time to show
-    data.m_recordFolder = CString(folder.wstring().c_str());
-    data.m_recordName = CString(("matrix-" + std::to_string(static_cast<int>(fault.kind))).c_str());
-    data.getMEGRecordInfozq()->m_trialCount = record ? 2 : 1;
     // A monitoring trial never wraps here.
-    data.getMEGRecordInfozq()->m_samplesPerTrial = record ? (longRun ? 250 * 24 : 250 * 4) : longRun ? 10'500 : 2'000;
-    ASSERT_EQ(drv._09CheckInitTrlChn(&data, record ? 1 : 0), 1);
+    ASSERT_EQ(prepare(record ? 2 : 1, record ? (longRun ? 250 * 24 : 250 * 4) : longRun ? 10'500 : 2'000,
+                      record ? L"matrix" : nullptr),
+              1);
 
     t0 = platform::clock().nowUs();
     const std::int64_t tFault = t0 + 3 * kSec / 2, tClear = t0 + 7 * kSec / 2;
@@ -381,7 +325,7 @@ void FaultMatrix::runAcquisition(bool record) {
     }
     if (record) {
         ASSERT_FALSE(data.savedPath().IsEmpty());
-        std::ifstream in(fs::path(data.savedPath().str()).replace_extension(".json"));
+        std::ifstream in(std::filesystem::path(data.savedPath().str()).replace_extension(".json"));
         const nlohmann::json j = nlohmann::json::parse(in);
         EXPECT_EQ(j.value("samples", -1), rows());
         EXPECT_EQ(j["boards"].size(), static_cast<size_t>(kBoards));
@@ -415,22 +359,16 @@ void FaultMatrix::runAcquisition(bool record) {
 
 TEST_P(FaultMatrix, Case) {
     SCOPED_TRACE(fault.name);
-    switch (std::get<1>(GetParam())) {
-    case Road::Discovery: runDiscovery(); break;
-    case Road::Monitoring: runAcquisition(false); break;
-    case Road::Recording: runAcquisition(true); break;
-    }
+    const Road r = std::get<1>(GetParam());
+    r == Road::Discovery ? runDiscovery() : runAcquisition(r == Road::Recording);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, FaultMatrix,
                          ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kFaults))),
                                             ::testing::Values(Road::Discovery, Road::Monitoring, Road::Recording)),
                          [](const auto& info) {
-                             const Road r = std::get<1>(info.param);
-                             return std::string(r == Road::Discovery    ? "discovery"
-                                                : r == Road::Monitoring ? "monitoring"
-                                                                        : "recording") +
-                                    "_" + std::to_string(std::get<0>(info.param));
+                             return kRoadNames[static_cast<int>(std::get<1>(info.param))] +
+                                    ("_" + std::to_string(std::get<0>(info.param)));
                          });
 
 }  // namespace

@@ -8,12 +8,9 @@
 #include "acqhost/BdfWriter.h"
 #include "driver/DriveOpnBciMutiBoardzq.h"
 #include "platform/afxwin.h"
-#include "serialport/Backend.h"
-#include "sim/SimRig.h"
 #include "sim/World.h"
 #include "tests/support/AcqhostRecording.h"
 #include "tests/support/DriverRig.h"
-#include "tests/support/Files.h"
 
 namespace fs = std::filesystem;
 using acqtest::BdfReader;
@@ -41,40 +38,13 @@ bool eventually(Pred pred) { return drivertest::waitFor(pred, 30); }
 // Two simulated boards recording into dir/name, a check every `sliceMs` of
 // virtual time inside the simulated world: the reading loop waits for it, so
 // what the file must hold then is exact.
-struct Bench {
-    platform::ScopedVirtualClock vclock;
-    platform::ScriptedMessageBoxes boxes{IDNO};
-    sim::SimRig rig{sim::SimConfig{.boards = 2, .seed = 11}};
-    CDriveOpnBciMutiBoardzq drv;
-    CHdwrConfigzq cfg;
-    CMeAcqDatazq data;
-
-    Bench() {
-        mbeeg::serial::setRealPortsEnabled(false);
-        mbeeg::serial::clearMemoryPorts();
-        acqhost::clearStatusLines();
-        cfg.m_linkType = LINK_TYPE_CYTON8;
-        cfg.m_name = L"Reliability";
-    }
-    ~Bench() {
-        drv.AcqStop();
-        platform::joinAllThreads(60000);
-        drv.cleanDevice();
-        drv.cleanConfigComBle2Board();
-        drv.cleanCloseFaceCom();
-    }
-    bool record(const fs::path& dir, const wchar_t* name, int trials, int seconds, int sliceMs,
-                const std::function<void()>& check) {
-        rig.plugIn();
-        if (drv._02connectCom2Device(&cfg, &data) != 1 || drv._03makeAcgSns() != 1) return false;
-        data.m_recordFolder = CString(dir.wstring().c_str());
-        data.m_recordName = name;
-        data.getMEGRecordInfozq()->m_trialCount = trials;
-        data.getMEGRecordInfozq()->m_samplesPerTrial = seconds * kRate;
-        if (drv._09CheckInitTrlChn(nullptr, 1) != 1) return false;
+struct Bench : drivertest::SimDriver<CDriveOpnBciMutiBoardzq> {
+    Bench() : SimDriver({.boards = 2, .seed = 11}) {}
+    bool record(const wchar_t* name, int trials, int seconds, int sliceMs, const std::function<void()>& check) {
+        if (prepare(trials, seconds * kRate, name) != 1) return false;
         data.setStopRequest([this] { drv.AcqStop(); });
         {
-            auto w = rig.world();
+            auto w = rig->world();
             std::lock_guard<std::recursive_mutex> lock(w->mutex());
             const std::int64_t t0 = platform::clock().nowUs();
             for (std::int64_t t = sliceMs; t < trials * seconds * 1000; t += sliceMs)
@@ -84,25 +54,22 @@ struct Bench {
         }
         return drv.AcqRecord(nullptr, nullptr) == 1 && platform::joinAllThreads(60000);
     }
-    std::int64_t rowsAcquired() {
-        std::int64_t rows = 0;
-        for (int t = 0; t < data.m_trialCount; ++t) rows += data.filledSamples(t);
-        return rows;
-    }
-    double sample(int channel, std::int64_t g) {
-        const std::int64_t S = data.getTrial(0)->getTotalSample(-1);
-        return data.getSample(static_cast<int>(g / S), channel, g % S);
-    }
-    void expectSameRows(BdfReader& r, long long n) {
-        const double uvStep = 1.01 * acqtest::kUvPerCount;
-        const double t0 = sample(kTimeChannel, 0);
-        auto eeg0 = r.physical(0), eeg9 = r.physical(9), ts = r.physical(kTimeChannel);  // board 1 pin 1, board 2 pin 2
-        ASSERT_EQ(ts.size(), static_cast<size_t>(n));
-        for (long long g = 0; g < n; ++g) {
-            ASSERT_NEAR(eeg0[static_cast<size_t>(g)], sample(0, g), uvStep) << g;
-            ASSERT_NEAR(eeg9[static_cast<size_t>(g)], sample(9, g), uvStep) << g;
-            ASSERT_NEAR(ts[static_cast<size_t>(g)], sample(kTimeChannel, g) - t0, 1e-6) << g;
+    // The file's first n rows: each board's EEG counts the packets it sent,
+    // one after another, and the time channel from the first row on.
+    void expectRowsAreSent(BdfReader& r, long long n) {
+        for (int b = 0; b < rig->boards(); ++b) {
+            std::vector<truthtest::Counts> rows(static_cast<size_t>(n));
+            for (int p = 0; p < 8; ++p) {
+                const auto counts = r.digital(8 * b + p);
+                ASSERT_GE(counts.size(), rows.size());
+                for (size_t g = 0; g < rows.size(); ++g) rows[g][p] = counts[g];
+            }
+            EXPECT_EQ(truthtest::walk(rows, truthtest::truthOf(rig->board(b))).error, "") << "board " << b;
+            ASSERT_EQ(rows[0], counts(b, 1)[0]) << "board " << b << ": the file starts elsewhere than the rows";
         }
+        const auto ts = r.physical(kTimeChannel);
+        ASSERT_EQ(ts.size(), static_cast<size_t>(n));
+        for (long long g = 0; g < n; ++g) ASSERT_NEAR(ts[g], value(kTimeChannel, g) - value(kTimeChannel, 0), 1e-6) << g;
     }
 };
 
@@ -114,16 +81,15 @@ bool statusLogHas(const std::wstring& prefix) {
 }  // namespace
 
 TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
-    testfiles::TempDir tmp("rel-grow");
-    const fs::path dir = tmp.path, live = dir / "grow.partial.bdf";
+    Bench b;
+    const fs::path dir = b.folder, live = dir / "grow.partial.bdf";
     // Slices of 0.3 s, records of 1 s: the file holds exactly the records
     // whose rows are all acquired; every fourth slice, a copy is read back.
     long long recordBytes = 0;
     int slices = 0, copies = 0;
-    Bench b;
     auto check = [&] {
         ++slices;
-        const std::int64_t rows = b.rowsAcquired();
+        const std::int64_t rows = b.rows();
         const long long want = rows / kRate;
         std::string bytes;
         ASSERT_TRUE(eventually([&] {
@@ -144,9 +110,9 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
         BdfReader r(copy);
         ASSERT_TRUE(r.ok) << "copy with " << want << " records: " << r.hdr.filetype;
         ASSERT_EQ(r.hdr.edfsignals, kChannels);
-        b.expectSameRows(r, want * kRate);
+        b.expectRowsAreSent(r, want * kRate);
     };
-    ASSERT_TRUE(b.record(dir, L"grow", 2, 4, 300, check));
+    ASSERT_TRUE(b.record(L"grow", 2, 4, 300, check));
     ASSERT_TRUE(b.data.getTrial(0)->getChannel(kTimeChannel)->isTimeStampChannel());
     ASSERT_EQ(b.data.m_acqStatus.load(), 8) << b.data.lastSaveError().GetString();
     EXPECT_TRUE(slices >= 25 && copies >= 5) << slices << " slices, " << copies << " copies";
@@ -160,19 +126,18 @@ TEST(ReliabilityRecording, FileGrowsRecordByRecordAndReadsBackAtAnyMoment) {
     const auto notes = r.annotations();
     ASSERT_EQ(notes.size(), 2u);
     EXPECT_EQ(notes[0].second + "," + notes[1].second, "Trial 1,Trial 2");
-    ASSERT_NO_FATAL_FAILURE(b.expectSameRows(r, 8 * kRate));
+    ASSERT_NO_FATAL_FAILURE(b.expectRowsAreSent(r, 8 * kRate));
 }
 
 // A file size limit, as a full disk.
 TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
-    testfiles::TempDir tmp("rel-cut");
-    const fs::path dir = tmp.path, live = dir / "cut.partial.bdf";
     const rlim_t limit = 100000;  // the header and a few records of two boards
     constexpr int kSliceMs = 200;
     acqtest::FileSizeLimit cap(limit);
     Bench b;
-    ASSERT_TRUE(b.record(dir, L"cut", 1, 60, kSliceMs, [&] {
-        const std::int64_t want = b.rowsAcquired() / kRate;
+    const fs::path dir = b.folder, live = dir / "cut.partial.bdf";
+    ASSERT_TRUE(b.record(L"cut", 1, 60, kSliceMs, [&] {
+        const std::int64_t want = b.rows() / kRate;
         eventually([&] { return want == 0 || b.data.recordingWriteFailed() || records(snapshot(live)) == want; });
     }));
     const std::string why = platform::narrow(b.data.lastSaveError().str());
@@ -195,8 +160,8 @@ TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
     EXPECT_GE(n, 2);
     EXPECT_NE(why.find("after " + std::to_string(n) + ".0 s"), std::string::npos) << why;
     // The loop stopped within the slice that completed the failed record.
-    EXPECT_LE(b.rowsAcquired(), (n + 1) * kRate + kSliceMs * kRate / 1000 + 1);
-    b.expectSameRows(r, n * kRate);
+    EXPECT_LE(b.rows(), (n + 1) * kRate + kSliceMs * kRate / 1000 + 1);
+    b.expectRowsAreSent(r, n * kRate);
     const auto notes = r.annotations();
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_EQ(notes[0].second, "Trial 1");

@@ -11,34 +11,24 @@ using mbeeg::serial::aliasForPath;
 using mbeeg::serial::aliasNumber;
 using mbeeg::serial::pathForName;
 
-TEST(ComAlias, FixedRangesMapBothWaysWithoutCollisions) {
-    EXPECT_EQ(aliasForPath("/dev/ttyUSB0"), "COM1");
-    EXPECT_EQ(aliasForPath("/dev/ttyUSB31"), "COM32");
-    EXPECT_EQ(aliasForPath("/dev/ttyACM0"), "COM33");
-    EXPECT_EQ(aliasForPath("/dev/ttyS0"), "COM65");
-    EXPECT_EQ(aliasForPath("/dev/pts/7"), "COM108");
-    EXPECT_EQ(aliasForPath("mem:3"), "COM204");
-
-    for (const char* path : {"/dev/ttyUSB0", "/dev/ttyUSB31", "/dev/ttyACM5", "/dev/ttyS35", "/dev/pts/99", "mem:199"})
+TEST(ComAlias, FixedRangesMapBothWaysWithoutCollisionsAndWindowsSpellingsAreAccepted) {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"/dev/ttyUSB0", "COM1"}, {"/dev/ttyUSB31", "COM32"}, {"/dev/ttyACM0", "COM33"}, {"/dev/ttyS0", "COM65"},
+        {"/dev/pts/7", "COM108"}, {"mem:3", "COM204"},        {"/dev/ttyACM5", nullptr}, {"/dev/ttyS35", nullptr},
+        {"/dev/pts/99", nullptr}, {"mem:199", nullptr}};
+    for (auto [path, alias] : pairs) {
+        EXPECT_TRUE(!alias || aliasForPath(path) == alias) << path;
         EXPECT_EQ(pathForName(aliasForPath(path)), path) << path;
-
+    }
     // Indices that would run into the next range must not steal its numbers.
-    EXPECT_GE(aliasNumber(aliasForPath("/dev/ttyUSB32")), 401);
-    EXPECT_GE(aliasNumber(aliasForPath("/dev/pts/100")), 401);
-    EXPECT_GE(aliasNumber(aliasForPath("/dev/ttyS01")), 401);  // not ttyS1
-}
+    for (const char* path : {"/dev/ttyUSB32", "/dev/pts/100", "/dev/ttyS01" /* not ttyS1 */})
+        EXPECT_GE(aliasNumber(aliasForPath(path)), 401) << path;
 
-TEST(ComAlias, NamesAreAcceptedInWindowsSpellingsAndPathsPassThrough) {
-    EXPECT_EQ(pathForName("com1"), "/dev/ttyUSB0");
-    EXPECT_EQ(pathForName("Com108"), "/dev/pts/7");
-    EXPECT_EQ(pathForName("\\\\.\\COM33"), "/dev/ttyACM0");
-    EXPECT_EQ(pathForName("/dev/ttyUSB3"), "/dev/ttyUSB3");
-    EXPECT_EQ(pathForName("COM399"), "mem:198");
-    EXPECT_EQ(pathForName("COM98765"), "");  // unknown alias
-    EXPECT_EQ(aliasNumber("COM"), 0);
-    EXPECT_EQ(aliasNumber("COM0"), 0);
-    EXPECT_EQ(aliasNumber("COM3x"), 0);
-    EXPECT_EQ(aliasNumber("COM12"), 12);
+    const std::pair<const char*, const char*> names[] = {
+        {"com1", "/dev/ttyUSB0"}, {"Com108", "/dev/pts/7"}, {"\\\\.\\COM33", "/dev/ttyACM0"},
+        {"/dev/ttyUSB3", "/dev/ttyUSB3"}, {"COM399", "mem:198"}, {"COM98765", ""} /* unknown alias */};
+    for (auto [name, path] : names) EXPECT_EQ(pathForName(name), path) << name;
+    for (auto [name, n] : {std::pair{"COM", 0}, {"COM0", 0}, {"COM3x", 0}, {"COM12", 12}}) EXPECT_EQ(aliasNumber(name), n) << name;
 }
 
 TEST(ComAlias, OtherPathsAreNumberedOnceInFirstSeenOrderAcrossThreads) {

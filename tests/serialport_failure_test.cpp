@@ -13,8 +13,8 @@ TEST(SerialFailure, UnpluggedPortFailsWithoutWaitingAndRecoversAfterReopen) {
     platform::ScopedVirtualClock clock;
     auto dev = std::make_shared<ScriptedDevice>();
     dev->reply("v", "OpenBCI$$$", 1000);
-    ScopedMemoryPort mem(dev, 4);
-    CMegSerialPortzq port(mem.name(), 115200);
+    auto mem = std::make_unique<ScopedMemoryPort>(dev, 4);
+    CMegSerialPortzq port(mem->name(), 115200);
     ASSERT_EQ(port.openRW(port.getPortName(), 1, 1), 1);
 
     unsigned char buf[33];
@@ -47,27 +47,17 @@ TEST(SerialFailure, UnpluggedPortFailsWithoutWaitingAndRecoversAfterReopen) {
     EXPECT_FALSE(port.isBroken());
     EXPECT_EQ(port.sendCmdGetRspst("v", reply, 5000), 1);
     EXPECT_EQ(reply, "OpenBCI$$$");
-}
 
-TEST(SerialFailure, WriteToAPulledDongleBreaksThePortAndARemovedPortFailsToo) {
-    platform::ScopedVirtualClock clock;
-    auto dev = std::make_shared<ScriptedDevice>();
-    auto mem = std::make_unique<ScopedMemoryPort>(dev, 5);
-    CMegSerialPortzq port;
-    ASSERT_EQ(port.openSynRW(mem->name(), 1), 1);
+    // A write to a pulled dongle breaks the port too; so does the port leaving the system.
     dev->unplug();
     EXPECT_EQ(port.writeCmdUc1('b', 160), 0);
     EXPECT_TRUE(port.isBroken());
-    EXPECT_EQ(dev->written(), "");
-
     dev->plug();
-    ASSERT_EQ(port.openSynRW(mem->name(), 1), 1);
-    EXPECT_EQ(port.writeCmdUc1('b', 160), 1);
-    mem.reset();  // the port disappears from the system while open
-    const std::int64_t t0 = platform::clock().nowUs();
-    unsigned char b;
-    EXPECT_EQ(port.reads(&b, 1), 0);
+    ASSERT_EQ(port.openSynRW(port.getPortName(), 1), 1);
+    mem.reset();
+    const std::int64_t t1 = platform::clock().nowUs();
+    EXPECT_EQ(port.reads(buf, 1), 0);
     EXPECT_TRUE(port.isBroken());
-    EXPECT_EQ(platform::clock().nowUs(), t0);
+    EXPECT_EQ(platform::clock().nowUs(), t1);
     EXPECT_EQ(port.openSynRW(port.getPortName(), 1), 0);
 }

@@ -31,14 +31,21 @@ std::string readMaster(int fd, std::size_t want) {
 
 void writeMaster(int fd, const std::string& s) { ASSERT_EQ(::write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
 
+// A pty pair with the slave closed: the master fd and the slave's COM alias.
+std::pair<int, CString> openPty() {
+    int master = -1, slave = -1;
+    char name[128];
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return {-1, CString()};
+    ::close(slave);
+    return {master, CString(CStringA(mbeeg::serial::aliasForPath(name)))};
+}
+
 }  // namespace
 
 TEST(PtyPort, RoundTripOverTermiosAndHangUpBreaksThePort) {
     platform::ScopedVirtualClock clock;  // the tty waits in the kernel regardless
-    int master = -1, slave = -1;
-    char name[128];
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-    ::close(slave);
+    const auto [master, alias] = openPty();
+    ASSERT_GE(master, 0);
     {
         // Raw master side, so that nothing is echoed or translated.
         termios t{};
@@ -46,8 +53,6 @@ TEST(PtyPort, RoundTripOverTermiosAndHangUpBreaksThePort) {
         ::cfmakeraw(&t);
         ::tcsetattr(master, TCSANOW, &t);
     }
-    const std::string path = name;
-    const CString alias(CStringA(mbeeg::serial::aliasForPath(path)));
 
     CMegSerialPortzq port;
     ASSERT_EQ(port.openSynRW(alias, 1), 1) << port.lastError().GetString();
@@ -91,4 +96,21 @@ TEST(PtyPort, RoundTripOverTermiosAndHangUpBreaksThePort) {
     EXPECT_TRUE(port.isBroken());
     EXPECT_EQ(port.isOpen(), 0);
     EXPECT_EQ(port.closeCom(0), 1);
+}
+
+// A port is one program's at a time, root or not: a second opener is told who
+// has it instead of fighting over the dongle's bytes.
+TEST(PtyPort, ASecondOpenerIsToldWhoHasThePort) {
+    const auto [master, alias] = openPty();
+    ASSERT_GE(master, 0);
+    CMegSerialPortzq first, second;
+    ASSERT_EQ(first.openSynRW(alias, 1), 1) << first.lastError().GetString();
+    EXPECT_EQ(second.openSynRW(alias, 1), 0);
+    EXPECT_EQ(std::string(second.lastError().GetString()), std::string(CStringA(alias).GetString()) +
+                                                               " is in use by another program (pid " +
+                                                               std::to_string(::getpid()) + ")");
+    first.closeCom(1);
+    EXPECT_EQ(second.openSynRW(alias, 1), 1) << second.lastError().GetString();
+    second.closeCom(1);
+    ::close(master);
 }

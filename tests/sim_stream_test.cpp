@@ -12,9 +12,6 @@ using mbeeg::test::readFor;
 
 namespace {
 
-// Microvolts of a count at a gain, as the board's data sheet gives it.
-double uv(std::int32_t counts, int gain) { return counts * 4.5 / 8388607.0 / gain * 1e6; }
-
 // Packets of `seconds` of stream, and those in flight at the stop.
 struct Streamer {
     explicit Streamer(sim::SimConfig cfg, const std::string& before = "") : rig(cfg) {
@@ -53,7 +50,7 @@ TEST(SimStream, DecodedValuesMatchGroundTruthAtEachGainInStep) {
         for (int ch = 0; ch < 8; ++ch) {
             const std::int32_t got = mbeeg::test::counts(s.packets[i], ch);
             ASSERT_EQ(got, t.counts[ch]);
-            ASSERT_NEAR(uv(got, t.gain[ch]), t.uV[ch], uv(1, t.gain[ch]) / 2 + 1e-9) << i << " ch " << ch;
+            ASSERT_NEAR(got * sim::uvPerCount(t.gain[ch]), t.uV[ch], sim::uvPerCount(t.gain[ch]) / 2 + 1e-9) << i << " ch " << ch;
         }
         for (int ch = 0; ch < 2; ++ch)
             for (int g = 0; g < 7; ++g) gainsSeen[ch][g] += t.gain[ch] == sim::kGains[g];

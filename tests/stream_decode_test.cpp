@@ -17,20 +17,18 @@ namespace {
 
 double uv(std::int32_t count, int gain) { return count * 4.5 / 8388607.0 / gain * 1000000.0; }
 
-std::string packet(int sn, std::uint8_t footer, std::array<std::uint8_t, 6> aux = {},
-                   std::array<std::int32_t, 8> c = {}) {
-    return makePacket(sn, c, aux, footer);
-}
-
 struct Dongle {
-    Dongle() { dev = attachDevice(dongle, 0, true); }
+    Dongle() {
+        plugInto(dongle, 0, "SCRIPT", dev);
+        dongle.getTrackGainMb(1, 6);
+    }
     ~Dongle() {
         dongle.closeSerialPorts();
         mbeeg::serial::clearMemoryPorts();
     }
     platform::ScopedVirtualClock vclock;
     CConfigComRadiozq dongle;
-    std::shared_ptr<ScriptedDevice> dev;
+    std::shared_ptr<ScriptedDevice> dev = std::make_shared<ScriptedDevice>();
 };
 
 }  // namespace
@@ -82,7 +80,7 @@ TEST(StreamTranscripts, EveryPacketIsFoundInAnySplitAndReadOneAtATime) {
 }
 
 TEST(PacketCutting, KeepsAuxFooterAndArrivalOfEachPacket) {
-    const std::string p = packet(77, 0xC4, {1, 2, 3, 4, 5, 6});
+    const std::string p = makePacket(77, {}, {1, 2, 3, 4, 5, 6}, 0xC4);
     const auto* b = reinterpret_cast<const std::uint8_t*>(p.data());
     stream::PacketDecoder dec;
     std::deque<stream::CytonPacket> out;
@@ -99,7 +97,7 @@ TEST(PacketCutting, KeepsAuxFooterAndArrivalOfEachPacket) {
 TEST(Decode, EegCountsBecomeMicrovoltsWithTheGainOfEachPacket) {
     Dongle d;
     const std::array<std::int32_t, 8> c = {-8388608, 8388607, -1, 1, 0x123456, -0x123456, 0, 0x7FFF00};
-    d.dev->push(packet(0, 0xC0, {}, c));
+    d.dev->push(makePacket(0, c));
     ASSERT_EQ(d.dongle.readCytonData(), 1);
     EXPECT_NEAR(d.dongle.getSlot(1), -187500.02, 0.005);
     EXPECT_NEAR(d.dongle.getSlot(2), 187500.0, 1e-6);
@@ -108,7 +106,7 @@ TEST(Decode, EegCountsBecomeMicrovoltsWithTheGainOfEachPacket) {
     // very next packet: the gain is not cached at stream start.
     d.dongle.set4StreamDaisy();  // caches factors, must not matter
     ASSERT_EQ(d.dongle.m_pTrackGain->apply_config("x1020000Xx8010000X"), 1);
-    d.dev->push(packet(1, 0xC0, {}, c));
+    d.dev->push(makePacket(1, c));
     ASSERT_EQ(d.dongle.readCytonData(), 1);
     EXPECT_DOUBLE_EQ(d.dongle.getSlot(1), uv(c[0], 4));
     EXPECT_DOUBLE_EQ(d.dongle.getSlot(2), uv(c[1], 24));
@@ -121,14 +119,14 @@ TEST(Decode, EegCountsBecomeMicrovoltsWithTheGainOfEachPacket) {
 
 TEST(Decode, StreamCommandsScaleAndDropWhatWasLeftOfTheOldStream) {
     Dongle d;
-    const std::string p = packet(7, 0xC0);
+    const std::string p = makePacket(7, {});
     d.dev->push(p.substr(0, 12));
     EXPECT_EQ(d.dongle.readCytonData(), 0);
     EXPECT_EQ(d.dongle.set4StreamCyton(), 1);
     EXPECT_EQ(d.dev->written(), "b");
     EXPECT_DOUBLE_EQ(d.dongle.m_cytonFactor[3], 4.5 / 8388607 / 24 * 1000000.0);
     // The cut packet's head is gone: the new stream's bytes stand alone.
-    d.dev->push(p.substr(12) + packet(8, 0xC0));
+    d.dev->push(p.substr(12) + makePacket(8, {}));
     EXPECT_EQ(d.dongle.readCytonData(), 1);
     EXPECT_EQ(d.dongle.getSlot(0), 8);
     EXPECT_EQ(d.dongle.stopStreamCyton(), 1);

@@ -1,8 +1,7 @@
 // The reading loop on virtual time, boards streaming behind memory ports.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <filesystem>
+#include <optional>
 #include <set>
 
 #include "host/AcqFramework.h"
@@ -10,11 +9,10 @@
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "serialport/Backend.h"
+#include "sim/Cyton.h"
 #include "tests/support/DriverRig.h"
-#include "tests/support/ScriptedDevice.h"
 
 using drivertest::waitFor;
-using mbeeg::test::ScriptedDevice;
 
 namespace {
 
@@ -48,46 +46,29 @@ std::string packetFor(int b, const BoardPlan& plan, std::int64_t k) {
 
 class Loop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        mbeeg::serial::setRealPortsEnabled(false);
-        drv.m_pConfigUser = &user;
-        drv.m_pConfigDetect = &detect;
-    }
     void TearDown() override {
-        drv.AcqStop();
+        if (rig) rig->drv.AcqStop();
         EXPECT_TRUE(platform::joinAllThreads(60000));
-        drv.cleanDevice();
-        drv.cleanConfigComBle2Board();
-        drv.m_pConfigUser = nullptr;
-        drv.m_pConfigDetect = nullptr;
-        mbeeg::serial::clearMemoryPorts();
-        if (!folder.empty()) std::filesystem::remove_all(folder);
     }
 
     void boardsUp(int n, std::uint8_t footer = 0xC1, int linkType = LINK_TYPE_CYTON8) {
-        user.m_linkType = detect.m_linkType = linkType;
+        rig.emplace(n, linkType);
         plans.resize(static_cast<std::size_t>(n));
         for (int b = 0; b < n; ++b) {
-            auto* d = new CConfigComRadiozq;
-            boards.push_back(mbeeg::test::attachDevice(*d, b, true));
             plans[b].footer = footer;
-            boards.back()->setStream('b', 's', kPeriodUs, [this, b](std::int64_t k) { return packetFor(b, plans[b], k); });
-            drv.m_dongles.push_back(d);
+            rig->drv.m_dongles[b]->getTrackGainMb(1, 6);
+            rig->board(b).setStream('b', 's', kPeriodUs, [this, b](std::int64_t k) { return packetFor(b, plans[b], k); });
         }
-        ASSERT_NE(drv.getDevice(1), nullptr);
+        ASSERT_NE(rig->drv.getDevice(1), nullptr);
         N = n;
     }
 
     int prepare(int trials, std::int64_t samples, int record) {
         data.getMEGRecordInfozq()->m_trialCount = trials;
         data.getMEGRecordInfozq()->m_samplesPerTrial = samples;
-        if (record) {
-            folder = std::filesystem::temp_directory_path() / ("mbeeg-stream-" + std::to_string(::getpid()));
-            std::filesystem::create_directories(folder);
-            data.m_recordFolder = CString(folder.wstring().c_str());
-            data.m_recordName = L"loop";
-        }
-        return drv._09CheckInitTrlChn(&data, record);
+        data.m_recordFolder = CString(tmp.path.wstring().c_str());
+        data.m_recordName = L"loop";
+        return rig->drv._09CheckInitTrlChn(&data, record);
     }
 
     CMeAcgChannelzq* ch(int trial, int i) { return data.getTrial(trial)->getChannel(i); }
@@ -99,15 +80,13 @@ protected:
         return word(lo->m_pValues[row]) + 65536 * word(mid->m_pValues[row]);
     }
     double eegAt(int trial, int b, int pin, std::int64_t row) { return ch(trial, 8 * b + pin)->m_pValues[row]; }
-    static double uv(std::int32_t count) { return count * 4.5 / 8388607.0 / 24 * 1000000.0; }
+    static double uv(std::int32_t count) { return count * sim::uvPerCount(24); }
 
     platform::ScopedVirtualClock vclock;
-    drivertest::TestDriver drv;
-    CHdwrConfigzq user, detect;
+    std::optional<drivertest::Rig> rig;
     CMeAcqDatazq data;
-    std::vector<std::shared_ptr<ScriptedDevice>> boards;
     std::vector<BoardPlan> plans;
-    std::filesystem::path folder;
+    testfiles::TempDir tmp{"loop"};
     int N = 0;
 };
 
@@ -115,14 +94,14 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
     boardsUp(3);
     const std::int64_t S = 250;
     ASSERT_EQ(prepare(1, S, 0), 1);
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_EQ(rig->drv.AcqMonit(&data, nullptr), 1);
     ASSERT_TRUE(waitFor([&] { return data.m_roundCounter.load() >= 2 && data.m_curSample.load() >= 40; }));
-    drv.AcqStop();
+    rig->drv.AcqStop();
     ASSERT_TRUE(platform::joinAllThreads(60000));
 
-    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(rig->drv.m_statusCode.load(), 20);
     EXPECT_EQ(data.m_acqStatus.load(), 4);
-    EXPECT_EQ(drv.m_pMonitThread, nullptr);
+    EXPECT_EQ(rig->drv.m_pMonitThread, nullptr);
     const int rounds = data.m_roundCounter.load();
     const std::int64_t cur = data.m_curSample.load();
     ASSERT_GT(cur, 0);
@@ -148,10 +127,10 @@ TEST_F(Loop, MonitoringOverwritesItsTrialRowsAlignedAcrossBoards) {
     EXPECT_DOUBLE_EQ(ch(0, 8 * N)->m_rangeMin, -2000.0);
 
     for (int b = 0; b < N; ++b) {
-        const std::string rx = boards[b]->written();
+        const std::string rx = rig->board(b).written();
         EXPECT_EQ(rx.front(), 'b');
         EXPECT_EQ(rx.back(), 's');
-        EXPECT_FALSE(boards[b]->streaming());
+        EXPECT_FALSE(rig->board(b).streaming());
     }
 }
 
@@ -159,20 +138,20 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     boardsUp(2, 0xC1);
     plans[1].footer = 0xC0;
     plans[1].badEvery = 40;
-    ASSERT_EQ(drv.m_dongles[1]->getTrackGainMb(1, 0)->apply_config("x3040110X"), 1);
+    ASSERT_EQ(rig->drv.m_dongles[1]->getTrackGainMb(1, 0)->apply_config("x3040110X"), 1);
     const std::int64_t S = 50;
     ASSERT_EQ(prepare(3, S, 1), 1);
     ASSERT_EQ(data.m_recordFlag, 1);
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);  // the data set decides: it records
+    ASSERT_EQ(rig->drv.AcqMonit(&data, nullptr), 1);  // the data set decides: it records
     ASSERT_TRUE(platform::joinAllThreads(60000));  // the loop ends itself
 
-    EXPECT_EQ(drv.m_statusCode.load(), 22);
+    EXPECT_EQ(rig->drv.m_statusCode.load(), 22);
     EXPECT_EQ(data.m_acqStatus.load(), 8);
     EXPECT_EQ(data.m_roundCounter.load(), 3);
     EXPECT_EQ(data.m_curSample.load(), 0);
-    EXPECT_EQ(drv.m_stopFlag.load(), 1);
+    EXPECT_EQ(rig->drv.m_stopFlag.load(), 1);
     EXPECT_EQ(data.filledSamples(2), S);
-    EXPECT_EQ(drv.m_pTrial, data.getTrial(2));
+    EXPECT_EQ(rig->drv.m_pTrial, data.getTrial(2));
 
     const std::int64_t k0 = indexAt(0, 0, 0);
     for (int t = 0; t < 3; ++t)
@@ -181,7 +160,7 @@ TEST_F(Loop, RecordingMovesThroughTheTrialsSavesAndStopsTheStreams) {
     EXPECT_DOUBLE_EQ(ch(2, 8 * N + 0)->m_pValues[S - 1], 0.0);
     EXPECT_DOUBLE_EQ(eegAt(2, 0, 2, S - 1), uv(countFor(0, 2, k0 + 3 * S - 1)));
 
-    for (auto& b : boards) EXPECT_EQ(b->written().back(), 's');
+    for (int b = 0; b < N; ++b) EXPECT_EQ(rig->board(b).written().back(), 's');
     ASSERT_FALSE(data.savedPath().IsEmpty()) << CStringA(data.lastSaveError()).GetString();
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(data.savedPath().GetString())));
 
@@ -210,9 +189,9 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     plans[1].partial = 10;
     plans[2].lost = {K + 60, K + 61, K + 200};
     ASSERT_EQ(prepare(1, 500, 0), 1);
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_EQ(rig->drv.AcqMonit(&data, nullptr), 1);
     ASSERT_TRUE(waitFor([&] { return data.m_curSample.load() >= 300; }));
-    drv.AcqStop();
+    rig->drv.AcqStop();
     ASSERT_TRUE(platform::joinAllThreads(60000));
 
     const std::int64_t S = 500;
@@ -235,9 +214,9 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
     CMeAcgChannelzq* ts = ch(0, 14 * N + TRAILER_TIMESTAMP);
     EXPECT_NEAR(ts->m_pValues[cur - 1] - ts->m_pValues[0], 4.0 * (cur - 1), 52.0);
 
-    CConfigComRadiozq* d0 = drv.m_dongles[0];
-    CConfigComRadiozq* d1 = drv.m_dongles[1];
-    CConfigComRadiozq* d2 = drv.m_dongles[2];
+    CConfigComRadiozq* d0 = rig->drv.m_dongles[0];
+    CConfigComRadiozq* d1 = rig->drv.m_dongles[1];
+    CConfigComRadiozq* d2 = rig->drv.m_dongles[2];
     EXPECT_EQ(d1->m_statPackets.load(), static_cast<std::uint64_t>(off + 1 - kFirst));
     EXPECT_EQ(d1->m_statGaps.load(), static_cast<std::uint64_t>(total) - d1->m_statPackets.load());
     EXPECT_EQ(d2->m_statGaps.load(), 3u);
@@ -248,25 +227,25 @@ TEST_F(Loop, ABoardThatPowersOffMidPacketLeavesTheOthersGoing) {
 
 TEST_F(Loop, WithoutAPreparedTrialOrInTheDaisyLayoutTheLoopEndsAndSendsNothing) {
     boardsUp(2, 0xC0, LINK_TYPE_DAISY16);
-    drv.m_pData = &data;  // no trials made
-    drv.m_pTrial = nullptr;
+    rig->drv.m_pData = &data;  // no trials made
+    rig->drv.m_pTrial = nullptr;
     data.m_recordFlag = 1;
-    AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, &drv, THREAD_PRIORITY_HIGHEST);
+    AfxBeginThread(CDriveOpnBciMutiBoard06Record::acqThreadProc, &rig->drv, THREAD_PRIORITY_HIGHEST);
     ASSERT_TRUE(platform::joinAllThreads(60000));
-    EXPECT_EQ(drv.m_statusCode.load(), 22);
+    EXPECT_EQ(rig->drv.m_statusCode.load(), 22);
     EXPECT_EQ(data.m_acqStatus.load(), 0);
 
-    ASSERT_EQ(drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
+    ASSERT_EQ(rig->drv.m_pDevice->m_linkType, LINK_TYPE_DAISY16);
     ASSERT_EQ(prepare(1, 250, 0), 1);
     data.m_acqStatus = 0;
-    ASSERT_EQ(drv.AcqMonit(&data, nullptr), 1);
+    ASSERT_EQ(rig->drv.AcqMonit(&data, nullptr), 1);
     ASSERT_TRUE(platform::joinAllThreads(60000));
-    EXPECT_EQ(drv.m_statusCode.load(), 20);
+    EXPECT_EQ(rig->drv.m_statusCode.load(), 20);
     EXPECT_EQ(data.m_acqStatus.load(), 0);
-    EXPECT_EQ(drv.s6ReadStream(), 1);
-    drv.m_pDevice->m_linkType = 4;
-    EXPECT_EQ(drv.s6ReadStream(), 0);
-    for (auto& b : boards) EXPECT_EQ(b->written(), "");
+    EXPECT_EQ(rig->drv.s6ReadStream(), 1);
+    rig->drv.m_pDevice->m_linkType = 4;
+    EXPECT_EQ(rig->drv.s6ReadStream(), 0);
+    for (int b = 0; b < N; ++b) EXPECT_EQ(rig->board(b).written(), "");
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "serialport/ComAlias.h"
-#include "sim/TruthFile.h"
 #include "tests/support/AcqhostRecording.h"
 #include "tests/support/Files.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/Truth.h"
 
 namespace fs = std::filesystem;
 
@@ -27,50 +27,14 @@ struct Case {
     End end;
 };
 
-using Counts = std::array<std::int32_t, 8>;
 using testfiles::slurp;
-
-Counts stored(Counts c) {
-    for (auto& v : c) v = acqtest::storedCount(v);
-    return c;
-}
+using truthtest::Counts;
 
 // Whole records in a growing file, by its header.
 long long recordsIn(const fs::path& p) {
     char h[245] = {};
     std::ifstream(p, std::ios::binary).read(h, 244);
     return std::atoll(h + 236);
-}
-
-// From the one sent packet with the first row's counts, each row is the next
-// packet: sent, with its counts, or lost on the radio and held.
-struct Walk {
-    std::size_t first = 0, last = 0;  // truth indexes of the first and last row
-    std::uint64_t spanDrops = 0, trailingDrops = 0;
-    std::string error;
-};
-
-Walk walk(const std::vector<Counts>& rows, const std::vector<sim::TruthRow>& truth) {
-    Walk w;
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < truth.size(); ++i)
-        if (truth[i].dropped == sim::kTruthSent && stored(truth[i].counts) == rows[0]) starts.push_back(i);
-    if (starts.size() != 1) return {0, 0, 0, 0, "row 0 is at " + std::to_string(starts.size()) + " places in the truth"};
-    std::size_t k = w.first = starts[0];
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        if (++k >= truth.size()) return {w.first, 0, 0, 0, "row " + std::to_string(r) + " is past the end of the truth"};
-        const sim::TruthRow& t = truth[k];
-        const bool held = t.dropped == sim::kTruthDropped;
-        w.spanDrops += held;
-        if (t.dropped == sim::kTruthCut || rows[r] != (held ? rows[r - 1] : stored(t.counts)))
-            return {w.first, 0, 0, 0,
-                    "row " + std::to_string(r) + " is not truth #" + std::to_string(k) + " (sample " +
-                        std::to_string(t.sample) + (held ? ", lost: the row before)" : ")") +
-                        (rows[r] == rows[r - 1] ? ", it holds the row before" : "")};
-    }
-    w.last = k;
-    for (std::size_t i = k + 1; i < truth.size() && truth[i].dropped == sim::kTruthDropped; ++i) ++w.trailingDrops;
-    return w;
 }
 
 }  // namespace
@@ -148,7 +112,7 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
     std::uint64_t radioLost = 0;
     for (int b = 0; b < N && killed; ++b) {
         int k = 0;
-        while (k < N && !walk(rows[b], truth[k]).error.empty()) ++k;
+        while (k < N && !truthtest::walk(rows[b], truth[k]).error.empty()) ++k;
         EXPECT_LT(k, N) << "board " << b << ": its rows follow none of the simulator's boards";
     }
     for (int b = 0; b < N && !killed; ++b) {
@@ -157,7 +121,7 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
         int k = 0;
         while (k < N && mbeeg::serial::aliasForPath(ptys[k]) != port) ++k;
         ASSERT_LT(k, N) << "board " << b << " on port '" << port << "', not one of the simulator's";
-        const Walk w = walk(rows[b], truth[k]);
+        const truthtest::Walk w = truthtest::walk(rows[b], truth[k]);
         EXPECT_TRUE(w.error.empty()) << "board " << b << " (" << port << "): " << w.error;
         if (!w.error.empty()) continue;
         radioLost += w.spanDrops;
@@ -178,7 +142,7 @@ TEST_P(StreamPtyTruth, EveryStoredCountIsWhatItsBoardSent) {
         for (const auto& [onset, text] : bdf.annotations()) exp["annotations"].push_back({onset, text});
         for (std::int64_t r : {std::int64_t{0}, S / 2, S - 1})
             for (int b = 0; b < N; ++b)
-                exp["values"].push_back({{"ch", labels[8 * b]}, {"sample", r}, {"value", rows[b][r][0] * 4.5 / 8388607 / 24}, {"tol", 1e-12}});
+                exp["values"].push_back({{"ch", labels[8 * b]}, {"sample", r}, {"value", rows[b][r][0] * sim::uvPerCount(24) * 1e-6}, {"tol", 1e-12}});
         EXPECT_EQ(testfiles::mneDisagrees(dir / "rec.partial.bdf", exp), "");
     }
 }

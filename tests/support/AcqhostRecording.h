@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "host/AcqFramework.h"
+#include "sim/Cyton.h"
 
 namespace acqtest {
 
-constexpr double kUvPerCount = 4.5 / 8388607.0 / 24.0 * 1000000.0;
+constexpr double kUvPerCount = sim::uvPerCount(24);
 constexpr double kGPerCount = 0.000125;
 
 // Channel order: FP1, FP2, AccLft, AccUp, AccFwd, Analog1, AccLft (board 2),

@@ -8,21 +8,15 @@ TestDriver::~TestDriver() {
     cleanCloseFaceCom();
 }
 
-std::shared_ptr<CmdBoard> attachCmdBoard(CConfigComRadiozq& dongle, int slot) {
-    auto dev = std::make_shared<CmdBoard>();
-    mbeeg::test::plugInto(dongle, slot, "CMD", dev);
-    return dev;
-}
-
 Rig::Rig(int boards, int linkType) {
     mbeeg::serial::setRealPortsEnabled(false);
     setLinkType(linkType);
     drv.m_pConfigUser = &user;
     drv.m_pConfigDetect = &detect;
     for (int i = 0; i < boards; ++i) {
-        auto* dongle = new CConfigComRadiozq;
-        boards_.push_back(attachCmdBoard(*dongle, i));
-        drv.m_dongles.push_back(dongle);
+        drv.m_dongles.push_back(new CConfigComRadiozq);
+        boards_.push_back(std::make_shared<CmdBoard>());
+        mbeeg::test::plugInto(*drv.m_dongles.back(), i, "CMD", boards_.back());
     }
 }
 

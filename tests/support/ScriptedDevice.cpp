@@ -164,13 +164,6 @@ void plugInto(CConfigComRadiozq& dongle, int slot, const std::string& tag, std::
     dongle.m_portName = alias;
 }
 
-std::shared_ptr<ScriptedDevice> attachDevice(CConfigComRadiozq& dongle, int slot, bool tracker) {
-    auto dev = std::make_shared<ScriptedDevice>();
-    plugInto(dongle, slot, "SCRIPT", dev);
-    if (tracker) dongle.getTrackGainMb(1, 6);
-    return dev;
-}
-
 bool portIsFree(const wchar_t* name) {
     CMegSerialPortzq probe;
     const int ok = probe.openRW(name, 1, 1);

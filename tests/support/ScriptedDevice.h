@@ -49,7 +49,6 @@ public:
 
     // Unasked bytes due at atUs (default now), or paced byteUs apart.
     void push(const std::string& bytes, std::int64_t atUs = -1, std::int64_t byteUs = 0);
-    std::size_t pendingBytes() const { Lock l(m_); return out_.size(); }
 
     // A stream: after `start` is written, packet k falls due at k * periodUs
     // (from the first such time after the write) until `stop` is written.
@@ -115,9 +114,6 @@ private:
     serial::PortDescription desc_;
 };
 
-// A fresh device registered as memory port `slot`, the dongle holding an open
-// port on it (a Cyton gain tracker too when asked).
-std::shared_ptr<ScriptedDevice> attachDevice(CConfigComRadiozq& dongle, int slot, bool tracker = false);
 // Registers dev as memory dongle `slot` (named tag + slot) and opens the
 // dongle's port, COM<201 + slot>, on it.
 void plugInto(CConfigComRadiozq& dongle, int slot, const std::string& tag, std::shared_ptr<serial::MemoryDevice> dev);
