@@ -170,34 +170,33 @@ TEST(ReliabilityRecording, FailedWriteStopsTheRecordingAndKeepsWhatWasWritten) {
 // Half an hour on virtual time: rows the file has leave memory, and the file holds
 // what each board sent, checked in the first and the last minute.
 TEST(ReliabilityRecording, LongRecordingKeepsMemoryFlatAndEveryRowAsSent) {
-    testfiles::TempDir tmp("rel-long");
     using Counts = std::array<std::int32_t, 8>;
     constexpr int kMinutes = 30;
     Bench b;
     b.data.m_releaseWritten = true;
     auto sent = [&](int k) {  // what board k sent since its log was last cleared
         std::vector<Counts> out;
-        for (const auto& p : b.rig.board(k).packets())
+        for (const auto& p : b.rig->board(k).packets())
             if (!p.dropped) out.push_back(p.counts);
         return out;
     };
     int minute = 0, heldAt = 0;
     std::vector<Counts> first[2];
-    ASSERT_TRUE(b.record(tmp.path, L"long", 1, kMinutes * 60, 60000, [&] {
+    ASSERT_TRUE(b.record(L"long", 1, kMinutes * 60, 60000, [&] {
         // Holding every row would be 8 MB a minute; once the writer (which
         // may lag on a busy machine) has them, a few pages per channel stay.
         ++minute;
         if (!heldAt && !eventually([&] { return b.data.sampleBytesHeld() < (1u << 20); })) heldAt = minute;
         for (int k = 0; k < 2; ++k) {
             if (minute == 1) first[k] = sent(k);
-            b.rig.board(k).clearLog();  // the simulator's log stays small too
+            b.rig->board(k).clearLog();  // the simulator's log stays small too
         }
     }));
     ASSERT_EQ(b.data.m_acqStatus.load(), 8) << b.data.lastSaveError().GetString();
     ASSERT_EQ(minute, kMinutes - 1);
     EXPECT_EQ(heldAt, 0) << "minute " << heldAt << ": " << b.data.sampleBytesHeld() << " bytes held";
 
-    BdfReader r(tmp.path / "long.bdf");
+    BdfReader r(b.folder / "long.bdf");
     ASSERT_TRUE(r.ok);
     for (int k = 0; k < 2; ++k) {
         std::vector<Counts> rows(static_cast<size_t>(kMinutes) * 60 * kRate);
