@@ -203,13 +203,19 @@ TEST(AppEdges, WhatTheUserSetUpReachesTheRecording) {
     const std::string dir = tmp.str();
     std::ofstream(dir + "/ch.ini") << "# channel 3 differs\n[channel 3]\ngain = 2\nlabel = Cz\n";
     SimProcess rec({kMbeeg, "-q", "--sim", "2", "--sim-truth", dir + "/truth.txt", "record", "--gain", "8", "--settings",
-                    dir + "/ch.ini", "--subject", "S01", "--session", "ses-1", "--note", "eyes closed", "--seconds",
-                    "600", "--markers-udp", "0", "--out", dir + "/rec.bdf"},
+                    dir + "/ch.ini", "--subject", "S01", "--session", "ses-1", "--note", "eyes closed", "--trials",
+                    "24000", "--samples", "25", "--markers-udp", "0", "--out", dir + "/rec.bdf"},
                    {"MBEEG_VIRTUAL_TIME=1", "MBEEG_NO_REAL_PORTS=1", "MBEEG_PROFILE=" + dir + "/p.ini"});
     const std::string said = rec.line();
     const int port = std::atoi(said.c_str() + said.rfind(':') + 1);
     ASSERT_GT(port, 0) << said;
-    for (int i = 0; i < 500 && !std::filesystem::exists(dir + "/rec.partial.bdf"); ++i) ::usleep(20000);
+    // Marked once the file has its first second: the short trials before are given back by then.
+    auto size = [&] {
+        std::error_code ec;
+        const auto n = std::filesystem::file_size(dir + "/rec.partial.bdf", ec);
+        return ec ? 0 : n;
+    };
+    for (int i = 0; i < 500 && size() < 40000; ++i) ::usleep(20000);
     const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -235,6 +241,7 @@ TEST(AppEdges, WhatTheUserSetUpReachesTheRecording) {
         exp["annotations"].push_back({onset, text});
         if (text == "7 eyes open" || text == "blink") {
             marks.push_back(text);
+            EXPECT_GE(onset, 1.0);
             const int markerCh = bdf.hdr.edfsignals - 2;  // "Marker", before "Reserved"
             EXPECT_EQ(bdf.digital(markerCh)[static_cast<size_t>(std::llround(onset * 250))], text == "blink" ? 1 : 7);
         }
