@@ -10,6 +10,7 @@
 #include <limits>
 #include <thread>
 
+#include "acqhost/ChannelLabels.h"
 #include "app/BoardWatch.h"
 #include "app/Console.h"
 #include "app/Output.h"
@@ -161,7 +162,7 @@ int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeIm
     progressDone();
     out.clear();
     for (const Electrode& e : electrodes)
-        out.push_back({platform::narrow(e.ch->m_label.str()), e.board, e.pin, e.kOhm});
+        out.push_back({acqhost::standardElectrodeName(platform::narrow(e.ch->m_label.str())), e.board, e.pin, e.kOhm});
     if (g_interrupted) {
         error("impedance measurement stopped at pin " + std::to_string(pin + 1) + " of " + std::to_string(perBoard) +
               "; no test current is left on");
