@@ -132,6 +132,7 @@ int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeIm
     };
     bool lost = false;
     int pin = 0;
+    int retries = 0;  // of this pin
     for (; pin < perBoard && !g_interrupted && !lost; ++pin) {
         for (int b = 0; b < boards; ++b) (void)drv.impedanceMeasureStart(b * perBoard + pin, a.mode, 1);
         const std::int64_t from = waitFor(settle);
@@ -147,6 +148,15 @@ int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeIm
             lost = !g_interrupted;
             break;
         }
+        // A moment's loss (a busy USB hub, a starved reader) is measured again, twice at most.
+        const bool someLost = std::any_of(gaps.begin(), gaps.end(), [&](std::uint64_t g) {
+            return g * 4 > static_cast<std::uint64_t>(window);
+        });
+        if (someLost && retries < 2) {
+            ++retries, --pin;
+            continue;
+        }
+        retries = 0;
         for (Electrode& e : electrodes) {
             // A board that lost a good part of the window gives no value rather than one
             // made of held samples.
