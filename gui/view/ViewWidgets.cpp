@@ -4,7 +4,6 @@
 #include <QPainterPath>
 #include <QPaintEvent>
 #include <algorithm>
-#include <cstring>
 #include <cmath>
 
 #include "driver/DriveOpnBciMutiBoardzq.h"
@@ -100,10 +99,18 @@ bool TraceView::needsFullRedraw(int W, int H) {
 void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
     const int W = plot_.width(), H = plot_.height();
     const int n = t_.channels(), cols = t_.columns();
+    // Column ci lives at ci mod W of the image; a range of screen columns is
+    // at most two runs of it.
+    const auto at = [&](int x) { return static_cast<int>(((first + x) % W + W) % W); };
+    const auto runs = [&](auto&& f) {
+        const int a = at(x0), len = x1 - x0;
+        if (a + len <= W) f(a, a + len);
+        else f(a, W), f(0, a + len - W);
+    };
     std::vector<QRgb*> rows(static_cast<size_t>(H));
     for (int y = 0; y < H; ++y) {
-        rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
-        std::fill(rows[static_cast<size_t>(y)] + x0, rows[static_cast<size_t>(y)] + x1, qRgb(255, 255, 255));
+        QRgb* row = rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
+        runs([&](int a, int b) { std::fill(row + a, row + b, qRgb(255, 255, 255)); });
     }
     // Seconds and markers under the traces.
     const double rpc = t_.seconds() * t_.rate() / cols;
@@ -112,12 +119,12 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         const int x = xOfRow(static_cast<std::int64_t>(s * t_.rate()));
         if (x >= x1) break;
         if (x >= x0)
-            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][x] = qRgb(215, 215, 215);
+            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][at(x)] = qRgb(215, 215, 215);
     }
     for (std::int64_t m : t_.markers()) {
         const int x = xOfRow(m);
         if (x >= x0 && x < x1)
-            for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][x] = qRgb(220, 30, 30);
+            for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][at(x)] = qRgb(220, 30, 30);
     }
     const std::int64_t oldest = t_.doneColumns() - cols;
     for (int c = 0; c < n; ++c) {
@@ -125,7 +132,7 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         const auto [top, bottom] = lane(c);
         const int y0 = std::clamp(top, 0, H - 1), y1 = std::clamp(bottom, 0, H - 1);
         if (c > 0 && tr.board != t_.trace(c - 1).board)
-            std::fill(rows[static_cast<size_t>(y0)] + x0, rows[static_cast<size_t>(y0)] + x1, qRgb(150, 150, 150));
+            runs([&](int a, int b) { std::fill(rows[static_cast<size_t>(y0)] + a, rows[static_cast<size_t>(y0)] + b, qRgb(150, 150, 150)); });
         const double centre = (top + bottom) / 2.0, half = std::max((bottom - top) / 2.0, 0.5);
         const double k = half / shownUv_, mid = drawnMids_[static_cast<size_t>(c)];
         const QRgb ink = boardColour(tr.board);
@@ -137,7 +144,7 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
             const Column& col = tr.columns[static_cast<size_t>(before % cols)];
             if (col.lo <= col.hi) prev = midY(col);
         }
-        for (int x = x0; x < x1 && x < W; ++x) {
+        for (int x = x0; x < x1; ++x) {
             const std::int64_t ci = first + x;
             if (ci < 0) continue;
             const Column col = tr.columns[static_cast<size_t>(ci % cols)];
@@ -150,7 +157,8 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
             prev = midY(col);
             const int ya = std::clamp(static_cast<int>(std::floor(a + 0.5)), y0, y1);
             const int yb = std::clamp(static_cast<int>(std::floor(b + 0.5)), y0, y1);
-            for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][x] = ink;
+            const int px = at(x);
+            for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][px] = ink;
         }
     }
 }
@@ -158,8 +166,8 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
 void TraceView::paintEvent(QPaintEvent* e) {
     const QRect pr = plotRect();
     const int W = pr.width(), H = pr.height();
-    // The backing store's own format: drawn with a plain copy.
-    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_ARGB32_Premultiplied), full_ = true;
+    // Opaque: drawn with a plain copy, not blended.
+    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_RGB32), full_ = true;
     const int n = t_.channels(), cols = t_.columns();
     const std::int64_t done = t_.doneColumns();
     const int shown = std::min(cols, W);
@@ -167,26 +175,24 @@ void TraceView::paintEvent(QPaintEvent* e) {
     follow();
     shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
 
-    // The image scrolls: only the columns finished since the last paint are
-    // drawn, unless what every column looks like changed.
+    // The image is a ring of columns that scrolls by where it is cut: only
+    // the columns finished since the last paint are drawn, unless what every
+    // column looks like changed.
     const std::int64_t fresh = done - drawnDone_;
     if (needsFullRedraw(W, H) || fresh >= shown) {
         plot_.fill(Qt::white);
         drawColumns(first, 0, shown);
     } else if (fresh > 0) {
-        const int k = static_cast<int>(fresh);
-        for (int y = 0; y < H; ++y) {
-            auto* row = reinterpret_cast<QRgb*>(plot_.scanLine(y));
-            std::memmove(row, row + k, static_cast<size_t>(shown - k) * sizeof(QRgb));
-        }
-        drawColumns(first, shown - k, shown);
+        drawColumns(first, shown - static_cast<int>(fresh), shown);
     }
     full_ = false;
     drawnDone_ = done;
     drawnMarkers_ = t_.markers().size();
 
     QPainter p(this);
-    p.drawImage(kLabelWidth, 0, plot_);
+    const int cut = static_cast<int>((first % W + W) % W);
+    p.drawImage(kLabelWidth, 0, plot_, cut, 0, W - cut, H);
+    if (cut > 0) p.drawImage(kLabelWidth + W - cut, 0, plot_, 0, 0, cut, H);
     const QString caption = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
     // Labels and the caption only when asked for or changed: text costs more
     // than the traces.
