@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QPaintEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -38,71 +39,112 @@ std::pair<int, int> TraceView::lane(int ch) const {
     return {static_cast<int>(ch * h), static_cast<int>((ch + 1) * h) - 1};
 }
 
-void TraceView::paintEvent(QPaintEvent*) {
-    const int W = std::max(width() - kLabelWidth, 1), H = std::max(height() - 16, 1);
-    // The backing store's own format: drawn with a plain copy.
-    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
-    plot_.fill(Qt::white);
+QRect TraceView::plotRect() const { return {kLabelWidth, 0, std::max(width() - kLabelWidth, 1), std::max(height() - 16, 1)}; }
+
+void TraceView::follow() {
     const int n = t_.channels(), cols = t_.columns();
     const std::int64_t done = t_.doneColumns();
-    // Columns on screen: the newest at the right edge.
-    const int shown = std::min(cols, W);
-    const std::int64_t first = done - shown;
-
+    const std::int64_t first = done - std::min(cols, plotRect().width());
     // Centres and the automatic scale (the median spread) follow the signal
-    // a few times a second: a look at every column costs more than the drawing.
-    if (mids_.size() != static_cast<size_t>(n) || ++paints_ % 8 == 0) {
-        mids_.assign(static_cast<size_t>(n), 0);
-        std::vector<double> spreads;
-        for (int c = 0; c < n; ++c) {
-            const Trace& tr = t_.trace(c);
-            double sum = 0, lo = 1e300, hi = -1e300;
-            int k = 0;
-            for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
-                const Column& col = tr.columns[static_cast<size_t>(x % cols)];
-                if (col.lo > col.hi) continue;
-                sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
-                ++k;
-            }
-            const double mid = k ? sum / k : 0;
-            mids_[static_cast<size_t>(c)] = mid;
-            if (k) spreads.push_back(std::max(hi - mid, mid - lo));
+    // four times a second of it: a look at every column costs more than the
+    // drawing. A stopped window keeps them, and so its image.
+    const std::int64_t rows = t_.rows();
+    if (mids_.size() == static_cast<size_t>(n) && rows >= followedRows_ && rows - followedRows_ < t_.rate() / 4) return;
+    followedRows_ = rows;
+    mids_.assign(static_cast<size_t>(n), 0);
+    std::vector<double> spreads;
+    for (int c = 0; c < n; ++c) {
+        const Trace& tr = t_.trace(c);
+        double sum = 0, lo = 1e300, hi = -1e300;
+        int k = 0;
+        for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
+            const Column& col = tr.columns[static_cast<size_t>(x % cols)];
+            if (col.lo > col.hi) continue;
+            sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
+            ++k;
         }
-        if (!spreads.empty()) {
-            std::nth_element(spreads.begin(), spreads.begin() + static_cast<long>(spreads.size() / 2), spreads.end());
-            autoUv_ = std::clamp(niceAbove(std::max(spreads[spreads.size() / 2], 1e-9)), 10.0, 10000.0);
-        }
+        const double mid = k ? sum / k : 0;
+        mids_[static_cast<size_t>(c)] = mid;
+        if (k) spreads.push_back(std::max(hi - mid, mid - lo));
     }
-    shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
-    const std::vector<double>& mids = mids_;
+    if (!spreads.empty()) {
+        std::nth_element(spreads.begin(), spreads.begin() + static_cast<long>(spreads.size() / 2), spreads.end());
+        autoUv_ = std::clamp(niceAbove(std::max(spreads[spreads.size() / 2], 1e-9)), 10.0, 10000.0);
+    }
+}
 
+bool TraceView::needsFullRedraw(int W, int H) {
+    const int n = t_.channels();
+    bool full = full_ || t_.doneColumns() < drawnDone_;
+    // A centre that drifted a little keeps the image; one that left by a few
+    // pixels re-centres the lanes.
+    bool recentre = drawnMids_.size() != static_cast<size_t>(n);
+    for (int c = 0; c < n && !recentre; ++c) {
+        const auto [top, bottom] = lane(c);
+        const double px = std::abs(mids_[static_cast<size_t>(c)] - drawnMids_[static_cast<size_t>(c)]) *
+                          std::max((bottom - top) / 2.0, 0.5) / shownUv_;
+        recentre = px > 2;
+    }
+    if (recentre) drawnMids_ = mids_, full = true;
+    const std::array<double, 6> key{double(W), double(H), double(t_.columns()), t_.seconds(), double(n), shownUv_};
+    if (key != drawnKey_) drawnKey_ = key, full = true;
+    // A marker that lands on columns already drawn.
+    const double rpc = t_.seconds() * t_.rate() / t_.columns();
+    const auto& marks = t_.markers();
+    for (size_t i = std::min(drawnMarkers_, marks.size()); i < marks.size(); ++i)
+        full = full || static_cast<std::int64_t>(std::floor(marks[i] / rpc)) < drawnDone_;
+    return full;
+}
+
+void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
+    const int W = plot_.width(), H = plot_.height();
+    const int n = t_.channels(), cols = t_.columns();
+    // Column ci lives at ci mod W of the image; a range of screen columns is
+    // at most two runs of it.
+    const auto at = [&](int x) { return static_cast<int>(((first + x) % W + W) % W); };
+    const auto runs = [&](auto&& f) {
+        const int a = at(x0), len = x1 - x0;
+        if (a + len <= W) f(a, a + len);
+        else f(a, W), f(0, a + len - W);
+    };
     std::vector<QRgb*> rows(static_cast<size_t>(H));
-    for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
+    for (int y = 0; y < H; ++y) {
+        QRgb* row = rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
+        runs([&](int a, int b) { std::fill(row + a, row + b, qRgb(255, 255, 255)); });
+    }
     // Seconds and markers under the traces.
     const double rpc = t_.seconds() * t_.rate() / cols;
     const auto xOfRow = [&](std::int64_t row) { return static_cast<int>(std::floor(row / rpc) - first); };
-    for (std::int64_t s = static_cast<std::int64_t>(std::ceil(first * rpc / t_.rate())); ; ++s) {
+    for (std::int64_t s = static_cast<std::int64_t>(std::floor((first + x0) * rpc / t_.rate())); ; ++s) {
         const int x = xOfRow(static_cast<std::int64_t>(s * t_.rate()));
-        if (x >= shown) break;
-        if (x >= 0)
-            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][x] = qRgb(215, 215, 215);
+        if (x >= x1) break;
+        if (x >= x0)
+            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][at(x)] = qRgb(215, 215, 215);
     }
     for (std::int64_t m : t_.markers()) {
         const int x = xOfRow(m);
-        if (x >= 0 && x < shown)
-            for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][x] = qRgb(220, 30, 30);
+        if (x >= x0 && x < x1)
+            for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][at(x)] = qRgb(220, 30, 30);
     }
+    const std::int64_t oldest = t_.doneColumns() - cols;
     for (int c = 0; c < n; ++c) {
         const Trace& tr = t_.trace(c);
         const auto [top, bottom] = lane(c);
         const int y0 = std::clamp(top, 0, H - 1), y1 = std::clamp(bottom, 0, H - 1);
         if (c > 0 && tr.board != t_.trace(c - 1).board)
-            std::fill(rows[static_cast<size_t>(y0)], rows[static_cast<size_t>(y0)] + W, qRgb(150, 150, 150));
+            runs([&](int a, int b) { std::fill(rows[static_cast<size_t>(y0)] + a, rows[static_cast<size_t>(y0)] + b, qRgb(150, 150, 150)); });
         const double centre = (top + bottom) / 2.0, half = std::max((bottom - top) / 2.0, 0.5);
-        const double k = half / shownUv_, mid = mids[static_cast<size_t>(c)];
+        const double k = half / shownUv_, mid = drawnMids_[static_cast<size_t>(c)];
         const QRgb ink = boardColour(tr.board);
+        const auto midY = [&](const Column& col) { return centre - ((col.lo + col.hi) / 2.0 - mid) * k; };
+        // Joined to the column before, so a slow trace stays a line (none
+        // before the left edge).
         double prev = NAN;
-        for (int x = 0; x < shown; ++x) {
+        if (const std::int64_t before = first + x0 - 1; x0 > 0 && before >= 0 && before >= oldest) {
+            const Column& col = tr.columns[static_cast<size_t>(before % cols)];
+            if (col.lo <= col.hi) prev = midY(col);
+        }
+        for (int x = x0; x < x1; ++x) {
             const std::int64_t ci = first + x;
             if (ci < 0) continue;
             const Column col = tr.columns[static_cast<size_t>(ci % cols)];
@@ -111,19 +153,56 @@ void TraceView::paintEvent(QPaintEvent*) {
                 continue;
             }
             double a = centre - (col.hi - mid) * k, b = centre - (col.lo - mid) * k;
-            // Joined to the column before, so a slow trace stays a line.
             if (!std::isnan(prev)) a = std::min(a, prev), b = std::max(b, prev);
-            prev = centre - ((col.lo + col.hi) / 2.0 - mid) * k;
+            prev = midY(col);
             const int ya = std::clamp(static_cast<int>(std::floor(a + 0.5)), y0, y1);
             const int yb = std::clamp(static_cast<int>(std::floor(b + 0.5)), y0, y1);
-            for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][x] = ink;
+            const int px = at(x);
+            for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][px] = ink;
         }
     }
+}
+
+void TraceView::paintEvent(QPaintEvent* e) {
+    const QRect pr = plotRect();
+    const int W = pr.width(), H = pr.height();
+    // Opaque: drawn with a plain copy, not blended.
+    if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_RGB32), full_ = true;
+    const int n = t_.channels(), cols = t_.columns();
+    const std::int64_t done = t_.doneColumns();
+    const int shown = std::min(cols, W);
+    const std::int64_t first = done - shown;  // the newest column at the right edge
+    follow();
+    shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
+
+    // The image is a ring of columns that scrolls by where it is cut: only
+    // the columns finished since the last paint are drawn, unless what every
+    // column looks like changed.
+    const std::int64_t fresh = done - drawnDone_;
+    if (needsFullRedraw(W, H) || fresh >= shown) {
+        plot_.fill(Qt::white);
+        drawColumns(first, 0, shown);
+    } else if (fresh > 0) {
+        drawColumns(first, shown - static_cast<int>(fresh), shown);
+    }
+    full_ = false;
+    drawnDone_ = done;
+    drawnMarkers_ = t_.markers().size();
 
     QPainter p(this);
+    const int cut = static_cast<int>((first % W + W) % W);
+    p.drawImage(kLabelWidth, 0, plot_, cut, 0, W - cut, H);
+    if (cut > 0) p.drawImage(kLabelWidth + W - cut, 0, plot_, 0, 0, cut, H);
+    const QString caption = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
+    // Labels and the caption only when asked for or changed: text costs more
+    // than the traces.
+    if (pr.contains(e->rect())) {
+        if (caption != caption_) update(0, H, width(), height() - H);
+        return;
+    }
+    caption_ = caption;
     p.fillRect(0, 0, kLabelWidth, height(), palette().window());
     p.fillRect(kLabelWidth, H, W, height() - H, palette().window());
-    p.drawImage(kLabelWidth, 0, plot_);
     QFont f = font();
     f.setPointSizeF(7.5);
     p.setFont(f);
@@ -139,8 +218,7 @@ void TraceView::paintEvent(QPaintEvent*) {
             p.drawText(QRect(2, top, kLabelWidth - 4, 12), Qt::AlignLeft, QStringLiteral("board %1").arg(tr.board + 1));
         }
     }
-    p.drawText(QRect(kLabelWidth, H, W, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_)));
+    p.drawText(QRect(kLabelWidth, H, W, 16), Qt::AlignLeft | Qt::AlignVCenter, caption);
 }
 
 // ------------------------------------------------------------------ spectrum

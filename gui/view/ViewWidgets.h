@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "gui/view/Traces.h"
@@ -20,6 +23,13 @@ public:
     double shownScaleUv() const { return shownUv_; }
     // The pixel rows (top, bottom) the channel's lane covers.
     std::pair<int, int> lane(int ch) const;
+    // Where the traces go; a frame repaints just this.
+    QRect plotRect() const;
+    // The next paint draws every column, labels and caption again.
+    void redrawAll() {
+        full_ = true;
+        update();
+    }
     QSize sizeHint() const override { return {900, 600}; }
     static constexpr int kLabelWidth = 64;
 
@@ -27,11 +37,22 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    void follow();
+    bool needsFullRedraw(int W, int H);
+    void drawColumns(std::int64_t first, int x0, int x1);
+
     const Traces& t_;
     double scaleUv_ = 0, shownUv_ = 100, autoUv_ = 100;
     std::vector<double> mids_;
-    int paints_ = 0;
+    std::int64_t followedRows_ = 0;
+    // What the kept image shows: it scrolls while none of this changes.
     QImage plot_;
+    bool full_ = true;
+    std::int64_t drawnDone_ = 0;
+    std::vector<double> drawnMids_;
+    std::array<double, 6> drawnKey_{};
+    size_t drawnMarkers_ = 0;
+    QString caption_;
 };
 
 class SpectrumView : public QWidget {

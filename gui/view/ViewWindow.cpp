@@ -124,6 +124,7 @@ void ViewWindow::applyViewSettings() {
     traces_.setFilters({notch[notch_->currentIndex()], band[b][0], band[b][1]});
     spectrum_->setChannel(specCh_->currentIndex() - 1);
     head_->setReadout(static_cast<HeadReadout>(readout_->currentIndex()));
+    traceView_->redrawAll();
     dirty_ = true;
 }
 
@@ -285,11 +286,12 @@ void ViewWindow::frame() {
     // Nothing new, nothing to draw: a stopped window costs nothing.
     if (traces_.update() == 0 && !dirty_) return;
     dirty_ = false;
-    traceView_->repaint();
+    // Only the traces: labels and caption repaint when they change.
+    traceView_->repaint(traceView_->plotRect());
     ++frames_;
-    // The slower panels change slowly.
-    if (frames_ % 15 == 0) spectrum_->refresh();
-    if (frames_ % 15 == 7) head_->update();
+    // The slower panels change slowly: once a second, on frames apart.
+    if (frames_ % 30 == 0) spectrum_->refresh();
+    if (frames_ % 30 == 15) head_->update();
     if (frameMs_.size() < 1'000'000) frameMs_.push_back(nowMs() - t0);
 }
 
