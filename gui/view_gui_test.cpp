@@ -194,14 +194,14 @@ private slots:
         const std::string out = (dir / "mne.txt").string();
         const std::string py = "import mne; r = mne.io.read_raw_bdf('" + bdf.string() +
                                "', verbose='error'); print(r.n_times); "
-                               "print([(round(float(a['onset']), 3), a['description']) for a in r.annotations])";
+                               "print([('%.3f' % float(a['onset']), a['description']) for a in r.annotations])";
         QCOMPARE(std::system(("/usr/bin/python3 -c \"" + py + "\" >" + out + " 2>&1").c_str()), 0);
         std::ifstream mne(out);
         std::string times, notes;
         std::getline(mne, times);
         std::getline(mne, notes);
         QCOMPARE(std::stoll(times), inFile);
-        QVERIFY2(notes.find(QStringLiteral("(%1, 'Marker')").arg(std::round(markS * 1000) / 1000).toStdString()) != std::string::npos,
+        QVERIFY2(notes.find(QStringLiteral("('%1', 'Marker')").arg(markS, 0, 'f', 3).toStdString()) != std::string::npos,
                  notes.c_str());
         std::filesystem::remove_all(dir);
     }
