@@ -29,13 +29,7 @@ constexpr double kBlockS = 0.8;
 constexpr std::int64_t kMaxBlocks = 10;
 
 // The stream's samples counted from its start, across the rounds of the ring.
-std::int64_t samplesSoFar(CMeAcqDatazq& data, std::int64_t ring) {
-    for (;;) {
-        const int round = data.m_roundCounter.load();
-        const std::int64_t cur = data.m_curSample.load();
-        if (data.m_roundCounter.load() == round) return round * ring + cur;
-    }
-}
+std::int64_t samplesSoFar(CMeAcqDatazq& data) { return data.m_rowsOut.load(std::memory_order_acquire); }
 
 struct Electrode {
     CMeAcgChannelzq* ch = nullptr;
@@ -125,8 +119,8 @@ int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeIm
     // The stream's own pace sets every wait: samples counted, looked at often.
     auto waitFor = [&](std::int64_t count) {
         const platform::Deadline give(platform::clock(), static_cast<std::int64_t>(count / rate * 3e6) + 5'000'000);
-        std::int64_t start = samplesSoFar(data, ring), now = start;
-        while (!g_interrupted && s.acquiring() && !give.passed() && (now = samplesSoFar(data, ring)) < start + count)
+        std::int64_t start = samplesSoFar(data), now = start;
+        while (!g_interrupted && s.acquiring() && !give.passed() && (now = samplesSoFar(data)) < start + count)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return now >= start + count ? now : -1;
     };
@@ -144,7 +138,7 @@ int measureImpedance(Session& s, const ImpedanceArgs& a, std::vector<ElectrodeIm
             gaps[static_cast<size_t>(b)] = drv.m_dongles[static_cast<size_t>(b)]->m_statGaps.load() - gaps[static_cast<size_t>(b)];
         // Off again whatever happened, before anything else.
         for (int b = 0; b < boards; ++b) (void)drv.impedanceMeasureStop(b * perBoard + pin, 1);
-        if (to < 0 || samplesSoFar(data, ring) - from > ring) {
+        if (to < 0 || samplesSoFar(data) - from > ring) {
             lost = !g_interrupted;
             break;
         }

@@ -82,14 +82,8 @@ void DisplayFilter::configure(const FilterSettings& f, double rate) {
 // ------------------------------------------------------------------ RowFeed
 
 std::int64_t RowFeed::rowsWritten() const {
-    // The loop sets the sample index, then at a trial's end the index to 0 and
-    // the round one up: a round that moved while we looked means look again.
-    const std::int64_t S = data_.getMEGRecordInfozq()->m_samplesPerTrial;
-    for (;;) {
-        const int round = data_.m_roundCounter.load();
-        const std::int64_t cur = data_.m_curSample.load();
-        if (data_.m_roundCounter.load() == round) return static_cast<std::int64_t>(round) * S + cur;
-    }
+    // The loop's own count: trial index and sample, read apart, race a switch.
+    return data_.m_rowsOut.load(std::memory_order_acquire);
 }
 
 int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, int maxRows) {
