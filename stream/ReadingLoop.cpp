@@ -20,6 +20,9 @@ constexpr std::int64_t kMaxWaitUs = 10000;
 // out before the last board's packet anyway, and waking for every board's
 // packet would cost a wake-up per board and period.
 constexpr std::int64_t kMinWakeUs = 1000;
+// Reads come in USB frames of a millisecond: a packet can be read up to a
+// frame earlier than a period after the one before it.
+constexpr std::int64_t kUsbFrameUs = 1000;
 
 // Where each value of a sample row goes. With N boards the trial's channels
 // follow the Cyton channel list:
@@ -383,6 +386,7 @@ int runReadingLoop(const LoopRun& run) {
     std::vector<RowEntry> row;
     unsigned char buf[4096];
     std::int64_t idx = 0;
+    bool afterPause = false;
     while (stopFlag.load(std::memory_order_relaxed) == 0) {
         const std::int64_t wakeUs = clock.nowUs();
         bool anyOpen = false;
@@ -449,8 +453,15 @@ int runReadingLoop(const LoopRun& run) {
         publishCounts(aligner, dongles);
         recovery.afterStep(now, aligner.rowsOut());
 
-        // Bytes that come within the next moment wait for the next look.
-        const std::int64_t until = wakeUs + kMinWakeUs;
+        // No look before the next row can be complete: it would only find
+        // packets in part (a 33-byte packet comes in three USB frames). The
+        // look after such a pause waits for bytes alone, so the packet that
+        // completes the row is read as it comes.
+        const std::int64_t quiet = std::min({aligner.nextRowDueUs(kUsbFrameUs), aligner.nextDeadlineUs(), now + kMaxWaitUs});
+        const bool pause = quiet >= wakeUs + kMinWakeUs;
+        // Otherwise bytes that come within the next moment wait for the next look.
+        const std::int64_t until = pause ? quiet : afterPause ? 0 : wakeUs + kMinWakeUs;
+        afterPause = pause;
         if (clock.nowUs() < until) clock.sleepUntilUs(until);
     }
 

@@ -293,4 +293,14 @@ void RowAligner::trackDrift(std::int64_t rows) {
     }
 }
 
+std::int64_t RowAligner::nextRowDueUs(std::int64_t earlyUs) const {
+    if (!started_) return 0;
+    std::int64_t due = 0;
+    for (const Lane& l : lanes_) {
+        if (!l.raw.empty() || l.silent || l.restarted || l.expected < 0) return 0;
+        if (l.ready.empty()) due = std::max(due, l.lastAcceptUs + t_.periodUs - earlyUs);
+    }
+    return due;
+}
+
 }  // namespace stream

@@ -95,6 +95,11 @@ public:
     // The latest time update() will need to run again to keep its bounds
     // (a lone packet to confirm, a row waiting for a silent board).
     std::int64_t nextDeadlineUs() const { return nextDeadlineUs_; }
+    // The earliest a new row can be complete: every board that has nothing
+    // for it sends its next packet about a period after its last one; earlyUs
+    // before that, for the jitter of the USB frames. 0 when no guess is safe
+    // (a board silent, restarted, or with a packet still to judge).
+    std::int64_t nextRowDueUs(std::int64_t earlyUs) const;
     // Packets waiting in board b's queues (for tests and diagnostics).
     std::size_t queued(std::size_t b) const { return lanes_[b].raw.size() + lanes_[b].ready.size(); }
 

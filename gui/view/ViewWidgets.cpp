@@ -163,12 +163,12 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
     }
 }
 
-void TraceView::paintEvent(QPaintEvent* e) {
+int TraceView::step() {
     const QRect pr = plotRect();
     const int W = pr.width(), H = pr.height();
     // Opaque: drawn with a plain copy, not blended.
     if (plot_.size() != QSize(W, H)) plot_ = QImage(W, H, QImage::Format_RGB32), full_ = true;
-    const int n = t_.channels(), cols = t_.columns();
+    const int cols = t_.columns();
     const std::int64_t done = t_.doneColumns();
     const int shown = std::min(cols, W);
     const std::int64_t first = done - shown;  // the newest column at the right edge
@@ -176,31 +176,64 @@ void TraceView::paintEvent(QPaintEvent* e) {
     shownUv_ = scaleUv_ > 0 ? scaleUv_ : autoUv_;
 
     // The image is a ring of columns that scrolls by where it is cut: only
-    // the columns finished since the last paint are drawn, unless what every
+    // the columns finished since the last step are drawn, unless what every
     // column looks like changed.
     const std::int64_t fresh = done - drawnDone_;
+    int moved = 0;
     if (needsFullRedraw(W, H) || fresh >= shown) {
         plot_.fill(Qt::white);
         drawColumns(first, 0, shown);
+        moved = -1;
     } else if (fresh > 0) {
         drawColumns(first, shown - static_cast<int>(fresh), shown);
+        moved = static_cast<int>(fresh);
     }
     full_ = false;
     drawnDone_ = done;
     drawnMarkers_ = t_.markers().size();
+    cut_ = static_cast<int>((first % W + W) % W);
+    return moved;
+}
 
-    QPainter p(this);
-    const int cut = static_cast<int>((first % W + W) % W);
-    p.drawImage(kLabelWidth, 0, plot_, cut, 0, W - cut, H);
-    if (cut > 0) p.drawImage(kLabelWidth + W - cut, 0, plot_, 0, 0, cut, H);
+void TraceView::showStep() {
+    const int moved = step();
+    const QRect pr = plotRect();
+    if (moved < 0 || moved >= pr.width()) {
+        repaint(pr);
+    } else if (moved > 0) {
+        // What the screen already shows moves left in place; only the new
+        // columns are copied. A second copy of the whole image every frame
+        // cost more than everything else the window does.
+        scroll(-moved, 0, pr);
+        repaint(pr.adjusted(pr.width() - moved, 0, 0, 0));
+    }
     const QString caption = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
+    if (caption != caption_) update(0, pr.height(), width(), height() - pr.height());
+}
+
+void TraceView::paintEvent(QPaintEvent* e) {
+    // Asked by the window system (shown, uncovered, grabbed): bring the image
+    // up to date first when it cannot be used as it is.
+    if (full_ || plot_.size() != plotRect().size()) step();
+    const QRect pr = plotRect();
+    const int W = pr.width(), H = pr.height(), n = t_.channels();
+    QPainter p(this);
+    // The ring from its cut is the screen from the plot's left edge; copy
+    // just what was asked for.
+    const QRect want = e->rect() & pr;
+    if (!want.isEmpty()) {
+        const int x0 = want.left() - kLabelWidth, x1 = want.right() - kLabelWidth + 1;
+        const auto piece = [&](int from, int to) {  // screen columns [from, to) of the plot
+            const int a = std::max(from, x0), b = std::min(to, x1);
+            if (a < b) p.drawImage(kLabelWidth + a, want.top(), plot_, (cut_ + a) % W, want.top(), b - a, want.height());
+        };
+        piece(0, W - cut_);
+        piece(W - cut_, W);
+    }
+    if (pr.contains(e->rect())) return;
     // Labels and the caption only when asked for or changed: text costs more
     // than the traces.
-    if (pr.contains(e->rect())) {
-        if (caption != caption_) update(0, H, width(), height() - H);
-        return;
-    }
-    caption_ = caption;
+    caption_ = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
     p.fillRect(0, 0, kLabelWidth, height(), palette().window());
     p.fillRect(kLabelWidth, H, W, height() - H, palette().window());
     QFont f = font();
@@ -218,7 +251,7 @@ void TraceView::paintEvent(QPaintEvent* e) {
             p.drawText(QRect(2, top, kLabelWidth - 4, 12), Qt::AlignLeft, QStringLiteral("board %1").arg(tr.board + 1));
         }
     }
-    p.drawText(QRect(kLabelWidth, H, W, 16), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    p.drawText(QRect(kLabelWidth, H, W, 16), Qt::AlignLeft | Qt::AlignVCenter, caption_);
 }
 
 // ------------------------------------------------------------------ spectrum
@@ -260,7 +293,7 @@ void SpectrumView::paintEvent(QPaintEvent*) {
         k == k0 ? path.moveTo(x, y) : path.lineTo(x, y);
     }
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(20, 40, 140), 1.2));
+    p.setPen(QPen(QColor(20, 40, 140), 1));  // one pixel: the fast stroker, not the path filler
     p.drawPath(path);
 }
 

@@ -30,6 +30,8 @@ public:
         full_ = true;
         update();
     }
+    // Takes the columns finished since the last frame onto the screen.
+    void showStep();
     QSize sizeHint() const override { return {900, 600}; }
     static constexpr int kLabelWidth = 64;
 
@@ -37,6 +39,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    // Brings the kept image up to date; returns the columns it moved by, or
+    // -1 when it was drawn anew.
+    int step();
     void follow();
     bool needsFullRedraw(int W, int H);
     void drawColumns(std::int64_t first, int x0, int x1);
@@ -52,6 +57,7 @@ private:
     std::vector<double> drawnMids_;
     std::array<double, 6> drawnKey_{};
     size_t drawnMarkers_ = 0;
+    int cut_ = 0;  // the image column at the plot's left edge
     QString caption_;
 };
 

@@ -286,8 +286,7 @@ void ViewWindow::frame() {
     // Nothing new, nothing to draw: a stopped window costs nothing.
     if (traces_.update() == 0 && !dirty_) return;
     dirty_ = false;
-    // Only the traces: labels and caption repaint when they change.
-    traceView_->repaint(traceView_->plotRect());
+    traceView_->showStep();
     ++frames_;
     // The slower panels change slowly: once a second, on frames apart.
     if (frames_ % 30 == 0) spectrum_->refresh();
