@@ -85,6 +85,9 @@ private slots:
         QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 2000; }));
         win_->stop();
         QVERIFY(t.rows() > view::Traces::kSpectrumSize);
+        // Labels spelt as the files spell them, every one placed on the head.
+        QCOMPARE(QString::fromStdString(t.trace(0).label), QStringLiteral("Fp1"));
+        for (int c = 0; c < t.channels(); ++c) QVERIFY2(t.trace(c).hasPosition, t.trace(c).label.c_str());
 
         // The last raw values of every board, sample by sample, against the sim.
         const int N = view::Traces::kSpectrumSize;

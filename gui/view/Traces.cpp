@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <limits>
 
+#include "acqhost/ChannelLabels.h"
 #include "geometry/ElectrodeTables.h"
 
 namespace view {
@@ -140,7 +141,7 @@ void Traces::attach(CMeAcqDatazq& data, double rate) {
         const CMeAcgChannelzq* ch = trial->getChannel(c);
         if (ch->isEEGChannel()) {
             Trace t;
-            t.label = CStringA(ch->m_label).GetString();
+            t.label = acqhost::standardElectrodeName(CStringA(ch->m_label).GetString());
             t.board = ch->m_boardIndex;
             t.pin = ch->m_pin;
             t.hasPosition = headPosition(ch->m_label, t.headX, t.headY);
