@@ -2,7 +2,8 @@
 // traces hold is what the boards sent, the spectrum finds the sine a channel
 // carries, a powered-down channel draws flat, a silent board's cell turns red
 // and back, and Record from the toolbar saves what the boards sent, with the
-// marker, in a file MNE reads.
+// marker, in a file MNE reads, its trials leaving memory as the file takes
+// them while the traces go on.
 #include <edflib.h>
 #include <stdlib.h>
 
@@ -89,19 +90,8 @@ private slots:
         QCOMPARE(QString::fromStdString(t.trace(0).label), QStringLiteral("Fp1"));
         for (int c = 0; c < t.channels(); ++c) QVERIFY2(t.trace(c).hasPosition, t.trace(c).label.c_str());
 
-        // The last raw values of every board, sample by sample, against the sim.
+        tracesFollowTheBoards();
         const int N = view::Traces::kSpectrumSize;
-        for (int b = 0; b < 2; ++b) {
-            std::vector<std::array<std::int32_t, 8>> rows(N);
-            for (int c = 0; c < t.channels(); ++c) {
-                const view::Trace& tr = t.trace(c);
-                if (tr.board != b) continue;
-                for (int i = 0; i < N; ++i)
-                    rows[static_cast<size_t>(i)][static_cast<size_t>(tr.pin)] =
-                        static_cast<std::int32_t>(std::lround(tr.raw[static_cast<size_t>((t.rows() + i) % N)] / kUvPerCount));
-            }
-            QCOMPARE(QString::fromStdString(followsTruth(rows, rig_->board(b).packets())), QString());
-        }
 
         // The alpha rhythm of board 2, pin 3: the spectrum's peak within 3-40 Hz
         // (below, the slow wander can outweigh a waning rhythm).
@@ -165,15 +155,19 @@ private slots:
             dlg->findChild<QLineEdit*>("minutes")->setText("1");
             dlg->accept();
         });
+        // Trials of 2 s, given back to memory once the file has them, while
+        // the window keeps reading.
+        win_->setRecordTrialSeconds(2);
         win_->action("Record")->trigger();
-        QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 1500; }));
-        win_->frame();
+        CMeAcqDatazq& data = session_->data();
+        QVERIFY(waitFor([&] { return win_->frame(), view::RowFeed(data).rowsWritten() > 1500; }));
         win_->action("Marker")->trigger();
-        const double markS = session_->data().annotations().back().seconds;
+        const double markS = data.annotations().back().seconds;
         QCOMPARE(win_->traces().markers().size(), size_t{1});
-        QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 3000; }));
+        QVERIFY(waitFor([&] { return win_->frame(), data.releasedTrials() >= 4; }));
         win_->action("Stop")->trigger();
         QVERIFY2(std::filesystem::exists(bdf), qPrintable(win_->lastMessage()));
+        tracesFollowTheBoards();
 
         // Every EEG sample of both boards as they sent it.
         edf_hdr_struct hdr{};
@@ -225,6 +219,23 @@ private slots:
     }
 
 private:
+    // The last raw values of every board, sample by sample, against the sim.
+    void tracesFollowTheBoards() {
+        const view::Traces& t = win_->traces();
+        const int N = view::Traces::kSpectrumSize;
+        for (int b = 0; b < 2; ++b) {
+            std::vector<std::array<std::int32_t, 8>> rows(N);
+            for (int c = 0; c < t.channels(); ++c) {
+                const view::Trace& tr = t.trace(c);
+                if (tr.board != b) continue;
+                for (int i = 0; i < N; ++i)
+                    rows[static_cast<size_t>(i)][static_cast<size_t>(tr.pin)] =
+                        static_cast<std::int32_t>(std::lround(tr.raw[static_cast<size_t>((t.rows() + i) % N)] / kUvPerCount));
+            }
+            QCOMPARE(QString::fromStdString(followsTruth(rows, rig_->board(b).packets())), QString());
+        }
+    }
+
     std::unique_ptr<platform::ScopedVirtualClock> clock_;
     std::unique_ptr<sim::SimRig> rig_;
     std::unique_ptr<app::Session> session_;

@@ -99,6 +99,11 @@ int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, in
         next_ = written - reach;
     }
     const bool record = data_.m_recordFlag != 0;
+    // A recording whose file gives rows back: nothing is given back while we
+    // copy, and what went already is skipped, not read as zeros.
+    const std::unique_lock<std::mutex> hold = data_.holdRows();
+    const std::int64_t gone = record ? std::min(written, data_.releasedRows()) : 0;
+    if (next_ < gone) skipped_ += gone - next_, next_ = gone;
     const size_t nc = channels.size();
     out.clear();
     int got = 0;
@@ -107,8 +112,8 @@ int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, in
     while (next_ < written && got < maxRows) {
         const int t = record ? static_cast<int>(next_ / S) : 0;
         if (t != colsTrial) {
-            CMeAcqTrialzq* trial = data_.getTrial(t);
-            if (!trial || trial->getTotalSample(-1) < S) {  // gone already (written to disk): on to the next
+            CMeAcqTrialzq* trial = data_.peekTrial(t);
+            if (!trial || trial->getTotalSample(-1) < S) {  // given back already: on to the next
                 const std::int64_t to = std::min(written, (next_ / S + 1) * S);
                 skipped_ += to - next_;
                 next_ = to;
