@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "app/Session.h"
+#include "geometry/ElectrodeTables.h"
 #include "gui/view/ViewWindow.h"
 #include "platform/clock.h"
 #include "serialport/Backend.h"
@@ -122,6 +123,28 @@ private slots:
         QVERIFY(inkedRows(2) > 3);
         session_->driver().turnOnOffChnl(3, 1, 0);
         clock_->get().advanceUs(50'000);
+    }
+
+    // Every row of every template lands on the head: odd numbers on the left,
+    // even on the right, "z" between, Fp in front, O behind (nets' E names:
+    // placed only).
+    void headPlacesEveryTemplateElectrode() {
+        for (int table = 0; table < ELCTD_TABLE_COUNT; ++table) {
+            const ELCTD_TABLE t = electrodeTable(table);
+            for (int r = 0; r < t.count; ++r) {
+                const ELCTD_POS_NAME_PXYZ& e = t.rows[r];
+                const std::wstring w(e.name);
+                const std::string name(w.begin(), w.end()), where = "T" + std::to_string(table + 1) + " " + name;
+                double x = 0, y = 0;
+                QVERIFY2(view::headPosition(w, e.x, e.y, e.z, x, y) && std::hypot(x, y) <= 2, where.c_str());
+                const char last = static_cast<char>(std::tolower(name.back()));
+                if ((name[0] == 'E' && std::isdigit(name[1])) || (last != 'z' && !std::isdigit(last))) continue;
+                const double side = last == 'z' ? 0 : (last - '0') % 2 ? -1 : 1;
+                QVERIFY2(std::abs(x - side * std::abs(x)) < 0.05 && (side == 0 || std::abs(x) > 0.05), where.c_str());
+                QVERIFY2(!(name.rfind("FP", 0) == 0 || name.rfind("Fp", 0) == 0) || y < 0, where.c_str());
+                QVERIFY2(name[0] != 'O' || y > 0, where.c_str());
+            }
+        }
     }
 
     void silentBoardTurnsRedAndComesBack() {

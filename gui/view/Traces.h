@@ -69,6 +69,10 @@ struct Trace {
     double sumSq = 0;  // running mean-square of filtered values for the head's RMS
 };
 
+// Where the head view draws an electrode of the given label and template
+// position (unit disc as in Trace); false when no template places it.
+bool headPosition(const std::wstring& label, double x, double y, double z, double& hx, double& hy);
+
 // Reads the rows the data set holds, from any thread that is not the reading
 // loop, without ever making that loop wait: the loop is the only writer and
 // publishes how far it got; a reader that fell more than a trial behind skips

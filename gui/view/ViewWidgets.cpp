@@ -301,11 +301,16 @@ void HeadView::paintEvent(QPaintEvent*) {
     QFont f = font();
     f.setPointSizeF(7);
     p.setFont(f);
+    // Electrodes below the equator (T7, O1 ...) still fall inside the circle;
+    // ear clips (A1, A2), further down, at its edge.
+    double reach = 0;
+    for (int i = 0; i < n; ++i)
+        if (t_.trace(i).hasPosition) reach = std::max(reach, std::hypot(t_.trace(i).headX, t_.trace(i).headY));
+    const double scale = R * std::min(0.88, reach > 0 ? 1.04 / reach : 1.0);
     for (int i = 0; i < n; ++i) {
         const Trace& tr = t_.trace(i);
         if (!tr.hasPosition) continue;
-        // Electrodes below the equator (T7, O1 ...) still fall inside the circle.
-        const QPointF at(c.x() + tr.headX * R * 0.88, c.y() + tr.headY * R * 0.88);
+        const QPointF at(c.x() + tr.headX * scale, c.y() + tr.headY * scale);
         const double v = value[static_cast<size_t>(i)];
         QColor fill(200, 200, 200);
         if (std::isfinite(v)) {
@@ -316,7 +321,8 @@ void HeadView::paintEvent(QPaintEvent*) {
         p.setPen(Qt::black);
         p.setBrush(fill);
         p.drawEllipse(at, 9, 9);
-        p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
+        // A net's hundreds of names would only hide each other.
+        if (n <= 64) p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
     }
 }
 
