@@ -136,14 +136,15 @@ CMeAcgChannelzq::~CMeAcgChannelzq() {
     }
 }
 
-void CMeAcgChannelzq::releaseBefore(std::int64_t upTo) {
-    if (!m_mapBytes || upTo <= 0) return;
+std::int64_t CMeAcgChannelzq::releaseBefore(std::int64_t upTo) {
+    if (!m_mapBytes || upTo <= 0) return 0;
     const std::size_t page = pageBytes();
     const std::size_t bytes = static_cast<std::size_t>(std::min(upTo, m_samples)) * sizeof(double) / page * page;
-    if (bytes == 0) return;
+    if (bytes == 0) return 0;
     // The pages stay mapped: a reader that lags reads zeros, never freed memory.
     ::madvise(m_pValues, bytes, MADV_DONTNEED);
     ::madvise(m_pValuesMirror, bytes, MADV_DONTNEED);
+    return static_cast<std::int64_t>(bytes / sizeof(double));
 }
 
 std::size_t CMeAcgChannelzq::residentBytes() const {

@@ -1,5 +1,6 @@
 // The acquisition data set: trials built from a channel list, the trial the
 // reading loop fills, and what a recording carries besides its samples.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -21,14 +22,18 @@ CMeAcqData::~CMeAcqData() = default;
 CMeAcqTrialzq* CMeAcqData::checkInitTrls4Acq(int record, int, int) {
     if (m_trials.empty()) return nullptr;
     m_curTrial = 0;
+    // Readers that poll before the loop has started see no rows of the last run.
+    m_rowsOut = 0;
     if (record && m_recordFlag) {
         // The loop writes rows from 0 again: what an earlier run left must
         // not count as recorded.
         stopRecordingFile();
         {
+            std::lock_guard<std::mutex> hold(m_holdMutex);
             std::lock_guard<std::mutex> lock(m_trialMutex);
             for (size_t t = 1; t < m_trials.size(); ++t) m_trials[t].reset();
             m_released = 0;
+            m_releasedRows = 0;
         }
         CMeAcqTrialzq* first = getTrial(0);
         if (!first) return nullptr;
@@ -84,12 +89,14 @@ int CMeAcqData::initTrials(int trials, std::int64_t samples, ChnGeomList* list, 
     }
     if (cb && !cb(made[0].get())) return fail(L"Acquisition data: the channel set-up of a trial failed");
     {
+        std::lock_guard<std::mutex> hold(m_holdMutex);
         std::lock_guard<std::mutex> lock(m_trialMutex);
         m_trials = std::move(made);
         m_blueprint = std::move(blueprint);
         m_trialCallback = cb;
         m_trialSamples = samples;
         m_released = 0;
+        m_releasedRows = 0;
     }
     m_trialCount = trials;
     m_curTrial = 0;
@@ -167,18 +174,23 @@ int CMeAcqData::releasedTrials() const {
 void CMeAcqData::releaseWritten(std::int64_t rows) {
     if (!m_releaseWritten) return;
     if (rows <= 0) return;
+    // A reader in the middle of a copy finishes it first.
+    std::lock_guard<std::mutex> hold(m_holdMutex);
     std::lock_guard<std::mutex> lock(m_trialMutex);
     const std::int64_t S = m_trialSamples;
     // The loop still holds the trial it fills, even when the file has all
-    // of it: that one waits until the loop has switched on.
-    while (m_released < static_cast<int>(m_trials.size()) && m_released < m_curTrial.load() &&
+    // of it: that one waits until the loop has switched on. The trial just
+    // finished stays too, so that a reader a little behind (a live view)
+    // does not lose its end at every switch.
+    while (m_released < static_cast<int>(m_trials.size()) && m_released + 1 < m_curTrial.load() &&
            static_cast<std::int64_t>(m_released + 1) * S <= rows)
         m_trials[static_cast<size_t>(m_released++)].reset();
-    if (m_released >= static_cast<int>(m_trials.size())) return;
-    if (CMeAcqTrialzq* t = m_trials[static_cast<size_t>(m_released)].get()) {
-        const std::int64_t within = rows - static_cast<std::int64_t>(m_released) * S;
-        for (int c = 0; c < t->getTotalChannel(); ++c) t->getChannel(c)->releaseBefore(within);
-    }
+    const std::int64_t start = static_cast<std::int64_t>(m_released) * S;
+    std::int64_t gone = start;
+    CMeAcqTrialzq* t = m_released < static_cast<int>(m_trials.size()) ? m_trials[static_cast<size_t>(m_released)].get() : nullptr;
+    for (int c = 0; t && c < t->getTotalChannel(); ++c)
+        gone = std::max(gone, start + t->getChannel(c)->releaseBefore(rows - start));
+    if (gone > m_releasedRows.load()) m_releasedRows = gone;
 }
 
 std::size_t CMeAcqData::sampleBytesHeld() const {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "acqhost/ChannelLabels.h"
 #include "app/BdfSummary.h"
 #include "app/Console.h"
 #include "app/Output.h"
@@ -261,6 +262,7 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
             for (int c = 0; c < trial->getTotalChannel(); ++c) {
                 CMeAcgChannelzq* ch = trial->getChannel(c);
                 if (!ch->isEEGChannel()) continue;
+                const std::string label = acqhost::standardElectrodeName(narrowOf(ch->m_label));
                 int n = lastValues(ch, cur, total, wrapped, static_cast<int>(rate), buf.data());
                 double mean = 0, ss = 0;
                 for (int i = 0; i < n; ++i) mean += buf[static_cast<size_t>(i)];
@@ -268,14 +270,14 @@ int runMonitor(const SessionOptions& opts, double seconds, const WatchLimits& li
                 for (int i = 0; i < n; ++i) ss += (buf[static_cast<size_t>(i)] - mean) * (buf[static_cast<size_t>(i)] - mean);
                 double rms = n ? std::sqrt(ss / n) : 0;
                 jsonChannels.push_back(JsonObject()
-                                           .add("label", narrowOf(ch->m_label))
+                                           .add("label", label)
                                            .add("board", ch->m_boardIndex + 1)
                                            .add("pin", ch->m_pin + 1)
                                            .add("rms_uv", rms)
                                            .str());
                 std::vector<double> spark;
                 for (int i = 0; i + 6 <= n; i += 6) spark.push_back(buf[static_cast<size_t>(i)]);
-                std::snprintf(line, sizeof line, "  %-6s B%d P%d %9.2f uV rms  %s\n", narrowOf(ch->m_label).c_str(),
+                std::snprintf(line, sizeof line, "  %-6s B%d P%d %9.2f uV rms  %s\n", label.c_str(),
                               ch->m_boardIndex + 1, ch->m_pin + 1, rms,
                               sparkline(spark.data(), static_cast<int>(spark.size())).c_str());
                 screen += line;

@@ -2,7 +2,8 @@
 // traces hold is what the boards sent, the spectrum finds the sine a channel
 // carries, a powered-down channel draws flat, a silent board's cell turns red
 // and back, and Record from the toolbar saves what the boards sent, with the
-// marker, in a file MNE reads.
+// marker, in a file MNE reads, its trials leaving memory as the file takes
+// them while the traces go on.
 #include <edflib.h>
 #include <stdlib.h>
 
@@ -19,6 +20,7 @@
 #include <thread>
 
 #include "app/Session.h"
+#include "geometry/ElectrodeTables.h"
 #include "gui/view/ViewWindow.h"
 #include "platform/clock.h"
 #include "serialport/Backend.h"
@@ -85,20 +87,12 @@ private slots:
         QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 2000; }));
         win_->stop();
         QVERIFY(t.rows() > view::Traces::kSpectrumSize);
+        // Labels spelt as the files spell them, every one placed on the head.
+        QCOMPARE(QString::fromStdString(t.trace(0).label), QStringLiteral("Fp1"));
+        for (int c = 0; c < t.channels(); ++c) QVERIFY2(t.trace(c).hasPosition, t.trace(c).label.c_str());
 
-        // The last raw values of every board, sample by sample, against the sim.
+        tracesFollowTheBoards();
         const int N = view::Traces::kSpectrumSize;
-        for (int b = 0; b < 2; ++b) {
-            std::vector<std::array<std::int32_t, 8>> rows(N);
-            for (int c = 0; c < t.channels(); ++c) {
-                const view::Trace& tr = t.trace(c);
-                if (tr.board != b) continue;
-                for (int i = 0; i < N; ++i)
-                    rows[static_cast<size_t>(i)][static_cast<size_t>(tr.pin)] =
-                        static_cast<std::int32_t>(std::lround(tr.raw[static_cast<size_t>((t.rows() + i) % N)] / kUvPerCount));
-            }
-            QCOMPARE(QString::fromStdString(followsTruth(rows, rig_->board(b).packets())), QString());
-        }
 
         // The alpha rhythm of board 2, pin 3: the spectrum's peak within 3-40 Hz
         // (below, the slow wander can outweigh a waning rhythm).
@@ -129,6 +123,25 @@ private slots:
         QVERIFY(inkedRows(2) > 3);
         session_->driver().turnOnOffChnl(3, 1, 0);
         clock_->get().advanceUs(50'000);
+    }
+
+    // Every row of every template lands on the head: odd numbers on the left,
+    // even on the right, "z" between, Fp in front, O behind (nets' E names:
+    // placed only).
+    void headPlacesEveryTemplateElectrode() {
+        for (int table = 0; table < ELCTD_TABLE_COUNT; ++table)
+            for (int r = 0; r < electrodeTable(table).count; ++r) {
+                const ELCTD_POS_NAME_PXYZ& e = electrodeTable(table).rows[r];
+                const std::wstring w(e.name);
+                const std::string name(w.begin(), w.end()), where = "T" + std::to_string(table + 1) + " " + name;
+                double x = 0, y = 0;
+                QVERIFY2(view::headPosition(w, e.x, e.y, e.z, x, y) && std::hypot(x, y) <= 2, where.c_str());
+                const char last = static_cast<char>(std::tolower(name.back()));
+                if ((name[0] == 'E' && std::isdigit(name[1])) || (last != 'z' && !std::isdigit(last))) continue;
+                const double side = last == 'z' ? 0 : (last - '0') % 2 ? -1 : 1;
+                const bool frontOk = std::toupper(name[1]) != 'P' || name[0] != 'F' || y < 0, backOk = name[0] != 'O' || y > 0;
+                QVERIFY2(std::abs(x - side * std::abs(x)) < 0.05 && (side == 0 || std::abs(x) > 0.05) && frontOk && backOk, where.c_str());
+            }
     }
 
     void silentBoardTurnsRedAndComesBack() {
@@ -162,15 +175,19 @@ private slots:
             dlg->findChild<QLineEdit*>("minutes")->setText("1");
             dlg->accept();
         });
+        // Trials of 2 s, given back to memory once the file has them, while
+        // the window keeps reading.
+        win_->setRecordTrialSeconds(2);
         win_->action("Record")->trigger();
-        QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 1500; }));
-        win_->frame();
+        CMeAcqDatazq& data = session_->data();
+        QVERIFY(waitFor([&] { return win_->frame(), view::RowFeed(data).rowsWritten() > 1500; }));
         win_->action("Marker")->trigger();
-        const double markS = session_->data().annotations().back().seconds;
+        const double markS = data.annotations().back().seconds;
         QCOMPARE(win_->traces().markers().size(), size_t{1});
-        QVERIFY(waitFor([&] { return view::RowFeed(session_->data()).rowsWritten() > 3000; }));
+        QVERIFY(waitFor([&] { return win_->frame(), data.releasedTrials() >= 4; }));
         win_->action("Stop")->trigger();
         QVERIFY2(std::filesystem::exists(bdf), qPrintable(win_->lastMessage()));
+        tracesFollowTheBoards();
 
         // Every EEG sample of both boards as they sent it.
         edf_hdr_struct hdr{};
@@ -222,6 +239,23 @@ private slots:
     }
 
 private:
+    // The last raw values of every board, sample by sample, against the sim.
+    void tracesFollowTheBoards() {
+        const view::Traces& t = win_->traces();
+        const int N = view::Traces::kSpectrumSize;
+        for (int b = 0; b < 2; ++b) {
+            std::vector<std::array<std::int32_t, 8>> rows(N);
+            for (int c = 0; c < t.channels(); ++c) {
+                const view::Trace& tr = t.trace(c);
+                if (tr.board != b) continue;
+                for (int i = 0; i < N; ++i)
+                    rows[static_cast<size_t>(i)][static_cast<size_t>(tr.pin)] =
+                        static_cast<std::int32_t>(std::lround(tr.raw[static_cast<size_t>((t.rows() + i) % N)] / kUvPerCount));
+            }
+            QCOMPARE(QString::fromStdString(followsTruth(rows, rig_->board(b).packets())), QString());
+        }
+    }
+
     std::unique_ptr<platform::ScopedVirtualClock> clock_;
     std::unique_ptr<sim::SimRig> rig_;
     std::unique_ptr<app::Session> session_;

@@ -177,8 +177,8 @@ public:
     // Long arrays are address space that takes memory only where samples
     // are written; releaseBefore gives the memory of samples [0, upTo) back
     // (whole pages; they read as 0 afterwards, the addresses stay valid).
-    // Short arrays stay as they are.
-    void releaseBefore(std::int64_t upTo);
+    // Short arrays stay as they are. Returns the samples given back.
+    std::int64_t releaseBefore(std::int64_t upTo);
     // Bytes of sample memory the two arrays hold now.
     std::size_t residentBytes() const;
 
@@ -270,9 +270,15 @@ public:
     // Trials at the start given back whole (see m_releaseWritten).
     int releasedTrials() const;
     // The recording file has the first `rows` rows: with m_releaseWritten,
-    // gives back their memory. Whole trials go when the loop has moved past
-    // them; in the trial being filled, the pages of rows written.
+    // gives back their memory. Whole trials go when the loop has moved two
+    // trials past them; in the oldest trial kept, the pages of rows written.
     void releaseWritten(std::int64_t rows);
+    // For a reader besides the reading loop and the recording file (a live
+    // view): while the returned lock is held nothing is given back, so the
+    // trials it peeks stay whole; rows before releasedRows() are gone
+    // already (they read as zeros or their trial is null).
+    std::unique_lock<std::mutex> holdRows() const { return std::unique_lock<std::mutex>(m_holdMutex); }
+    std::int64_t releasedRows() const { return m_releasedRows.load(); }
     // Bytes of sample memory held by the trials now.
     std::size_t sampleBytesHeld() const;
     void setAcqStimTrig2Data(CStimTrigzq* stim);
@@ -324,7 +330,8 @@ public:
     // of any length runs in bounded memory; the trials then no longer hold
     // what was recorded (the file does). Set before the acquisition starts.
     // While it is set, nothing but the reading loop and the recording file
-    // may use a trial of a running recording.
+    // may use a trial of a running recording, other readers only under
+    // holdRows().
     bool m_releaseWritten = false;
     std::atomic<int> m_acqStatus{AcqStatus::Idle};
     std::atomic<std::int64_t> m_curSample{0};   // current sample count
@@ -352,6 +359,8 @@ protected:
     std::vector<std::unique_ptr<CMeAcqTrialzq>> m_trials;
     std::unique_ptr<CMeAcqTrialzq> m_blueprint;
     int m_released = 0;  // leading trials given back
+    mutable std::mutex m_holdMutex;  // taken before m_trialMutex, never after
+    std::atomic<std::int64_t> m_releasedRows{0};
     std::int64_t m_trialSamples = 0;
     ACQ_TRIAL_CALLBACK m_trialCallback = nullptr;
     std::atomic<int> m_curTrial{0};

@@ -144,7 +144,7 @@ TEST(AppCli, CommandsOnTheSimulatedDonglesReportTheOutcome) {
         {"--sim 1 monitor --seconds 6", "monitoring stopped"},
         {"--sim 2 --json ports", "\"dongle\":true"},
         {"--sim 2 --json discover", "\"poll_time\":80", "\"channels\":16"},
-        {"--sim 1 --json monitor --seconds 2", "\"packets_per_s\"", "\"stopped\":true"},
+        {"--sim 2 --json monitor --seconds 2", "\"packets_per_s\"", "\"stopped\":true", "\"label\":\"Fp1\""},
     };
     for (const auto& c : cases) {
         Cli r = run(c[0]);

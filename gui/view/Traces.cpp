@@ -3,11 +3,13 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cwctype>
 #include <limits>
 
+#include "acqhost/ChannelLabels.h"
 #include "geometry/ElectrodeTables.h"
 
 namespace view {
@@ -28,32 +30,64 @@ bool sameName(const wchar_t* a, const std::wstring& b) {
     return !a[i] && i == b.size();
 }
 
+using Vec3 = std::array<double, 3>;
+
 // The templates of 10-05 names on a sphere (front, left, up) give every
-// label one place whatever table its channel came from; the older names
-// of the temporal row are the same electrodes.
-bool headPosition(const CString& label, double& hx, double& hy) {
-    std::wstring name = label.str();
+// label they know one place whatever table its channel came from; the older
+// names of the temporal row are the same electrodes.
+bool onSphere(const std::wstring& label, Vec3& v) {
+    std::wstring name = label;
     static const std::pair<const wchar_t*, const wchar_t*> older[] = {
         {L"T3", L"T7"}, {L"T4", L"T8"}, {L"T5", L"P7"}, {L"T6", L"P8"}};
     for (const auto& [was, is] : older)
         if (sameName(was, name)) name = is;
     for (int table : {7, 4, 6}) {  // T8, T5, T7
         const ELCTD_TABLE t = electrodeTable(table);
-        for (int r = 0; r < t.count; ++r) {
-            const ELCTD_POS_NAME_PXYZ& e = t.rows[r];
-            if (!sameName(e.name, name)) continue;
-            const double len = std::sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
-            if (len <= 0) return false;
-            // The angle from the vertex becomes the distance from the centre.
-            const double rho = std::acos(std::clamp(e.z / len, -1.0, 1.0)) / (kPi / 2);
-            const double az = std::atan2(e.y, e.x);
-            hx = -std::sin(az) * rho;
-            hy = -std::cos(az) * rho;
-            return true;
-        }
+        for (int r = 0; r < t.count; ++r)
+            if (sameName(t.rows[r].name, name)) return v = {t.rows[r].x, t.rows[r].y, t.rows[r].z}, true;
     }
     return false;
 }
+
+// The 10-20 templates' frame (x left, y up, z back) is an affine image of
+// the 10-05 positions: fitted once onto the sphere's frame by least squares
+// over the names both know.
+Vec3 fromTenTwenty(const Vec3& a) {
+    static const std::array<Vec3, 4> m = [] {
+        double ata[4][4] = {}, atb[4][3] = {};
+        const ELCTD_TABLE t = electrodeTable(1);  // T2
+        for (int r = 0; r < t.count; ++r) {
+            Vec3 b;
+            if (!onSphere(t.rows[r].name, b)) continue;
+            const double x[4] = {t.rows[r].x, t.rows[r].y, t.rows[r].z, 1};
+            for (int i = 0; i < 4; ++i) {
+                for (int j = 0; j < 4; ++j) ata[i][j] += x[i] * x[j];
+                for (int k = 0; k < 3; ++k) atb[i][k] += x[i] * b[static_cast<size_t>(k)];
+            }
+        }
+        for (int c = 0; c < 4; ++c) {  // Gauss-Jordan with partial pivoting
+            int p = c;
+            for (int r = c + 1; r < 4; ++r)
+                if (std::abs(ata[r][c]) > std::abs(ata[p][c])) p = r;
+            std::swap(ata[c], ata[p]);
+            std::swap(atb[c], atb[p]);
+            for (int r = 0; r < 4; ++r) {
+                if (r == c || ata[c][c] == 0) continue;
+                const double f = ata[r][c] / ata[c][c];
+                for (int j = 0; j < 4; ++j) ata[r][j] -= f * ata[c][j];
+                for (int k = 0; k < 3; ++k) atb[r][k] -= f * atb[c][k];
+            }
+        }
+        std::array<Vec3, 4> out{};
+        for (int i = 0; i < 4; ++i)
+            for (int k = 0; k < 3; ++k) out[static_cast<size_t>(i)][static_cast<size_t>(k)] = ata[i][i] != 0 ? atb[i][k] / ata[i][i] : 0;
+        return out;
+    }();
+    Vec3 v{};
+    for (size_t k = 0; k < 3; ++k) v[k] = m[0][k] * a[0] + m[1][k] * a[1] + m[2][k] * a[2] + m[3][k];
+    return v;
+}
+
 }  // namespace
 
 Biquad Biquad::notch(double hz, double rate, double q) {
@@ -79,6 +113,32 @@ void DisplayFilter::configure(const FilterSettings& f, double rate) {
     if (f.highHz > 0 && f.highHz < nyquist) stages_.push_back(Biquad::lowPass(f.highHz, rate));
 }
 
+// A name the sphere does not know (A1, FT7 of the 10-20 tables, the nets'
+// E17) takes the position it came with, seen in the frame of the table that
+// holds that very row.
+bool headPosition(const std::wstring& label, double x, double y, double z, double& hx, double& hy) {
+    Vec3 v{};
+    bool found = onSphere(label, v);
+    for (int table = 0; table < ELCTD_TABLE_COUNT && !found; ++table) {
+        const ELCTD_TABLE t = electrodeTable(table);
+        for (int r = 0; r < t.count && !found; ++r) {
+            const ELCTD_POS_NAME_PXYZ& e = t.rows[r];
+            if (!sameName(e.name, label) || e.x != x || e.y != y || e.z != z) continue;
+            found = true;
+            if (table >= 8) v = {e.y, -e.x, e.z};  // the nets: x right, y front, z up
+            else v = fromTenTwenty({e.x, e.y, e.z});  // the sphere's own tables were searched above
+        }
+    }
+    const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (!found || len <= 0) return false;
+    // The angle from the vertex becomes the distance from the centre.
+    const double rho = std::acos(std::clamp(v[2] / len, -1.0, 1.0)) / (kPi / 2);
+    const double az = std::atan2(v[1], v[0]);
+    hx = -std::sin(az) * rho;
+    hy = -std::cos(az) * rho;
+    return true;
+}
+
 // ------------------------------------------------------------------ RowFeed
 
 std::int64_t RowFeed::rowsWritten() const {
@@ -98,6 +158,11 @@ int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, in
         next_ = written - reach;
     }
     const bool record = data_.m_recordFlag != 0;
+    // A recording whose file gives rows back: nothing is given back while we
+    // copy, and what went already is skipped, not read as zeros.
+    const std::unique_lock<std::mutex> hold = data_.holdRows();
+    const std::int64_t gone = record ? std::min(written, data_.releasedRows()) : 0;
+    if (next_ < gone) skipped_ += gone - next_, next_ = gone;
     const size_t nc = channels.size();
     out.clear();
     int got = 0;
@@ -106,8 +171,8 @@ int RowFeed::poll(const std::vector<int>& channels, std::vector<double>& out, in
     while (next_ < written && got < maxRows) {
         const int t = record ? static_cast<int>(next_ / S) : 0;
         if (t != colsTrial) {
-            CMeAcqTrialzq* trial = data_.getTrial(t);
-            if (!trial || trial->getTotalSample(-1) < S) {  // gone already (written to disk): on to the next
+            CMeAcqTrialzq* trial = data_.peekTrial(t);
+            if (!trial || trial->getTotalSample(-1) < S) {  // given back already: on to the next
                 const std::int64_t to = std::min(written, (next_ / S + 1) * S);
                 skipped_ += to - next_;
                 next_ = to;
@@ -140,10 +205,10 @@ void Traces::attach(CMeAcqDatazq& data, double rate) {
         const CMeAcgChannelzq* ch = trial->getChannel(c);
         if (ch->isEEGChannel()) {
             Trace t;
-            t.label = CStringA(ch->m_label).GetString();
+            t.label = acqhost::standardElectrodeName(CStringA(ch->m_label).GetString());
             t.board = ch->m_boardIndex;
             t.pin = ch->m_pin;
-            t.hasPosition = headPosition(ch->m_label, t.headX, t.headY);
+            t.hasPosition = headPosition(ch->m_label.str(), ch->m_elcX, ch->m_elcY, ch->m_elcZ, t.headX, t.headY);
             traces_.push_back(std::move(t));
             sources_.push_back(c);
             boards_ = std::max(boards_, ch->m_boardIndex + 1);

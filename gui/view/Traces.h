@@ -69,10 +69,15 @@ struct Trace {
     double sumSq = 0;  // running mean-square of filtered values for the head's RMS
 };
 
+// Where the head view draws an electrode of the given label and template
+// position (unit disc as in Trace); false when no template places it.
+bool headPosition(const std::wstring& label, double x, double y, double z, double& hx, double& hy);
+
 // Reads the rows the data set holds, from any thread that is not the reading
 // loop, without ever making that loop wait: the loop is the only writer and
 // publishes how far it got; a reader that fell more than a trial behind skips
-// ahead. Nothing of the trials is kept between two polls.
+// ahead. Nothing of the trials is kept between two polls, and a poll holds
+// the data set's rows so that none is given back while it copies.
 class RowFeed {
 public:
     explicit RowFeed(CMeAcqDatazq& data) : data_(data) {}
@@ -80,8 +85,8 @@ public:
     std::int64_t rowsWritten() const;
     // Copies the rows not yet read of the given channels, row by row, into
     // out (channels.size() values per row); returns the rows, at most maxRows.
-    // Rows that were overwritten before they could be read are counted in
-    // skipped().
+    // Rows that were overwritten or given back by the recording file before
+    // they could be read are counted in skipped().
     int poll(const std::vector<int>& channels, std::vector<double>& out, int maxRows);
     void restart() { next_ = 0; }
     std::int64_t next() const { return next_; }

@@ -266,26 +266,36 @@ void SpectrumView::refresh() {
 void SpectrumView::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
-    const QRect plot = rect().adjusted(36, 6, -6, -18);
-    p.setPen(Qt::gray);
-    p.drawRect(plot);
+    const QFontMetrics fm = p.fontMetrics();
     const double binHz = t_.rate() / Traces::kSpectrumSize, topHz = std::min(100.0, t_.rate() / 2);
-    p.setPen(Qt::black);
-    for (int hz : {1, 20, 40, 60, 80, 100}) {
-        if (hz > topHz) break;
-        const int x = plot.left() + static_cast<int>((hz - 1) / (topHz - 1) * plot.width());
-        p.drawText(QRect(x - 12, plot.bottom() + 2, 24, 14), Qt::AlignCenter, QString::number(hz));
-    }
-    p.drawText(QRect(0, 0, width(), 14), Qt::AlignRight,
-               ch_ >= 0 && ch_ < t_.channels() ? QString::fromStdString(t_.trace(ch_).label) + QStringLiteral(" log µV²/Hz")
-                                                  : QStringLiteral("mean of all, log µV²/Hz"));
-    if (power_.empty()) return;
     const int k0 = static_cast<int>(std::ceil(1 / binHz)), k1 = std::min<int>(static_cast<int>(topHz / binHz), static_cast<int>(power_.size()) - 1);
     double lo = 1e300, hi = -1e300;
     for (int k = k0; k <= k1; ++k) lo = std::min(lo, power_[static_cast<size_t>(k)]), hi = std::max(hi, power_[static_cast<size_t>(k)]);
     lo = std::floor(lo), hi = std::max(std::ceil(hi), lo + 1);
-    p.drawText(QRect(0, plot.top(), 34, 14), Qt::AlignRight, QString::number(hi));
-    p.drawText(QRect(0, plot.bottom() - 14, 34, 14), Qt::AlignRight, QString::number(lo));
+    std::vector<int> ticks;
+    for (int hz : {1, 20, 40, 60, 80, 100})
+        if (hz <= topHz) ticks.push_back(hz);
+    // The title on a row of its own above the plot; room left of it for the
+    // power labels and right of it for half the last frequency label.
+    const int th = fm.height();
+    const int left = fm.horizontalAdvance(QStringLiteral("-88")) + 6;
+    const int right = fm.horizontalAdvance(QString::number(ticks.back())) / 2 + 3;
+    const QRect plot(left, th + 4, std::max(width() - left - right, 10), std::max(height() - 2 * (th + 4), 10));
+    p.setPen(Qt::gray);
+    p.drawRect(plot);
+    p.setPen(Qt::black);
+    const QString title = ch_ >= 0 && ch_ < t_.channels() ? QString::fromStdString(t_.trace(ch_).label) + QStringLiteral(" log µV²/Hz")
+                                                          : QStringLiteral("mean of all, log µV²/Hz");
+    p.drawText(QRect(0, 2, plot.right(), th), Qt::AlignRight | Qt::AlignVCenter, fm.elidedText(title, Qt::ElideRight, plot.right()));
+    for (int hz : ticks) {
+        const int x = plot.left() + static_cast<int>((hz - 1) / (topHz - 1) * plot.width());
+        const int w = fm.horizontalAdvance(QString::number(hz)) + 2;
+        p.drawLine(x, plot.bottom(), x, plot.bottom() + 2);
+        p.drawText(QRect(x - w / 2, plot.bottom() + 3, w, th), Qt::AlignCenter, QString::number(hz));
+    }
+    if (power_.empty() || k1 < k0) return;
+    p.drawText(QRect(0, plot.top(), left - 4, th), Qt::AlignRight | Qt::AlignTop, QString::number(hi));
+    p.drawText(QRect(0, plot.bottom() - th + 1, left - 4, th), Qt::AlignRight | Qt::AlignBottom, QString::number(lo));
     QPainterPath path;
     for (int k = k0; k <= k1; ++k) {
         const double x = plot.left() + (k * binHz - 1) / (topHz - 1) * plot.width();
@@ -334,11 +344,23 @@ void HeadView::paintEvent(QPaintEvent*) {
     QFont f = font();
     f.setPointSizeF(7);
     p.setFont(f);
+    // Electrodes below the equator (T7, O1 ...) still fall inside the circle;
+    // ear clips (A1, A2), further down, at its edge.
+    double reach = 0;
+    for (int i = 0; i < n; ++i)
+        if (t_.trace(i).hasPosition) reach = std::max(reach, std::hypot(t_.trace(i).headX, t_.trace(i).headY));
+    const double scale = R * std::min(0.88, reach > 0 ? 1.04 / reach : 1.0);
+    // Dots first, names over them, so that no dot hides a neighbour's name.
+    for (int pass = 0; pass < 2; ++pass)
     for (int i = 0; i < n; ++i) {
         const Trace& tr = t_.trace(i);
         if (!tr.hasPosition) continue;
-        // Electrodes below the equator (T7, O1 ...) still fall inside the circle.
-        const QPointF at(c.x() + tr.headX * R * 0.88, c.y() + tr.headY * R * 0.88);
+        const QPointF at(c.x() + tr.headX * scale, c.y() + tr.headY * scale);
+        if (pass == 1) {
+            // A net's hundreds of names would only hide each other.
+            if (n <= 64) p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
+            continue;
+        }
         const double v = value[static_cast<size_t>(i)];
         QColor fill(200, 200, 200);
         if (std::isfinite(v)) {
@@ -349,7 +371,6 @@ void HeadView::paintEvent(QPaintEvent*) {
         p.setPen(Qt::black);
         p.setBrush(fill);
         p.drawEllipse(at, 9, 9);
-        p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <chrono>
+#include <cmath>
 
 #include "app/Activity.h"
 #include "gui/QtUiBackend.h"
@@ -27,7 +28,6 @@ double nowMs() {
 // The trial the reading loop fills round and round while monitoring: long
 // enough that a window that stalls for a moment still finds its rows.
 constexpr double kMonitorTrialS = 8;
-constexpr double kRecordTrialS = 10;
 }  // namespace
 
 ViewWindow::ViewWindow(app::Session& session, ViewHooks& hooks, QWidget* parent)
@@ -222,10 +222,12 @@ bool ViewWindow::record(const QString& path, const QString& subject, int minutes
     if (!connectBoards()) return false;
     const QFileInfo fi(path);
     hooks_.beforeRecord(s_.data(), subject.toStdString());
+    // Rows the file has leave memory: a day-long recording stays small.
+    s_.data().m_releaseWritten = true;
     // Recording ends by itself after `minutes` (or on Stop).
-    const int trials = std::max(1, static_cast<int>(minutes * 60 / kRecordTrialS));
+    const int trials = std::max(1, static_cast<int>(std::ceil(minutes * 60 / recordTrialS_)));
     if (!s_.startRecord(fi.absolutePath().toStdString(), fi.fileName().toStdString(), trials,
-                        static_cast<std::int64_t>(kRecordTrialS * s_.sampleRate()))) {
+                        std::max<std::int64_t>(1, std::llround(recordTrialS_ * s_.sampleRate())))) {
         say(QStringLiteral("recording did not start"));
         return false;
     }

@@ -44,6 +44,8 @@ public:
     // calls it; tests call it directly.
     void frame();
     void setFrameRate(int fps) { timer_.setInterval(1000 / std::max(fps, 1)); }
+    // The trials a recording is kept in while the file takes them.
+    void setRecordTrialSeconds(double s) { recordTrialS_ = s > 0 ? s : 10; }
 
     Traces& traces() { return traces_; }
     TraceView* traceView() const { return traceView_; }
@@ -79,6 +81,7 @@ private:
     bool dirty_ = true;
     double lastStatusMs_ = 0;  // drawn settings changed since the last frame
     int frames_ = 0;
+    double recordTrialS_ = 10;
     QString message_;
     std::vector<double> frameMs_;
     std::unique_ptr<std::thread> impedanceThread_;
