@@ -35,7 +35,7 @@ TraceView::TraceView(const Traces& t, QWidget* parent) : QWidget(parent), t_(t) 
 
 std::pair<int, int> TraceView::lane(int ch) const {
     const int n = std::max(t_.channels(), 1);
-    const double h = static_cast<double>(height() - 16) / n;
+    const double h = static_cast<double>(height() - 16 - kRulerHeight) / n;
     return {static_cast<int>(ch * h), static_cast<int>((ch + 1) * h) - 1};
 }
 
@@ -107,19 +107,33 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         if (a + len <= W) f(a, a + len);
         else f(a, W), f(0, a + len - W);
     };
+    // The columns drawn over leave the screen: their ink no longer counts.
+    if (spans_.size() != static_cast<size_t>(W) * n || inkCount_.size() != static_cast<size_t>(H)) {
+        spans_.assign(static_cast<size_t>(W) * n, Span{});
+        inkCount_.assign(static_cast<size_t>(H), 0);
+    }
+    runs([&](int a, int b) {
+        for (size_t i = static_cast<size_t>(a) * n; i < static_cast<size_t>(b) * n; ++i) {
+            for (int y = spans_[i].top; y <= spans_[i].bottom; ++y) --inkCount_[static_cast<size_t>(y)];
+            spans_[i] = Span{};
+        }
+    });
     std::vector<QRgb*> rows(static_cast<size_t>(H));
     for (int y = 0; y < H; ++y) {
         QRgb* row = rows[static_cast<size_t>(y)] = reinterpret_cast<QRgb*>(plot_.scanLine(y));
         runs([&](int a, int b) { std::fill(row + a, row + b, qRgb(255, 255, 255)); });
     }
-    // Seconds and markers under the traces.
+    // Seconds on a ruler under the lanes, not as lines across them: the rows
+    // no trace reaches then never change, and a frame leaves them alone.
     const double rpc = t_.seconds() * t_.rate() / cols;
     const auto xOfRow = [&](std::int64_t row) { return static_cast<int>(std::floor(row / rpc) - first); };
+    const int ruler = H - kRulerHeight;
+    runs([&](int a, int b) { std::fill(rows[static_cast<size_t>(ruler)] + a, rows[static_cast<size_t>(ruler)] + b, qRgb(200, 200, 200)); });
     for (std::int64_t s = static_cast<std::int64_t>(std::floor((first + x0) * rpc / t_.rate())); ; ++s) {
         const int x = xOfRow(static_cast<std::int64_t>(s * t_.rate()));
         if (x >= x1) break;
         if (x >= x0)
-            for (int y = 0; y < H; y += 2) rows[static_cast<size_t>(y)][at(x)] = qRgb(215, 215, 215);
+            for (int y = ruler; y < H; ++y) rows[static_cast<size_t>(y)][at(x)] = qRgb(110, 110, 110);
     }
     for (std::int64_t m : t_.markers()) {
         const int x = xOfRow(m);
@@ -159,6 +173,8 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
             const int yb = std::clamp(static_cast<int>(std::floor(b + 0.5)), y0, y1);
             const int px = at(x);
             for (int y = ya; y <= yb; ++y) rows[static_cast<size_t>(y)][px] = ink;
+            spans_[static_cast<size_t>(px) * n + c] = {static_cast<std::int16_t>(ya), static_cast<std::int16_t>(yb)};
+            for (int y = ya; y <= yb; ++y) ++inkCount_[static_cast<size_t>(y)];
         }
     }
 }
@@ -179,9 +195,14 @@ int TraceView::step() {
     // the columns finished since the last step are drawn, unless what every
     // column looks like changed.
     const std::int64_t fresh = done - drawnDone_;
+    shownInk_.resize(inkCount_.size());
+    for (size_t y = 0; y < inkCount_.size(); ++y) shownInk_[y] = inkCount_[y] > 0;
+    const std::int64_t shownFirst = drawnDone_ - shown;
     int moved = 0;
     if (needsFullRedraw(W, H) || fresh >= shown) {
         plot_.fill(Qt::white);
+        spans_.assign(static_cast<size_t>(W) * t_.channels(), Span{});
+        inkCount_.assign(static_cast<size_t>(H), 0);
         drawColumns(first, 0, shown);
         moved = -1;
     } else if (fresh > 0) {
@@ -192,6 +213,13 @@ int TraceView::step() {
     drawnDone_ = done;
     drawnMarkers_ = t_.markers().size();
     cut_ = static_cast<int>((first % W + W) % W);
+    // A marker on the screen before or after is a line across every row.
+    const double rpc = t_.seconds() * t_.rate() / std::max(cols, 1);
+    markerShown_ = false;
+    for (std::int64_t m : t_.markers()) {
+        const auto x = static_cast<std::int64_t>(std::floor(m / rpc));
+        markerShown_ = markerShown_ || (x >= std::min(first, shownFirst) && x < done);
+    }
     return moved;
 }
 
@@ -201,10 +229,19 @@ void TraceView::showStep() {
     if (moved < 0 || moved >= pr.width()) {
         repaint(pr);
     } else if (moved > 0) {
-        // What the screen already shows moves left in place; only the new
-        // columns are copied. A second copy of the whole image every frame
-        // cost more than everything else the window does.
-        scroll(-moved, 0, pr);
+        // What the screen already shows moves left in place, and only the
+        // rows some trace reached (and the ruler): the others are white all
+        // along. The new columns are copied whole.
+        const int H = pr.height();
+        std::vector<std::pair<int, int>> bands;
+        for (int y = 0; y < H; ++y) {
+            const bool move = markerShown_ || y >= H - kRulerHeight || shownInk_[static_cast<size_t>(y)];
+            if (!move) continue;
+            // Short gaps go with their bands: a move costs more than a few rows.
+            if (!bands.empty() && y - bands.back().second <= 8) bands.back().second = y;
+            else bands.push_back({y, y});
+        }
+        for (const auto& [top, bottom] : bands) scroll(-moved, 0, QRect(pr.left(), top, pr.width(), bottom - top + 1));
         repaint(pr.adjusted(pr.width() - moved, 0, 0, 0));
     }
     const QString caption = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));

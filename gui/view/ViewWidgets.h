@@ -34,6 +34,7 @@ public:
     void showStep();
     QSize sizeHint() const override { return {900, 600}; }
     static constexpr int kLabelWidth = 64;
+    static constexpr int kRulerHeight = 5;  // seconds, under the lanes
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -58,6 +59,15 @@ private:
     std::array<double, 6> drawnKey_{};
     size_t drawnMarkers_ = 0;
     int cut_ = 0;  // the image column at the plot's left edge
+    // The ink of each image column and lane, and per pixel row the columns
+    // inked there: rows at 0 before and after a frame need not move.
+    struct Span {
+        std::int16_t top = 0, bottom = -1;
+    };
+    std::vector<Span> spans_;
+    std::vector<int> inkCount_;
+    std::vector<char> shownInk_;
+    bool markerShown_ = false;
     QString caption_;
 };
 
