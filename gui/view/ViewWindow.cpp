@@ -224,6 +224,8 @@ bool ViewWindow::record(const QString& path, const QString& subject, int minutes
     hooks_.beforeRecord(s_.data(), subject.toStdString());
     // Rows the file has leave memory: a day-long recording stays small.
     s_.data().m_releaseWritten = true;
+    // A file that cannot be written ends the recording, and the window says so.
+    s_.data().setStopRequest([this] { s_.driver().AcqStop(); });
     // Recording ends by itself after `minutes` (or on Stop).
     const int trials = std::max(1, static_cast<int>(std::ceil(minutes * 60 / recordTrialS_)));
     if (!s_.startRecord(fi.absolutePath().toStdString(), fi.fileName().toStdString(), trials,
@@ -232,12 +234,15 @@ bool ViewWindow::record(const QString& path, const QString& subject, int minutes
         return false;
     }
     afterStart();
+    recording_ = true;
+    recordingSeen_ = false;
     say(QStringLiteral("recording to %1").arg(fi.absoluteFilePath()));
     return true;
 }
 
 void ViewWindow::stop() {
-    const bool recording = s_.data().m_recordFlag != 0 && s_.acquiring();
+    const bool recording = recording_;
+    recording_ = false;
     s_.stop();
     frame();
     if (recording) {
@@ -280,6 +285,13 @@ void ViewWindow::frame() {
         say(QString::fromStdString(impedanceReport_));
     }
     if (traceView_->width() - TraceView::kLabelWidth != traces_.columns()) applyViewSettings();
+    // A recording that ended by itself (its length reached, its file failed);
+    // the status is the last run's until the reading loop has started.
+    if (recording_) {
+        const int st = s_.data().m_acqStatus.load();
+        if (st == AcqStatus::Recording) recordingSeen_ = true;
+        else if (recordingSeen_ && (st == AcqStatus::RecordingEnded || st == AcqStatus::Saved)) stop();
+    }
     // The boards' cells once a second, rows or not (a silent board sends none).
     if (t0 - lastStatusMs_ >= 1000) {
         status_->refresh(t0 / 1000.0);

@@ -78,6 +78,7 @@ private:
     mbeeg::gui::QtUiBackend* backend_ = nullptr;  // made when a setup dialog is first opened
     QTimer timer_;
     bool connected_ = false;
+    bool recording_ = false, recordingSeen_ = false;
     bool dirty_ = true;
     double lastStatusMs_ = 0;  // drawn settings changed since the last frame
     int frames_ = 0;
