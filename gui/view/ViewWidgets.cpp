@@ -108,10 +108,6 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         else f(a, W), f(0, a + len - W);
     };
     // The columns drawn over leave the screen: their ink no longer counts.
-    if (spans_.size() != static_cast<size_t>(W) * n || inkCount_.size() != static_cast<size_t>(H)) {
-        spans_.assign(static_cast<size_t>(W) * n, Span{});
-        inkCount_.assign(static_cast<size_t>(H), 0);
-    }
     runs([&](int a, int b) {
         for (size_t i = static_cast<size_t>(a) * n; i < static_cast<size_t>(b) * n; ++i) {
             for (int y = spans_[i].top; y <= spans_[i].bottom; ++y) --inkCount_[static_cast<size_t>(y)];
@@ -244,8 +240,11 @@ void TraceView::showStep() {
         for (const auto& [top, bottom] : bands) scroll(-moved, 0, QRect(pr.left(), top, pr.width(), bottom - top + 1));
         repaint(pr.adjusted(pr.width() - moved, 0, 0, 0));
     }
-    const QString caption = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
-    if (caption != caption_) update(0, pr.height(), width(), height() - pr.height());
+    if (captionText() != caption_) update(0, pr.height(), width(), height() - pr.height());
+}
+
+QString TraceView::captionText() const {
+    return QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
 }
 
 void TraceView::paintEvent(QPaintEvent* e) {
@@ -270,7 +269,7 @@ void TraceView::paintEvent(QPaintEvent* e) {
     if (pr.contains(e->rect())) return;
     // Labels and the caption only when asked for or changed: text costs more
     // than the traces.
-    caption_ = QStringLiteral("%1 s shown, ±%2 per channel").arg(t_.seconds()).arg(uvText(shownUv_));
+    caption_ = captionText();
     p.fillRect(0, 0, kLabelWidth, height(), palette().window());
     p.fillRect(kLabelWidth, H, W, height() - H, palette().window());
     QFont f = font();

@@ -44,6 +44,7 @@ private:
     // -1 when it was drawn anew.
     int step();
     void follow();
+    QString captionText() const;
     bool needsFullRedraw(int W, int H);
     void drawColumns(std::int64_t first, int x0, int x1);
 
