@@ -49,7 +49,7 @@ std::size_t PacketDecoder::feed(const std::uint8_t* data, std::size_t n, std::in
             if (data[i] == kPacketHeader && n - i >= kPacketBytes && isFooter(data[i + kPacketBytes - 1])) {
                 parsePacket(data + i, nowUs, out.emplace_back());
                 ++count;
-                found(base + static_cast<std::int64_t>(i));
+                found(out.back(), base + static_cast<std::int64_t>(i));
                 i += kPacketBytes;
                 continue;
             }
@@ -69,7 +69,7 @@ std::size_t PacketDecoder::feed(const std::uint8_t* data, std::size_t n, std::in
             if (isFooter(buf_[kPacketBytes - 1])) {
                 parsePacket(buf_.data(), nowUs, out.emplace_back());
                 ++count;
-                found(bufAt_);
+                found(out.back(), bufAt_);
                 len_ = 0;
             } else {
                 resync();

@@ -20,6 +20,9 @@ struct CytonPacket {
     std::array<std::uint8_t, 6> aux{};     // packet bytes 26..31
     std::uint8_t footer = kFooterMin;
     std::int64_t arrivalUs = 0;            // when the bytes that completed it were read
+    // It began where the packet before it ended: a header found inside a
+    // packet's data does not, but for a chance in a few hundred.
+    bool inStep = false;
 };
 
 // Fills a packet from its 33 bytes (header at 0, footer at 32).
@@ -48,7 +51,10 @@ public:
 
 private:
     void resync();
-    void found(std::int64_t at) { dueAt_ = at + kPacketBytes; }
+    void found(CytonPacket& p, std::int64_t at) {
+        p.inStep = at == dueAt_;
+        dueAt_ = at + kPacketBytes;
+    }
 
     std::array<std::uint8_t, kPacketBytes> buf_{};
     std::size_t len_ = 0;

@@ -16,6 +16,9 @@ constexpr std::size_t kFollowWindow = 4;
 
 int next(int s) { return (s + 1) & 0xFF; }
 
+// How fast a lane's origin may creep later: clocks differ by far less.
+constexpr double kOriginCreep = 1e-3;
+
 // The first packet waiting in a lane, if any (a lane may start with holds).
 const CytonPacket* firstPacket(const std::deque<RowEntry>& ready) {
     for (const RowEntry& e : ready)
@@ -39,9 +42,24 @@ void RowAligner::restarted(std::size_t b) {
     l.restarted = true;
 }
 
+// A packet that came at arrivalUs as the lane's entry `index` puts the
+// lane's origin no later than arrivalUs - index periods.
+void RowAligner::place(Lane& l, std::int64_t arrivalUs, std::int64_t index) {
+    const std::int64_t at = arrivalUs - index * t_.periodUs;
+    if (l.originUs == INT64_MIN) {
+        l.originUs = at;
+    } else {
+        const auto crept = static_cast<std::int64_t>(kOriginCreep * static_cast<double>(arrivalUs - l.originSeenUs));
+        l.originUs = std::min(l.originUs + std::max<std::int64_t>(crept, 0), at);
+    }
+    l.originSeenUs = arrivalUs;
+}
+
 void RowAligner::accept(Lane& l, const CytonPacket& p, std::uint64_t missing) {
     for (std::uint64_t i = 0; i < missing; ++i) l.ready.push_back(RowEntry{RowEntry::Lost, {}});
     l.ready.push_back(RowEntry{RowEntry::Packet, p});
+    l.entries += static_cast<std::int64_t>(missing);
+    place(l, p.arrivalUs, l.entries++);
     l.expected = next(p.sampleNo);
     l.lastAcceptUs = p.arrivalUs;
     l.heldSinceAccept = 0;
@@ -53,21 +71,19 @@ void RowAligner::accept(Lane& l, const CytonPacket& p, std::uint64_t missing) {
 
 // Whether a packet that does not simply continue its board's sequence is
 // the board's own: one of the next few packets must go on from it (and lie
-// beyond it, seen from the sequence so far: gapFromExpected, -1 when there
-// is no sequence to see from). A lone packet is taken after a while; one
-// that none of the next goes on from was a false header or another board's
-// (two boards on one channel interleave theirs).
+// beyond it, seen from the sequence so far: gapFromExpected). A lone packet
+// is taken after a while; one that none of the next goes on from was a false
+// header or another board's (two boards on one channel interleave theirs).
 RowAligner::Verdict RowAligner::follows(const Lane& l, const CytonPacket& h, int gapFromExpected, std::int64_t nowUs) {
     const std::size_t window = std::min<std::size_t>(l.raw.size(), kFollowWindow + 1);
     // The board's own stream going on before this packet's number: this one
     // came from another stream (that goes on too, so it would confirm itself).
-    if (gapFromExpected > 0)
-        for (std::size_t i = 1; i < window; ++i)
-            if (((l.raw[i].sampleNo - l.expected) & 0xFF) < gapFromExpected) return Verdict::No;
+    for (std::size_t i = 1; i < window; ++i)
+        if (((l.raw[i].sampleNo - l.expected) & 0xFF) < gapFromExpected) return Verdict::No;
     for (std::size_t i = 1; i < window; ++i) {
         const int step = (l.raw[i].sampleNo - h.sampleNo) & 0xFF;
         if (step < 1 || step > kTrustGap) continue;
-        if (gapFromExpected >= 0 && ((l.raw[i].sampleNo - l.expected) & 0xFF) <= gapFromExpected) continue;
+        if (((l.raw[i].sampleNo - l.expected) & 0xFF) <= gapFromExpected) continue;
         return Verdict::Yes;
     }
     if (l.raw.size() > kFollowWindow) return Verdict::No;
@@ -76,13 +92,26 @@ RowAligner::Verdict RowAligner::follows(const Lane& l, const CytonPacket& h, int
     return Verdict::Wait;
 }
 
+// A stream's first packet (at the start, or once the board was started
+// again) has no sequence to be judged by: the packet after it must have come
+// right behind it in the bytes and go on from it. A header inside the data of
+// a packet cut by the start would pass one time in eight by the numbers alone.
+RowAligner::Verdict RowAligner::startsStream(const Lane& l, const CytonPacket& h, std::int64_t nowUs) {
+    if (l.raw.size() > 1) {
+        const CytonPacket& n = l.raw[1];
+        const int step = (n.sampleNo - h.sampleNo) & 0xFF;
+        return n.inStep && step >= 1 && step <= kTrustGap ? Verdict::Yes : Verdict::No;
+    }
+    if (nowUs - h.arrivalUs >= t_.confirmUs) return Verdict::Yes;
+    nextDeadlineUs_ = std::min(nextDeadlineUs_, h.arrivalUs + t_.confirmUs);
+    return Verdict::Wait;
+}
+
 void RowAligner::judge(Lane& l, std::int64_t nowUs) {
     while (!l.raw.empty()) {
         const CytonPacket h = l.raw.front();
         if (l.expected < 0) {
-            // A stream's first packet has nothing to be judged by but the
-            // one after it (a header found in a packet cut by the start).
-            const Verdict v = follows(l, h, -1, nowUs);
+            const Verdict v = startsStream(l, h, nowUs);
             if (v == Verdict::Wait) return;
             if (v == Verdict::Yes) accept(l, h, 0);
             else ++l.counts.outOfSequence;
@@ -104,7 +133,7 @@ void RowAligner::judge(Lane& l, std::int64_t nowUs) {
         // A gap: taken when the next packet goes on from it; a packet that
         // the next one does not follow, or that lies beyond it, was a false
         // header or another board's.
-        const Verdict v = follows(l, h, l.restarted ? -1 : d, nowUs);
+        const Verdict v = l.restarted ? startsStream(l, h, nowUs) : follows(l, h, d, nowUs);
         if (v == Verdict::Wait) return;
         if (v == Verdict::No) {
             ++l.counts.outOfSequence;
@@ -144,10 +173,19 @@ void RowAligner::start(std::int64_t nowUs) {
     std::int64_t latest = INT64_MIN;
     for (const Lane& l : lanes_)
         if (const CytonPacket* p = firstPacket(l.ready)) latest = std::max(latest, p->arrivalUs);
+    // (A packet is let go only for a packet behind it: a hold first in a
+    // queue would have nothing to hold.)
     for (Lane& l : lanes_) {
-        while (l.ready.size() > 1 && l.ready[1].kind == RowEntry::Packet &&
-               l.ready[1].packet.arrivalUs < latest - t_.periodUs / 2)
+        while (l.ready.size() > 1 && l.ready[0].kind == RowEntry::Packet && l.ready[1].kind == RowEntry::Packet &&
+               l.ready[0].packet.arrivalUs < latest - t_.periodUs / 2)
             l.ready.pop_front();
+        // Its clock starts with what is left.
+        l.entries = 0;
+        l.originUs = INT64_MIN;
+        for (const RowEntry& e : l.ready) {
+            if (e.kind == RowEntry::Packet) place(l, e.packet.arrivalUs, l.entries);
+            ++l.entries;
+        }
     }
     resetDrift();
 }
@@ -173,12 +211,16 @@ void RowAligner::update(std::int64_t nowUs) {
 bool RowAligner::nextRow(std::vector<RowEntry>& row) {
     if (!started_ || lanes_.empty()) return false;
     if (!rowReady()) {
-        // A row waits for a board only so long: until it has been quiet for
-        // stallUs, or the row has been otherwise complete for that long (its
-        // bytes come that far behind the others'). Once held, a board is
-        // waited for only as long as its packets can come after the others'
-        // when it is back, so that rows do not lag while it is away, yet a
-        // board with a later phase is not taken for silent when it returns.
+        // A row waits for a board until it has been quiet for stallUs, or
+        // until the row has been otherwise complete for that long while the
+        // board is as far behind its own clock (one whose packets are partly
+        // another's keeps sending, but too few). A board that keeps time is
+        // not held for the others running ahead: their numbers may claim
+        // losses faster than time allows, and its samples must not pay.
+        // Once held, a board is waited for only as long as its packets can
+        // come after the others' when it is back, so that rows do not lag
+        // while it is away, yet a board with a later phase is not taken for
+        // silent when it returns.
         std::int64_t complete = INT64_MIN;  // when the last other board gave its part
         bool any = false;
         for (const Lane& l : lanes_) {
@@ -192,8 +234,9 @@ bool RowAligner::nextRow(std::vector<RowEntry>& row) {
         for (const Lane& l : lanes_) {
             if (!l.ready.empty()) continue;
             if (!l.raw.empty()) return false;  // being judged; judge() set the deadline
+            const std::int64_t behind = unknown ? l.lastAcceptUs : std::max(complete, l.dueUs(t_.periodUs));
             const std::int64_t until = l.silent ? (unknown ? now_ : complete + t_.silentWaitUs)
-                                                : (unknown ? l.lastAcceptUs : std::min(complete, l.lastAcceptUs)) + t_.stallUs;
+                                                : std::min(l.lastAcceptUs, behind) + t_.stallUs;
             if (now_ < until) {
                 nextDeadlineUs_ = std::min(nextDeadlineUs_, until);
                 return false;
@@ -202,6 +245,7 @@ bool RowAligner::nextRow(std::vector<RowEntry>& row) {
         for (Lane& l : lanes_) {
             if (!l.ready.empty()) continue;
             l.ready.push_back(RowEntry{RowEntry::Lost, {}});
+            ++l.entries;
             l.silent = true;
             ++l.heldSinceAccept;
             if (l.expected >= 0) l.expected = next(l.expected);
@@ -279,6 +323,7 @@ void RowAligner::trackDrift(std::int64_t rows) {
             if (it == l.ready.end()) continue;
             const std::int64_t row = rowsOut_ + (it - l.ready.begin());
             l.ready.erase(it);
+            --l.entries;
             ++l.counts.packets;
             ++l.counts.driftDropped;
             l.lead -= 1.0;
@@ -286,6 +331,7 @@ void RowAligner::trackDrift(std::int64_t rows) {
             if (events_) events_(b, Event::DriftDropped, row);
         } else if (l.lead - l.baseline < -t_.driftBound) {
             l.ready.push_front(RowEntry{RowEntry::DriftHold, {}});
+            ++l.entries;
             l.lead += 1.0;
             l.lastAdjustRow = rowsOut_;
             if (events_) events_(b, Event::DriftHeld, rowsOut_);

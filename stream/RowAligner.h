@@ -115,6 +115,17 @@ private:
         bool silent = false;           // being held for silence
         std::uint64_t acceptedTotal = 0;
         BoardCounts counts;
+        // The lane's own clock: entries it has had (a sample each), and the
+        // earliest its first could have come, from the packet that came
+        // soonest for its place; it may creep later by kOriginCreep, for a
+        // board clock slower than the PC's.
+        std::int64_t entries = 0;
+        std::int64_t originUs = INT64_MIN;  // INT64_MIN: no packet placed yet
+        std::int64_t originSeenUs = 0;      // when it was last lowered or crept
+        // When its next entry is due by that clock; INT64_MAX if unknown.
+        std::int64_t dueUs(std::int64_t periodUs) const {
+            return originUs == INT64_MIN ? INT64_MAX : originUs + entries * periodUs;
+        }
         // drift
         double lead = 0;
         double baseline = 0;
@@ -125,8 +136,10 @@ private:
 
     enum class Verdict { Yes, No, Wait };
     Verdict follows(const Lane& l, const CytonPacket& h, int gapFromExpected, std::int64_t nowUs);
+    Verdict startsStream(const Lane& l, const CytonPacket& h, std::int64_t nowUs);
     void judge(Lane& l, std::int64_t nowUs);
     void accept(Lane& l, const CytonPacket& p, std::uint64_t missing);
+    void place(Lane& l, std::int64_t arrivalUs, std::int64_t index);
     void start(std::int64_t nowUs);
     void holdSilent(std::int64_t nowUs);
     void trackDrift(std::int64_t rows);

@@ -194,6 +194,45 @@ TEST(RowAlignment, ASilentBoardHoldsNobodyAndItsLossIsCountedExactlyWhenItReturn
     }
 }
 
+TEST(RowAlignment, AStreamThatStartsInsideAPacketBeginsAtTheBoardsFirstWholePacket) {
+    // Board 0's bytes start inside packet 5, whose data hide a header 0xA0
+    // with sample number 5 and a footer 33 bytes on, in packet 6: a packet
+    // that packet 7 goes on from by its number. Board 1 streams cleanly.
+    auto bytes = [](int k, std::array<std::int32_t, 8> c) {
+        const std::string p = mbeeg::test::makePacket(k & 0xFF, c);
+        return Bytes(p.begin(), p.end());
+    };
+    std::vector<Bytes> board0, board1;
+    for (int k = 5; k < 100; ++k) {
+        board1.push_back(packetFor(k));
+        if (k == 5) {
+            const Bytes p = bytes(5, {0, 0, 0, 0xA00500 - 0x1000000});
+            board0.emplace_back(p.begin() + 4, p.end());
+        } else {
+            board0.push_back(k == 6 ? bytes(6, {0, 0, 0xC0}) : packetFor(k));
+        }
+    }
+    stream::RowAligner aligner(2);
+    std::vector<stream::RowEntry> row;
+    std::vector<std::int32_t> first0, first1;
+    for (std::size_t k = 0; k < board0.size(); ++k) {
+        const std::int64_t now = static_cast<std::int64_t>(k) * kPeriod;
+        aligner.feed(0, board0[k].data(), board0[k].size(), now);
+        aligner.feed(1, board1[k].data(), board1[k].size(), now);
+        aligner.update(now);
+        while (aligner.nextRow(row)) {
+            ASSERT_EQ(row[0].kind, stream::RowEntry::Packet) << "row " << first0.size();
+            ASSERT_EQ(row[1].kind, stream::RowEntry::Packet) << "row " << first0.size();
+            first0.push_back(row[0].packet.counts[0]);
+            first1.push_back(row[1].packet.counts[0]);
+        }
+    }
+    ASSERT_GT(first0.size(), 80u);
+    EXPECT_EQ(first0.front(), 7);
+    EXPECT_EQ(first0, first1);
+    EXPECT_EQ(aligner.counts(0).outOfSequence, 1u);
+}
+
 TEST(RowAlignment, ClockDriftIsEvenedOutOneCountedSampleAtATime) {
     // +100 and -100 ppm against the first board over ten minutes: 15 samples
     // each way.
