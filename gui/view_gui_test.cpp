@@ -228,6 +228,13 @@ private slots:
         QCOMPARE(std::stoll(times), inFile);
         QVERIFY2(notes.find(QStringLiteral("('%1', 'Marker')").arg(markS, 0, 'f', 3).toStdString()) != std::string::npos,
                  notes.c_str());
+
+        // The same name again is refused at once, and the file stays as it was.
+        const auto size = std::filesystem::file_size(bdf);
+        const auto when = std::filesystem::last_write_time(bdf);
+        QVERIFY(!win_->record(QString::fromStdString(bdf.string()), "S02"));
+        QVERIFY2(win_->lastMessage().contains("exists") && !session_->acquiring(), qPrintable(win_->lastMessage()));
+        QVERIFY(std::filesystem::file_size(bdf) == size && std::filesystem::last_write_time(bdf) == when);
         std::filesystem::remove_all(dir);
     }
 

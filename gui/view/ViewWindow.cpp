@@ -1,9 +1,12 @@
 #include "gui/view/ViewWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
@@ -201,7 +204,9 @@ void ViewWindow::askRecord() {
     QDialog dlg(this);
     dlg.setWindowTitle(QStringLiteral("Record"));
     auto* form = new QFormLayout(&dlg);
-    auto* file = new QLineEdit(QStringLiteral("recording.bdf"), &dlg);
+    // A new name each time: a second recording never meets the first.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    auto* file = new QLineEdit(QStringLiteral("recording-%1.bdf").arg(stamp), &dlg);
     file->setObjectName(QStringLiteral("file"));
     auto* subject = new QLineEdit(&dlg);
     subject->setObjectName(QStringLiteral("subject"));
@@ -210,20 +215,32 @@ void ViewWindow::askRecord() {
     form->addRow(QStringLiteral("File name"), file);
     form->addRow(QStringLiteral("Subject"), subject);
     form->addRow(QStringLiteral("Minutes at most"), minutes);
+    auto* replace = new QCheckBox(QStringLiteral("Replace an existing file"), &dlg);
+    replace->setObjectName(QStringLiteral("replace"));
+    form->addRow(replace);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    if (dlg.exec() == QDialog::Accepted) record(file->text(), subject->text(), std::max(1, minutes->text().toInt()));
+    if (dlg.exec() == QDialog::Accepted)
+        record(file->text(), subject->text(), std::max(1, minutes->text().toInt()), replace->isChecked());
 }
 
-bool ViewWindow::record(const QString& path, const QString& subject, int minutes) {
+bool ViewWindow::record(const QString& path, const QString& subject, int minutes, bool replace) {
+    const QFileInfo fi(path);
+    // Said before anything stops or starts, not when the first second is due.
+    const QFileInfo sidecar(fi.dir(), fi.completeBaseName() + QStringLiteral(".json"));
+    if (!replace && (fi.exists() || fi.isSymLink() || sidecar.exists())) {
+        say(QStringLiteral("%1 exists: choose another name, or tick \"Replace an existing file\"")
+                .arg((fi.exists() || fi.isSymLink() ? fi : sidecar).absoluteFilePath()));
+        return false;
+    }
     if (s_.acquiring()) stop();
     if (!connectBoards()) return false;
-    const QFileInfo fi(path);
     hooks_.beforeRecord(s_.data(), subject.toStdString());
     // Rows the file has leave memory: a day-long recording stays small.
     s_.data().m_releaseWritten = true;
+    s_.data().m_overwrite = replace;
     // A file that cannot be written ends the recording, and the window says so.
     s_.data().setStopRequest([this] { s_.driver().AcqStop(); });
     // Recording ends by itself after `minutes` (or on Stop).

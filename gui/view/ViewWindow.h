@@ -35,7 +35,8 @@ public:
     // The toolbar's operations, also for tests and --screenshot.
     bool connectBoards();  // blocks, showing discovery's progress
     bool monitor();
-    bool record(const QString& path, const QString& subject, int minutes = 10);
+    // A file (or its sidecar) that exists is replaced only when asked.
+    bool record(const QString& path, const QString& subject, int minutes = 10, bool replace = false);
     void stop();
     void marker();
     void impedance();
