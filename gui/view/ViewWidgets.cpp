@@ -1,5 +1,6 @@
 #include "gui/view/ViewWidgets.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPaintEvent>
@@ -377,36 +378,48 @@ void HeadView::paintEvent(QPaintEvent*) {
         value[static_cast<size_t>(i)] = v;
         if (std::isfinite(v)) top = std::max(top, v);
     }
-    QFont f = font();
-    f.setPointSizeF(7);
-    p.setFont(f);
     // Electrodes below the equator (T7, O1 ...) still fall inside the circle;
     // ear clips (A1, A2), further down, at its edge.
     double reach = 0;
     for (int i = 0; i < n; ++i)
         if (t_.trace(i).hasPosition) reach = std::max(reach, std::hypot(t_.trace(i).headX, t_.trace(i).headY));
     const double scale = R * std::min(0.88, reach > 0 ? 1.04 / reach : 1.0);
-    // Dots first, names over them, so that no dot hides a neighbour's name.
-    for (int pass = 0; pass < 2; ++pass)
+    std::vector<QPointF> at(static_cast<size_t>(n));
+    std::vector<int> placed;
     for (int i = 0; i < n; ++i) {
         const Trace& tr = t_.trace(i);
         if (!tr.hasPosition) continue;
-        const QPointF at(c.x() + tr.headX * scale, c.y() + tr.headY * scale);
-        if (pass == 1) {
-            // A net's hundreds of names would only hide each other.
-            if (n <= 64) p.drawText(QRectF(at.x() - 20, at.y() + 9, 40, 12), Qt::AlignCenter, QString::fromStdString(tr.label));
-            continue;
+        at[static_cast<size_t>(i)] = QPointF(c.x() + tr.headX * scale, c.y() + tr.headY * scale);
+        placed.push_back(i);
+    }
+    // Dots as large as their nearest neighbours allow, each name inside its
+    // dot: names never cover one another, however many boards.
+    double nearest = 2 * R;
+    for (size_t a = 0; a < placed.size(); ++a)
+        for (size_t b = a + 1; b < placed.size(); ++b) {
+            const QPointF d = at[static_cast<size_t>(placed[a])] - at[static_cast<size_t>(placed[b])];
+            nearest = std::min(nearest, std::hypot(d.x(), d.y()));
         }
+    const double r = std::clamp(nearest / 2 - 1, 3.0, 11.0);
+    QFont f = font();
+    f.setPixelSize(std::max(7, static_cast<int>(r)));
+    p.setFont(f);
+    const QFontMetricsF fm(f);
+    for (int i : placed) {
         const double v = value[static_cast<size_t>(i)];
         QColor fill(200, 200, 200);
         if (std::isfinite(v)) {
             // Impedance has fixed bands people know; the others are relative.
             const double u = readout_ == HeadReadout::Impedance ? std::clamp(v / 50.0, 0.0, 1.0) : top > 0 ? v / top : 0;
-            fill = QColor::fromHsvF(std::max(0.0, 0.33 * (1 - u)), 0.8, 0.95);
+            fill = QColor::fromHsvF(std::max(0.0, 0.33 * (1 - u)), 0.6, 1.0);
         }
+        const QPointF pt = at[static_cast<size_t>(i)];
         p.setPen(Qt::black);
         p.setBrush(fill);
-        p.drawEllipse(at, 9, 9);
+        p.drawEllipse(pt, r, r);
+        const QString name = QString::fromStdString(t_.trace(i).label);
+        if (fm.horizontalAdvance(name) <= 2 * r + 3)
+            p.drawText(QRectF(pt.x() - r - 4, pt.y() - r, 2 * r + 8, 2 * r), Qt::AlignCenter, name);
     }
 }
 
