@@ -58,8 +58,7 @@ void RowAligner::place(Lane& l, std::int64_t arrivalUs, std::int64_t index) {
 void RowAligner::accept(Lane& l, const CytonPacket& p, std::uint64_t missing) {
     for (std::uint64_t i = 0; i < missing; ++i) l.ready.push_back(RowEntry{RowEntry::Lost, {}});
     l.ready.push_back(RowEntry{RowEntry::Packet, p});
-    l.entries += static_cast<std::int64_t>(missing);
-    place(l, p.arrivalUs, l.entries++);
+    place(l, p.arrivalUs, l.entries() - 1);
     l.expected = next(p.sampleNo);
     l.lastAcceptUs = p.arrivalUs;
     l.heldSinceAccept = 0;
@@ -180,12 +179,9 @@ void RowAligner::start(std::int64_t nowUs) {
                l.ready[0].packet.arrivalUs < latest - t_.periodUs / 2)
             l.ready.pop_front();
         // Its clock starts with what is left.
-        l.entries = 0;
         l.originUs = INT64_MIN;
-        for (const RowEntry& e : l.ready) {
-            if (e.kind == RowEntry::Packet) place(l, e.packet.arrivalUs, l.entries);
-            ++l.entries;
-        }
+        for (std::size_t i = 0; i < l.ready.size(); ++i)
+            if (l.ready[i].kind == RowEntry::Packet) place(l, l.ready[i].packet.arrivalUs, static_cast<std::int64_t>(i));
     }
     resetDrift();
 }
@@ -245,7 +241,6 @@ bool RowAligner::nextRow(std::vector<RowEntry>& row) {
         for (Lane& l : lanes_) {
             if (!l.ready.empty()) continue;
             l.ready.push_back(RowEntry{RowEntry::Lost, {}});
-            ++l.entries;
             l.silent = true;
             ++l.heldSinceAccept;
             if (l.expected >= 0) l.expected = next(l.expected);
@@ -323,7 +318,6 @@ void RowAligner::trackDrift(std::int64_t rows) {
             if (it == l.ready.end()) continue;
             const std::int64_t row = rowsOut_ + (it - l.ready.begin());
             l.ready.erase(it);
-            --l.entries;
             ++l.counts.packets;
             ++l.counts.driftDropped;
             l.lead -= 1.0;
@@ -331,7 +325,6 @@ void RowAligner::trackDrift(std::int64_t rows) {
             if (events_) events_(b, Event::DriftDropped, row);
         } else if (l.lead - l.baseline < -t_.driftBound) {
             l.ready.push_front(RowEntry{RowEntry::DriftHold, {}});
-            ++l.entries;
             l.lead += 1.0;
             l.lastAdjustRow = rowsOut_;
             if (events_) events_(b, Event::DriftHeld, rowsOut_);

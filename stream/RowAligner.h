@@ -115,16 +115,16 @@ private:
         bool silent = false;           // being held for silence
         std::uint64_t acceptedTotal = 0;
         BoardCounts counts;
-        // The lane's own clock: entries it has had (a sample each), and the
-        // earliest its first could have come, from the packet that came
-        // soonest for its place; it may creep later by kOriginCreep, for a
-        // board clock slower than the PC's.
-        std::int64_t entries = 0;
+        // The lane's own clock: entries it has had since the start (a sample
+        // each: rows given out and queued), and the earliest its first could
+        // have come, from the packet that came soonest for its place; it may
+        // creep later by kOriginCreep, for a board clock slower than the PC's.
+        std::int64_t entries() const { return static_cast<std::int64_t>(counts.rows + ready.size()); }
         std::int64_t originUs = INT64_MIN;  // INT64_MIN: no packet placed yet
         std::int64_t originSeenUs = 0;      // when it was last lowered or crept
         // When its next entry is due by that clock; INT64_MAX if unknown.
         std::int64_t dueUs(std::int64_t periodUs) const {
-            return originUs == INT64_MIN ? INT64_MAX : originUs + entries * periodUs;
+            return originUs == INT64_MIN ? INT64_MAX : originUs + entries() * periodUs;
         }
         // drift
         double lead = 0;
