@@ -63,7 +63,11 @@ struct Trace {
     DisplayFilter filter;
     std::vector<float> filtered;  // ring of filtered values, the longest time scale
     std::vector<float> raw;       // ring of raw values for the spectrum
-    std::vector<Column> columns;  // ring of finished pixel columns
+    // Ring of finished pixel columns, one more than are shown: the leftmost
+    // shown column is drawn joined to the one before, as it was when it came.
+    std::vector<Column> columns;
+    Column& column(std::int64_t ci) { return columns[static_cast<size_t>(ci % static_cast<std::int64_t>(columns.size()))]; }
+    const Column& column(std::int64_t ci) const { return columns[static_cast<size_t>(ci % static_cast<std::int64_t>(columns.size()))]; }
     Column open{};
     bool openEmpty = true;
     double sumSq = 0;  // running mean-square of filtered values for the head's RMS
@@ -123,9 +127,12 @@ public:
     double rate() const { return rate_; }
     double seconds() const { return seconds_; }
     int columns() const { return columns_; }
-    // Columns finished so far (the newest is at (doneColumns - 1) % columns).
+    // Columns finished so far (the newest is trace(c).column(doneColumns - 1)).
     std::int64_t doneColumns() const { return doneCols_; }
     std::int64_t rows() const { return rows_; }
+    // Rows taken one after another since the last rows skipped (all, when
+    // none were): the window fell a trial behind or the file gave them back.
+    std::int64_t rowsSinceGap() const { return rows_ - gapEnd_; }
     // Row numbers (since the start) where a marker was seen.
     const std::vector<std::int64_t>& markers() const { return markers_; }
     void addMarker(std::int64_t row) { markers_.push_back(row); }
@@ -152,6 +159,7 @@ private:
     double rowsPerColumn_ = 1;
     FilterSettings filters_;
     std::int64_t rows_ = 0;      // rows taken (skips included)
+    std::int64_t gapEnd_ = 0;    // the row after the last skipped
     std::int64_t doneCols_ = 0;
     std::vector<std::int64_t> markers_;
     std::vector<double> buf_;

@@ -59,7 +59,7 @@ void TraceView::follow() {
         double sum = 0, lo = 1e300, hi = -1e300;
         int k = 0;
         for (std::int64_t x = std::max<std::int64_t>(first, 0); x < done; ++x) {
-            const Column& col = tr.columns[static_cast<size_t>(x % cols)];
+            const Column& col = tr.column(x);
             if (col.lo > col.hi) continue;
             sum += (col.lo + col.hi) / 2.0, lo = std::min<double>(lo, col.lo), hi = std::max<double>(hi, col.hi);
             ++k;
@@ -137,7 +137,7 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         if (x >= x0 && x < x1)
             for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][at(x)] = qRgb(220, 30, 30);
     }
-    const std::int64_t oldest = t_.doneColumns() - cols;
+    const std::int64_t oldest = t_.doneColumns() - cols - 1;  // the ring keeps one more
     for (int c = 0; c < n; ++c) {
         const Trace& tr = t_.trace(c);
         const auto [top, bottom] = lane(c);
@@ -148,17 +148,17 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         const double k = half / shownUv_, mid = drawnMids_[static_cast<size_t>(c)];
         const QRgb ink = boardColour(tr.board);
         const auto midY = [&](const Column& col) { return centre - ((col.lo + col.hi) / 2.0 - mid) * k; };
-        // Joined to the column before, so a slow trace stays a line (none
-        // before the left edge).
+        // Joined to the column before, so a slow trace stays a line; the
+        // leftmost too, as it was when it came in at the right.
         double prev = NAN;
-        if (const std::int64_t before = first + x0 - 1; x0 > 0 && before >= 0 && before >= oldest) {
-            const Column& col = tr.columns[static_cast<size_t>(before % cols)];
+        if (const std::int64_t before = first + x0 - 1; before >= 0 && before >= oldest) {
+            const Column& col = tr.column(before);
             if (col.lo <= col.hi) prev = midY(col);
         }
         for (int x = x0; x < x1; ++x) {
             const std::int64_t ci = first + x;
             if (ci < 0) continue;
-            const Column col = tr.columns[static_cast<size_t>(ci % cols)];
+            const Column col = tr.column(ci);
             if (col.lo > col.hi) {
                 prev = NAN;
                 continue;
