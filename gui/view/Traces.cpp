@@ -270,9 +270,9 @@ void Traces::refold() {
     const std::int64_t keep = traces_.empty() ? 0 : static_cast<std::int64_t>(traces_[0].filtered.size());
     const std::int64_t oldest = std::max<std::int64_t>(0, rows_ - keep);
     for (Trace& t : traces_) {
-        t.columns.assign(static_cast<size_t>(columns_) + 1, Column{1, 0});
+        t.columns.assign(static_cast<size_t>(keptColumns()), Column{1, 0});
         t.openEmpty = true;
-        for (std::int64_t c = std::max<std::int64_t>(0, doneCols_ - columns_ - 1); c <= doneCols_; ++c) {
+        for (std::int64_t c = std::max<std::int64_t>(0, doneCols_ - keptColumns()); c <= doneCols_; ++c) {
             const auto from = std::max(oldest, static_cast<std::int64_t>(std::ceil(c * rowsPerColumn_)));
             const auto to = std::min(rows_, static_cast<std::int64_t>(std::ceil((c + 1) * rowsPerColumn_)));
             Column col{1, 0};
@@ -301,7 +301,7 @@ int Traces::update() {
         rows_ += skipped;
         gapEnd_ = rows_;
         const std::int64_t cols = static_cast<std::int64_t>(static_cast<double>(rows_) / rowsPerColumn_);
-        for (std::int64_t c = std::max(doneCols_, cols - columns_ - 1); c < cols; ++c)
+        for (std::int64_t c = std::max(doneCols_, cols - keptColumns()); c < cols; ++c)
             for (Trace& t : traces_) t.column(c) = {1, 0};
         doneCols_ = cols;
         const std::int64_t gap = std::min<std::int64_t>(skipped, static_cast<std::int64_t>(traces_.empty() ? 0 : traces_[0].filtered.size()));
@@ -318,7 +318,7 @@ void Traces::take(const double* row) {
     if (col > doneCols_) {
         for (Trace& t : traces_) {
             const Column done = t.openEmpty ? Column{1, 0} : t.open;
-            for (std::int64_t c = doneCols_; c < col && c <= doneCols_ + columns_; ++c) t.column(c) = done;
+            for (std::int64_t c = doneCols_; c < col && c < doneCols_ + keptColumns(); ++c) t.column(c) = done;
             t.openEmpty = true;
         }
         doneCols_ = col;

@@ -63,9 +63,7 @@ struct Trace {
     DisplayFilter filter;
     std::vector<float> filtered;  // ring of filtered values, the longest time scale
     std::vector<float> raw;       // ring of raw values for the spectrum
-    // Ring of finished pixel columns, one more than are shown: the leftmost
-    // shown column is drawn joined to the one before, as it was when it came.
-    std::vector<Column> columns;
+    std::vector<Column> columns;  // ring of finished pixel columns (Traces::keptColumns)
     Column& column(std::int64_t ci) { return columns[static_cast<size_t>(ci % static_cast<std::int64_t>(columns.size()))]; }
     const Column& column(std::int64_t ci) const { return columns[static_cast<size_t>(ci % static_cast<std::int64_t>(columns.size()))]; }
     Column open{};
@@ -127,6 +125,9 @@ public:
     double rate() const { return rate_; }
     double seconds() const { return seconds_; }
     int columns() const { return columns_; }
+    // Columns each trace keeps: one more than are shown, so the leftmost
+    // shown is drawn joined to the one before, as it was when it came.
+    int keptColumns() const { return columns_ + 1; }
     // Columns finished so far (the newest is trace(c).column(doneColumns - 1)).
     std::int64_t doneColumns() const { return doneCols_; }
     std::int64_t rows() const { return rows_; }

@@ -137,7 +137,7 @@ void TraceView::drawColumns(std::int64_t first, int x0, int x1) {
         if (x >= x0 && x < x1)
             for (int y = 0; y < H; ++y) rows[static_cast<size_t>(y)][at(x)] = qRgb(220, 30, 30);
     }
-    const std::int64_t oldest = t_.doneColumns() - cols - 1;  // the ring keeps one more
+    const std::int64_t oldest = t_.doneColumns() - t_.keptColumns();
     for (int c = 0; c < n; ++c) {
         const Trace& tr = t_.trace(c);
         const auto [top, bottom] = lane(c);
